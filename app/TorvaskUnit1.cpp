@@ -1,0 +1,118 @@
+#include "TorvaskUnit1.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include "platform/errors.h"
+#include "platform/picture_files.h"
+#include "ui_TorvaskUnit1.h"
+
+namespace {
+
+constexpr const char* kApplicationName = "Lumivane";
+// The layout names a Japanese gothic face that Linux desktops rarely have.
+constexpr const char* kFallbackFont = "Noto Sans CJK JP";
+constexpr int kFontPixelSize = 12;
+
+}  // namespace
+
+void SetUpApplication() {
+  QApplication::setApplicationName(kApplicationName);
+  InstallMessageBoxErrorDisplay();
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
+  ui_->setupUi(this);
+  MainMenu1 = ui_->MainMenu1;
+  ScrollBox1 = ui_->ScrollBox1;
+  Image1 = ui_->Image1;
+  File1 = ui_->File1;
+  Open1 = ui_->Open1;
+  Save1 = ui_->Save1;
+  N1 = ui_->N1;
+  QPushButton** buttons[] = {&Button1, &Button2, &Button3, &Button4,  &Button5, &Button6,
+                             &Button7, &Button8, &Button9, &Button10, &Button11};
+  QPushButton* const uiButtons[] = {ui_->Button1, ui_->Button2, ui_->Button3, ui_->Button4,
+                                    ui_->Button5, ui_->Button6, ui_->Button7, ui_->Button8,
+                                    ui_->Button9, ui_->Button10, ui_->Button11};
+  for (std::size_t i = 0; i < std::size(buttons); ++i) *buttons[i] = uiButtons[i];
+
+  QFont face = font();
+  face.setFamilies({face.family(), kFallbackFont});
+  face.setPixelSize(kFontPixelSize);
+  setFont(face);
+
+  const QString pictureFilter = QString::fromStdString(PictureDialogFilter());
+  OpenPictureDialog1.filter = pictureFilter;
+  OpenPictureDialog1.preview = true;
+  SavePictureDialog1.filter = pictureFilter;
+  SavePictureDialog1.defaultSuffix = "bmp";
+  SavePictureDialog1.preview = true;
+  SaveDialog1.filter = "png|*.png";
+  SaveDialog1.defaultSuffix = "png";
+  SaveDialog1.initialName = "*.png";
+
+  Connect(Open1, &TForm1::Open1Click);
+  Connect(Save1, &TForm1::Save1Click);
+  Connect(N1, &TForm1::N1Click);
+  const Handler handlers[] = {&TForm1::Button1Click, &TForm1::Button2Click, &TForm1::Button3Click,
+                              &TForm1::Button4Click, &TForm1::Button5Click, &TForm1::Button6Click,
+                              &TForm1::Button7Click, &TForm1::Button8Click, &TForm1::Button9Click,
+                              &TForm1::Button10Click, &TForm1::Button11Click};
+  for (std::size_t i = 0; i < std::size(handlers); ++i) Connect(uiButtons[i], handlers[i]);
+
+  RunCommand(&TForm1::FormCreate, this);
+}
+
+TForm1::~TForm1() { RunCommand(&TForm1::FormDestroy, this); }
+
+void TForm1::Connect(QPushButton* button, Handler handler) {
+  connect(button, &QPushButton::clicked, this, [this, button, handler] { RunCommand(handler, button); });
+}
+
+void TForm1::Connect(QAction* action, Handler handler) {
+  connect(action, &QAction::triggered, this, [this, action, handler] { RunCommand(handler, action); });
+}
+
+void TForm1::RunCommand(Handler handler, QObject* sender) {
+  RunGuarded([&] { (this->*handler)(sender); });
+}
+
+void TForm1::FormCreate(QObject*) { ScanBitmap = std::make_unique<TBitmap>(); }
+
+void TForm1::FormDestroy(QObject*) { ScanBitmap.reset(); }
+
+void TForm1::Open1Click(QObject*) {
+  const auto name = CurrentDialogs().OpenFile(this, OpenPictureDialog1);
+  if (!name) return;
+  LoadPictureFile(Image1->Picture().Bitmap(), name->toStdString());
+}
+
+void TForm1::Save1Click(QObject*) {
+  const auto name = CurrentDialogs().SaveFile(this, SavePictureDialog1);
+  if (!name) return;
+  if (!Image1->Picture().HasGraphic()) return;
+  SaveBitmapFile(Image1->Picture().Bitmap(), name->toStdString());
+}
+
+// ---- Effect commands ----------------------------------------------------------------------
+// Each is wired to its effect when the effect lands.
+
+void TForm1::Button1Click(QObject*) {}
+void TForm1::Button2Click(QObject*) {}
+void TForm1::Button3Click(QObject*) {}
+void TForm1::Button4Click(QObject*) {}
+void TForm1::Button5Click(QObject*) {}
+void TForm1::Button6Click(QObject*) {}
+void TForm1::Button7Click(QObject*) {}
+void TForm1::Button8Click(QObject*) {}
+void TForm1::Button9Click(QObject*) {}
+void TForm1::Button10Click(QObject*) {}
+
+// ---- PNG command ----------------------------------------------------------------------------
+
+void TForm1::Button11Click(QObject*) {}
+
+// ---- Scanner command ------------------------------------------------------------------------
+
+void TForm1::N1Click(QObject*) {}

@@ -1,0 +1,78 @@
+// The main window: the picture view, the effect buttons, the PNG button and the file menu.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "app/TImage.h"
+#include "platform/dialogs.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QScrollArea;
+namespace Ui {
+class TForm1;
+}
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The components of the stored layout.
+  FileDialogOptions OpenPictureDialog1;
+  FileDialogOptions SavePictureDialog1;
+  QMenuBar* MainMenu1 = nullptr;
+  QScrollArea* ScrollBox1 = nullptr;
+  QPushButton* Button1 = nullptr;
+  TImage* Image1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* Button4 = nullptr;
+  QPushButton* Button5 = nullptr;
+  QPushButton* Button6 = nullptr;
+  QPushButton* Button7 = nullptr;
+  QPushButton* Button8 = nullptr;
+  QPushButton* Button9 = nullptr;
+  QPushButton* Button10 = nullptr;
+  QPushButton* Button11 = nullptr;
+  FileDialogOptions SaveDialog1;
+  QMenu* File1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* N1 = nullptr;
+
+  // Command handlers. Each runs through RunCommand, which shows any error it raises.
+  void Open1Click(QObject* sender);
+  void Button1Click(QObject* sender);
+  void Button2Click(QObject* sender);
+  void Button3Click(QObject* sender);
+  void Button4Click(QObject* sender);
+  void Button5Click(QObject* sender);
+  void Save1Click(QObject* sender);
+  void Button6Click(QObject* sender);
+  void Button7Click(QObject* sender);
+  void Button8Click(QObject* sender);
+  void Button9Click(QObject* sender);
+  void Button10Click(QObject* sender);
+  void Button11Click(QObject* sender);
+  void N1Click(QObject* sender);
+  void FormCreate(QObject* sender);
+  void FormDestroy(QObject* sender);
+
+ private:
+  using Handler = void (TForm1::*)(QObject*);
+  void Connect(QPushButton* button, Handler handler);
+  void Connect(QAction* action, Handler handler);
+  void RunCommand(Handler handler, QObject* sender);
+
+  std::unique_ptr<Ui::TForm1> ui_;
+  std::unique_ptr<TBitmap> ScanBitmap;
+};
+
+// Application-wide set-up shared by the program and its tests: name, fonts, error display.
+void SetUpApplication();

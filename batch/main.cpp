@@ -1,0 +1,60 @@
+// lumivane-batch INPUT [EFFECT ...] OUTPUT: the program's open, effect and save commands
+// without the window.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "effects/effects.h"
+#include "platform/errors.h"
+#include "platform/picture_files.h"
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
+               "\n"
+               "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
+               "file otherwise), applies each EFFECT in order and writes OUTPUT as a bitmap file.\n"
+               "\n"
+               "effects:");
+  for (const EffectCommand& command : EffectCommands())
+    std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
+  std::fprintf(out, "\n");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (args.size() < 2) {
+    PrintUsage(stderr);
+    return kUsage;
+  }
+  std::vector<const EffectCommand*> effects;
+  for (std::size_t i = 1; i + 1 < args.size(); ++i) {
+    const EffectCommand* command = FindEffectCommand(args[i]);
+    if (!command) {
+      std::fprintf(stderr, "lumivane-batch: unknown effect '%s'\n", args[i].c_str());
+      PrintUsage(stderr);
+      return kUsage;
+    }
+    effects.push_back(command);
+  }
+
+  const bool ok = RunGuarded([&] {
+    TBitmap picture;
+    LoadPictureFile(picture, args.front());
+    for (const EffectCommand* command : effects) command->run(picture);
+    SaveBitmapFile(picture, args.back());
+  });
+  return ok ? 0 : kFailed;
+}

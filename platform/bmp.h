@@ -1,0 +1,23 @@
+// Reader and writer of the Windows bitmap file layout.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "bitmap.h"
+
+// Decodes a whole bitmap file: the 14-byte file header ("BM"), then a packed DIB. Core (12-byte),
+// info (40-byte) and larger V4/V5 headers; 1, 4, 8, 16, 24 and 32 bits; uncompressed, bit fields,
+// RLE4 and RLE8; bottom-up and top-down. An empty span gives an empty handle.
+// Throws EReadError when the data ends before what the headers announce, EInvalidGraphic for
+// anything else that does not add up.
+HBITMAP DecodeBitmapFile(std::span<const std::uint8_t> file);
+
+// Decodes a packed DIB (information header, masks, colour table, pixel rows) held in one block,
+// reading nothing outside it. The pixel rows follow the colour table directly.
+HBITMAP DecodePackedDib(std::span<const std::uint8_t> dib);
+
+// The bitmap file of a bitmap object in its own pixel format: 40-byte information header,
+// colour table or bit-field masks where the format has them, bottom-up rows.
+std::vector<std::uint8_t> EncodeBitmapFile(const BitmapObject& object);

@@ -1,0 +1,111 @@
+#include "dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStringList>
+
+#include "errors.h"
+#include "picture_files.h"
+#include "qimage.h"
+
+namespace {
+
+// "label|pattern|label|pattern" to Qt's "label (pattern)" entries; patterns use ";" between
+// globs, which Qt wants as blanks.
+QStringList QtFilters(const QString& filter) {
+  const QStringList parts = filter.split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    out << parts[i] + " (" + patterns + ")";
+  }
+  return out;
+}
+
+void Configure(QFileDialog& dialog, const FileDialogOptions& options) {
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, options.preview);
+  if (!options.title.isEmpty()) dialog.setWindowTitle(options.title);
+  const QStringList filters = QtFilters(options.filter);
+  dialog.setNameFilters(filters);
+  if (options.filterIndex >= 1 && options.filterIndex <= filters.size())
+    dialog.selectNameFilter(filters[options.filterIndex - 1]);
+  if (!options.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(options.defaultSuffix);
+  if (!options.initialName.isEmpty()) dialog.selectFile(options.initialName);
+}
+
+// A preview of the selected picture beside the file list of a Qt-drawn dialog.
+void AddPreview(QFileDialog& dialog) {
+  auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+  if (!grid) return;
+  auto* preview = new QLabel(&dialog);  // owned by the dialog
+  preview->setFixedSize(200, 200);
+  preview->setAlignment(Qt::AlignCenter);
+  preview->setFrameShape(QFrame::StyledPanel);
+  grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+  QObject::connect(&dialog, &QFileDialog::currentChanged, preview, [preview](const QString& path) {
+    QPixmap pixmap;
+    try {  // a file that does not open simply shows no preview
+      TBitmap picture;
+      LoadPictureFile(picture, path.toStdString());
+      if (const BitmapObject* object = picture.Object())
+        pixmap = QPixmap::fromImage(ToQImage(*object).scaled(
+            preview->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    } catch (...) {
+    }
+    preview->setPixmap(pixmap);
+  });
+}
+
+class QtDialogs final : public Dialogs {
+ public:
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
+    Configure(dialog, options);
+    if (options.preview) AddPreview(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+  }
+
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    Configure(dialog, options);
+    if (options.preview) AddPreview(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+  }
+
+  void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
+    QMessageBox::critical(parent, caption, text);
+  }
+};
+
+std::unique_ptr<Dialogs>& Installed() {
+  static std::unique_ptr<Dialogs> dialogs = std::make_unique<QtDialogs>();
+  return dialogs;
+}
+
+}  // namespace
+
+Dialogs& CurrentDialogs() { return *Installed(); }
+
+std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs) {
+  if (!dialogs) dialogs = std::make_unique<QtDialogs>();
+  std::swap(dialogs, Installed());
+  return dialogs;
+}
+
+void InstallMessageBoxErrorDisplay() {
+  SetErrorDisplay([](const std::string& text) {
+    CurrentDialogs().ShowError(QApplication::activeWindow(), QApplication::applicationName(),
+                               QString::fromStdString(text));
+  });
+}

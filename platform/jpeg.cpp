@@ -1,0 +1,110 @@
+#include "jpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "errors.h"
+
+namespace {
+
+// libjpeg reports a fatal error by calling error_exit, which must not return. Ours jumps back
+// into the one small function that is running a decoder step; those functions hold no object
+// with a destructor, so the jump skips none.
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf resume;
+};
+
+extern "C" void JumpOnError(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->resume, 1);
+}
+
+// Warnings (a premature end of data, say) are not errors: the decoder goes on as it would for
+// any other client. Nothing is printed.
+extern "C" void IgnoreMessage(j_common_ptr, int) {}
+
+class Decoder {
+ public:
+  Decoder() {
+    cinfo_.err = jpeg_std_error(&errors_.base);
+    errors_.base.error_exit = JumpOnError;
+    errors_.base.emit_message = IgnoreMessage;
+    jpeg_create_decompress(&cinfo_);
+  }
+  ~Decoder() { jpeg_destroy_decompress(&cinfo_); }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  jpeg_decompress_struct cinfo_{};
+  ErrorManager errors_{};
+};
+
+// Each step returns 0, or libjpeg's message number after a fatal error.
+int StartDecoding(Decoder& d, const std::uint8_t* data, std::size_t size) {
+  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  jpeg_mem_src(&d.cinfo_, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&d.cinfo_, TRUE);
+  const bool cmyk = d.cinfo_.jpeg_color_space == JCS_CMYK || d.cinfo_.jpeg_color_space == JCS_YCCK;
+  d.cinfo_.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  d.cinfo_.scale_num = 1;
+  d.cinfo_.scale_denom = 1;
+  d.cinfo_.dct_method = JDCT_ISLOW;
+  d.cinfo_.do_fancy_upsampling = TRUE;
+  d.cinfo_.quantize_colors = FALSE;
+  jpeg_start_decompress(&d.cinfo_);
+  return 0;
+}
+
+int ReadRow(Decoder& d, std::uint8_t* row) {
+  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  JSAMPROW rows[1] = {row};
+  // The memory source never suspends, so one call yields one row.
+  jpeg_read_scanlines(&d.cinfo_, rows, 1);
+  return 0;
+}
+
+int FinishDecoding(Decoder& d) {
+  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  jpeg_finish_decompress(&d.cinfo_);
+  return 0;
+}
+
+void Check(int code) {
+  if (code != 0) throw EJPEG(FormatMessage(msg::kJpegError, code));
+}
+
+// CMYK samples as Adobe applications store them are inverted (255 means no ink).
+void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::int32_t width, bool inverted) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    unsigned c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+    if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+    bgr[3 * x] = static_cast<std::uint8_t>((y * k + 127) / 255);
+    bgr[3 * x + 1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+    bgr[3 * x + 2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+  }
+}
+
+}  // namespace
+
+HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
+  Decoder d;
+  Check(StartDecoding(d, data.data(), data.size()));
+  const auto width = static_cast<std::int32_t>(d.cinfo_.output_width);
+  const auto height = static_cast<std::int32_t>(d.cinfo_.output_height);
+  auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
+                                               BitmapObject::Fill::kNone);
+  const bool cmyk = d.cinfo_.out_color_space == JCS_CMYK;
+  std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(width) * 4 : 0);
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = object->Row(y);
+    Check(ReadRow(d, cmyk ? cmykRow.data() : row));
+    if (cmyk) CmykToBgr(cmykRow.data(), row, width, d.cinfo_.saw_Adobe_marker);
+    const std::size_t used = static_cast<std::size_t>(width) * 3;
+    std::fill(row + used, row + object->Stride(), std::uint8_t{0});
+  }
+  Check(FinishDecoding(d));
+  return HBITMAP(std::move(object));
+}

@@ -1,0 +1,12 @@
+// JPEG decoding through libjpeg.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "bitmap.h"
+
+// Decodes a whole JPEG file at full size and best quality (integer slow DCT, fancy upsampling)
+// into a 24-bit bitmap object; grayscale and CMYK files come out as colour. Throws EJPEG with
+// libjpeg's message number when the decoder rejects the data.
+HBITMAP DecodeJpeg(std::span<const std::uint8_t> data);

@@ -1,0 +1,67 @@
+#include "picture_files.h"
+
+#include <vector>
+
+#include "bmp.h"
+#include "files.h"
+#include "jpeg.h"
+
+namespace {
+
+struct PictureFormat {
+  const char* extension;
+  const char* description;
+};
+
+// In registration order: the graphics support's four, then the JPEG support's two.
+constexpr PictureFormat kRegisteredFormats[] = {
+    {"wmf", "メタファイル"},
+    {"emf", "エンハンス メタファイル"},
+    {"ico", "アイコン"},
+    {"bmp", "ビットマップ"},
+    {"jpeg", "JPEG イメージファイル"},
+    {"jpg", "JPEG イメージファイル"},
+};
+constexpr const char* kAllFormatsLabel = "すべてのファイル";
+
+}  // namespace
+
+std::string ExtractFileExt(std::string_view name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  const auto slash = name.rfind('/');
+  if (slash != std::string_view::npos && slash > dot) return {};
+  return std::string(name.substr(dot));
+}
+
+bool IsJpegName(std::string_view name) { return ExtractFileExt(name) == ".jpg"; }
+
+void LoadPictureFile(TBitmap& picture, const std::string& path) {
+  const std::vector<std::uint8_t> data = ReadWholeFile(path);
+  HBITMAP decoded = IsJpegName(path) ? DecodeJpeg(data) : DecodeBitmapFile(data);
+  picture.AdoptHandle(std::move(decoded));
+}
+
+void SaveBitmapFile(const TBitmap& picture, const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  if (const BitmapObject* object = picture.Object()) bytes = EncodeBitmapFile(*object);
+  WriteFileAtomically(path, bytes);
+}
+
+std::string PictureDialogFilter() {
+  std::string entries;
+  std::string patterns;
+  int taken = 0;
+  for (auto it = std::rbegin(kRegisteredFormats); it != std::rend(kRegisteredFormats); ++it) {
+    const std::string ext = it->extension;
+    if (ext.empty()) continue;
+    if (taken++ > 0) {
+      entries += '|';
+      patterns += ';';
+    }
+    entries += std::string(it->description) + " (*." + ext + ")|*." + ext;
+    patterns += "*." + ext;
+  }
+  if (taken > 1) return std::string(kAllFormatsLabel) + " (" + patterns + ")|" + patterns + "|" + entries;
+  return entries;
+}

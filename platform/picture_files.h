@@ -1,0 +1,27 @@
+// Picture files as the open and save commands see them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bitmap.h"
+
+// The extension of a file name: from the last "." after the last "/", dot included; empty
+// without one. Multi-byte UTF-8 characters are never split (their bytes are never "." or "/").
+std::string ExtractFileExt(std::string_view name);
+
+// Whether a name is opened as JPEG: its extension is exactly ".jpg", case-sensitive.
+bool IsJpegName(std::string_view name);
+
+// Reads a picture file into picture: JPEG for a ".jpg" name, a bitmap file for any other.
+// The file is decoded completely before the picture is replaced, so on any error the picture
+// keeps its image. A zero-byte bitmap file leaves the picture empty.
+void LoadPictureFile(TBitmap& picture, const std::string& path);
+
+// Writes picture as a bitmap file in its own pixel format, whatever the name says. An empty
+// picture gives a zero-byte file. An existing file is replaced only by a complete new one.
+void SaveBitmapFile(const TBitmap& picture, const std::string& path);
+
+// The filter of the picture dialogs, built from the registered picture formats:
+// "label|pattern|label|pattern...", the entry for all formats first.
+std::string PictureDialogFilter();

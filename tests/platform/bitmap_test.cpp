@@ -1,0 +1,42 @@
+#include "platform/bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "test_support.h"
+
+TEST(TBitmap, AdoptAndDetachMoveOwnershipAndNotify) {
+  TBitmap bitmap;
+  int changes = 0;
+  bitmap.SetOnChange([&] { ++changes; });
+  bitmap.AdoptHandle(HBITMAP());  // nothing held, nothing adopted: no change
+  EXPECT_EQ(changes, 0);
+  bitmap.AdoptHandle(MakeFlatPicture(5, 3, {1, 2, 3}));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(bitmap.Width(), 5);
+  EXPECT_EQ(bitmap.Height(), 3);
+  HBITMAP h = bitmap.DetachHandle();
+  ASSERT_TRUE(h);
+  EXPECT_TRUE(bitmap.Empty());
+  EXPECT_EQ(bitmap.Width(), 0);
+  EXPECT_FALSE(bitmap.DetachHandle());
+}
+
+TEST(TBitmap, RowZeroIsTheTopAndRowsAreWordPadded) {
+  TBitmap bitmap;
+  bitmap.AdoptHandle(MakePicture(5, 2, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 9}; }));
+  EXPECT_EQ(bitmap.Object()->Stride(), 16u);
+  EXPECT_EQ(bitmap.RowAt(1)[3 * 4], 4);
+  EXPECT_EQ(bitmap.RowAt(1)[3 * 4 + 1], 1);
+  EXPECT_THROW(bitmap.RowAt(2), EInvalidOperation);
+  EXPECT_THROW(bitmap.RowAt(-1), EInvalidOperation);
+}
+
+TEST(TBitmap, ResizingAnEmptyBitmapGivesWhite) {
+  TBitmap bitmap;
+  bitmap.SetWidth(3);
+  EXPECT_TRUE(bitmap.Empty());
+  bitmap.SetHeight(2);
+  ASSERT_FALSE(bitmap.Empty());
+  for (const Bgr& p : PixelsOf(*bitmap.Object())) EXPECT_EQ(p, (Bgr{255, 255, 255}));
+}

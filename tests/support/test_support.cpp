@@ -1,0 +1,120 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+ScratchDir::ScratchDir() {
+  static std::atomic<int> counter{0};
+  path_ = std::filesystem::temp_directory_path() /
+          ("lumivane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+HBITMAP MakePicture(int width, int height, const std::function<Bgr(int x, int y)>& colour) {
+  auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
+                                               BitmapObject::Fill::kNone);
+  std::memset(object->Bits(), 0, object->SizeBytes());
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = object->Row(y);
+    for (int x = 0; x < width; ++x) {
+      const Bgr c = colour(x, y);
+      row[3 * x] = c[0];
+      row[3 * x + 1] = c[1];
+      row[3 * x + 2] = c[2];
+    }
+  }
+  return HBITMAP(std::move(object));
+}
+
+HBITMAP MakeFlatPicture(int width, int height, Bgr colour) {
+  return MakePicture(width, height, [colour](int, int) { return colour; });
+}
+
+std::vector<Bgr> PixelsOf(const BitmapObject& object) {
+  std::vector<Bgr> out;
+  out.reserve(static_cast<std::size_t>(object.Width()) * object.Height());
+  for (int y = 0; y < object.Height(); ++y)
+    for (int x = 0; x < object.Width(); ++x) out.push_back(PixelColour(object, x, y));
+  return out;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int RunShell(const std::string& command, std::string* output) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (output) *output = std::move(text);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveProgram(const std::string& name) {
+  return RunShell("command -v " + ShellQuote(name) + " >/dev/null 2>&1") == 0;
+}
+
+std::string ShellQuote(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+Rgb24Image ReadPpm(const std::string& path) {
+  const std::vector<std::uint8_t> data = ReadBytes(path);
+  std::size_t pos = 0;
+  auto token = [&] {
+    std::string t;
+    while (pos < data.size()) {
+      const char c = static_cast<char>(data[pos]);
+      if (c == '#') {
+        while (pos < data.size() && data[pos] != '\n') ++pos;
+      } else if (std::isspace(static_cast<unsigned char>(c))) {
+        ++pos;
+        if (!t.empty()) break;
+      } else {
+        t += c;
+        ++pos;
+      }
+    }
+    return t;
+  };
+  Rgb24Image image;
+  if (token() != "P6") {
+    ADD_FAILURE() << path << " is not a binary PPM";
+    return image;
+  }
+  image.width = std::stoi(token());
+  image.height = std::stoi(token());
+  if (token() != "255") ADD_FAILURE() << path << ": only maxval 255 is supported";
+  const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
+  if (data.size() - pos < count * 3) {
+    ADD_FAILURE() << path << " is truncated";
+    return image;
+  }
+  for (std::size_t i = 0; i < count; ++i, pos += 3)
+    image.pixels.push_back(Bgr{data[pos + 2], data[pos + 1], data[pos]});
+  return image;
+}

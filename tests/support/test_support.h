@@ -1,0 +1,52 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/bitmap.h"
+
+// A fresh folder for one test, removed with everything in it at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+using Bgr = std::array<std::uint8_t, 3>;  // blue, green, red
+
+// A 24-bit bitmap object whose pixel (x, y) is colour(x, y); the row padding is left zero.
+HBITMAP MakePicture(int width, int height, const std::function<Bgr(int x, int y)>& colour);
+// A bitmap object of one colour.
+HBITMAP MakeFlatPicture(int width, int height, Bgr colour);
+// Every pixel of a bitmap object as blue, green, red, row by row from the top.
+std::vector<Bgr> PixelsOf(const BitmapObject& object);
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Runs a shell command; returns its exit status, and what it printed on standard output.
+int RunShell(const std::string& command, std::string* output = nullptr);
+// Whether a program is on the PATH.
+bool HaveProgram(const std::string& name);
+// Quotes a word for the shell.
+std::string ShellQuote(const std::string& word);
+
+// Reads a binary PPM (P6, maxval 255) as rows of blue, green, red.
+struct Rgb24Image {
+  int width = 0;
+  int height = 0;
+  std::vector<Bgr> pixels;
+};
+Rgb24Image ReadPpm(const std::string& path);
