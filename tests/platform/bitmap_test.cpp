@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 TEST(TBitmap, AdoptAndDetachMoveOwnershipAndNotify) {
   TBitmap bitmap;
