@@ -102,19 +102,26 @@ Rgb24Image ReadPpm(const std::string& path) {
     return t;
   };
   Rgb24Image image;
-  if (token() != "P6") {
-    ADD_FAILURE() << path << " is not a binary PPM";
+  const std::string magic = token();
+  if (magic != "P6" && magic != "P5") {
+    ADD_FAILURE() << path << " is not a binary PPM or PGM";
     return image;
   }
+  const std::size_t channels = magic == "P6" ? 3 : 1;
   image.width = std::stoi(token());
   image.height = std::stoi(token());
   if (token() != "255") ADD_FAILURE() << path << ": only maxval 255 is supported";
   const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-  if (data.size() - pos < count * 3) {
+  if (data.size() - pos < count * channels) {
     ADD_FAILURE() << path << " is truncated";
     return image;
   }
-  for (std::size_t i = 0; i < count; ++i, pos += 3)
-    image.pixels.push_back(Bgr{data[pos + 2], data[pos + 1], data[pos]});
+  for (std::size_t i = 0; i < count; ++i, pos += channels) {
+    if (channels == 3) {
+      image.pixels.push_back(Bgr{data[pos + 2], data[pos + 1], data[pos]});
+    } else {
+      image.pixels.push_back(Bgr{data[pos], data[pos], data[pos]});
+    }
+  }
   return image;
 }

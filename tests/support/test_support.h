@@ -43,7 +43,7 @@ bool HaveProgram(const std::string& name);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 
-// Reads a binary PPM (P6, maxval 255) as rows of blue, green, red.
+// Reads a binary PPM (P6) or PGM (P5), maxval 255, as rows of blue, green, red.
 struct Rgb24Image {
   int width = 0;
   int height = 0;

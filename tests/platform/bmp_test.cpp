@@ -1,0 +1,279 @@
+#include "platform/bmp.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <random>
+
+#include "platform/errors.h"
+#include "support/test_support.h"
+
+// The largest single allocation since the last reset, to show that a file's claims are checked
+// before memory is taken for them.
+static std::atomic<std::size_t> largestAllocation{0};
+void* operator new(std::size_t size) {
+  std::size_t seen = largestAllocation.load();
+  while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+  }
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+struct Variant {
+  const char* name;
+  const char* convertArgs;  // options and output prefix for ImageMagick
+  std::uint32_t headerSize;
+  int bitCount;
+  std::uint32_t compression;
+};
+
+// Every kind of bitmap file ImageMagick writes, checked by its header so the test knows what it
+// covers.
+const Variant kVariants[] = {
+    {"info 24", "-type TrueColor BMP3:", 40, 24, 0},
+    {"v5 24", "-type TrueColor BMP:", 124, 24, 0},
+    {"core 24", "-type TrueColor BMP2:", 12, 24, 0},
+    {"info 8", "-colors 50 -type Palette -compress None BMP3:", 40, 8, 0},
+    {"info 8 rle", "-colors 50 -type Palette -compress RLE BMP3:", 40, 8, 1},
+    {"v5 8 rle", "-colors 50 -type Palette -compress RLE BMP:", 124, 8, 1},
+    {"info 4", "-colors 12 -type Palette -compress None BMP3:", 40, 4, 0},
+    {"info 1", "-monochrome -compress None BMP3:", 40, 1, 0},
+    {"core 8", "-colors 50 -type Palette BMP2:", 12, 8, 0},
+    {"core 1", "-monochrome BMP2:", 12, 1, 0},
+    {"v5 565", "-define bmp:subtype=RGB565 BMP:", 124, 16, 3},
+    {"v5 555", "-define bmp:subtype=RGB555 BMP:", 124, 16, 3},
+    {"v5 1555", "-alpha set -define bmp:subtype=ARGB1555 BMP:", 124, 16, 3},
+    {"v5 4444", "-alpha set -define bmp:subtype=ARGB4444 BMP:", 124, 16, 3},
+    {"v5 8888", "-alpha set -define bmp:subtype=ARGB8888 BMP:", 124, 32, 3},
+};
+
+std::uint32_t U32(const std::vector<std::uint8_t>& d, std::size_t at) {
+  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
+}
+void PutU32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// A noisy picture with smooth parts, written as PPM for ImageMagick.
+std::string MakeSource(const ScratchDir& dir, int width, int height) {
+  std::mt19937 random(width * 1000 + height);
+  std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      ppm += static_cast<char>(x * 255 / width);
+      ppm += static_cast<char>(random() & 0xFF);
+      ppm += static_cast<char>(y * 255 / height);
+    }
+  const std::string path = dir / "source.ppm";
+  WriteBytes(path, std::vector<std::uint8_t>(ppm.begin(), ppm.end()));
+  return path;
+}
+
+// What ImageMagick decodes a file to.
+std::vector<Bgr> DecodedByImageMagick(const ScratchDir& dir, const std::string& file) {
+  const std::string ppm = dir / "decoded.ppm";
+  EXPECT_EQ(RunShell("convert " + ShellQuote(file) + " -alpha off -depth 8 " + ShellQuote("ppm:" + ppm)), 0);
+  return ReadPpm(ppm).pixels;
+}
+
+std::vector<Bgr> Decoded24(const std::vector<std::uint8_t>& file) {
+  TBitmap picture;
+  picture.AdoptHandle(DecodeBitmapFile(file));
+  picture.ConvertTo24Bit();
+  return PixelsOf(*picture.Object());
+}
+
+// Decoding must either work or fail with one of the reader's own errors.
+void ExpectCleanOutcome(const std::vector<std::uint8_t>& file, const std::string& what) {
+  try {
+    HBITMAP h = DecodeBitmapFile(file);
+  } catch (const EReadError&) {
+  } catch (const EInvalidGraphic&) {
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << what << ": unexpected " << e.what();
+  }
+}
+
+}  // namespace
+
+class ImageMagickVariants : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(ImageMagickVariants, ReadToTheSamePixelsAndRoundTrip) {
+  ASSERT_TRUE(HaveProgram("convert")) << "ImageMagick is needed (scripts/setup installs it)";
+  const auto [width, height] = GetParam();
+  ScratchDir dir;
+  const std::string source = MakeSource(dir, width, height);
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.name);
+    const std::string file = dir / "variant.bmp";
+    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)), 0);
+    const auto bytes = ReadBytes(file);
+    ASSERT_GE(bytes.size(), 30u);
+    ASSERT_EQ(U32(bytes, 14), v.headerSize);
+    const int bitCount = bytes[v.headerSize == 12 ? 24 : 28];
+    ASSERT_EQ(bitCount, v.bitCount);
+    if (v.headerSize != 12) {
+      ASSERT_EQ(U32(bytes, 30), v.compression);
+    }
+
+    auto expected = DecodedByImageMagick(dir, file);
+    if (std::string_view(v.name) == "v5 4444") {
+      // ImageMagick widens 4-bit channels by shifting, so its white is 240; ours repeats the
+      // bits, as for 5- and 6-bit channels, and white stays 255.
+      for (Bgr& p : expected)
+        for (auto& c : p) c = static_cast<std::uint8_t>(c | (c >> 4));
+    }
+    EXPECT_EQ(Decoded24(bytes), expected);
+
+    // Our writer keeps the format, and what it writes reads back the same, by us and by
+    // ImageMagick.
+    TBitmap picture;
+    picture.AdoptHandle(DecodeBitmapFile(bytes));
+    EXPECT_EQ(BitsPerPixel(picture.Format()), v.bitCount);
+    const auto written = EncodeBitmapFile(*picture.Object());
+    EXPECT_EQ(Decoded24(written), expected);
+    WriteBytes(dir / "ours.bmp", written);
+    if (std::string_view(v.name) != "v5 4444") {
+      EXPECT_EQ(DecodedByImageMagick(dir, dir / "ours.bmp"), expected);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageMagickVariants,
+                         ::testing::Values(std::pair{13, 7}, std::pair{17, 16}, std::pair{64, 3}));
+
+TEST(BitmapReader, TwentyFourBitRoundTripIsExact) {
+  HBITMAP original = MakePicture(7, 5, [](int x, int y) { return Bgr{uint8_t(x * 31), uint8_t(y * 50), uint8_t(x ^ y)}; });
+  const auto file = EncodeBitmapFile(*original.get());
+  EXPECT_EQ(file.size(), 54u + 24u * 5u);
+  HBITMAP back = DecodeBitmapFile(file);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->Format(), PixelFormat::pf24bit);
+  EXPECT_EQ(PixelsOf(*back.get()), PixelsOf(*original.get()));
+  EXPECT_EQ(EncodeBitmapFile(*back.get()), file);
+}
+
+TEST(BitmapReader, TopDownRowsAndThirtyTwoBitPixels) {
+  HBITMAP original = MakePicture(5, 4, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), uint8_t(x * y)}; });
+  const auto bottomUp = EncodeBitmapFile(*original.get());
+  // The same picture stored top-down: rows in the other order, height negative.
+  std::vector<std::uint8_t> topDown(bottomUp.begin(), bottomUp.begin() + 54);
+  PutU32(topDown, 22, static_cast<std::uint32_t>(-4));
+  for (int r = 3; r >= 0; --r) topDown.insert(topDown.end(), bottomUp.begin() + 54 + r * 16, bottomUp.begin() + 54 + (r + 1) * 16);
+  EXPECT_EQ(Decoded24(topDown), PixelsOf(*original.get()));
+
+  // 32 bits without masks: blue, green, red and a byte that is dropped.
+  std::vector<std::uint8_t> wide(bottomUp.begin(), bottomUp.begin() + 54);
+  wide[28] = 32;
+  for (int r = 0; r < 4; ++r)
+    for (int x = 0; x < 5; ++x) {
+      const auto* p = &bottomUp[54 + r * 16 + 3 * x];
+      wide.insert(wide.end(), {p[0], p[1], p[2], 0xAB});
+    }
+  PutU32(wide, 2, static_cast<std::uint32_t>(wide.size()));
+  EXPECT_EQ(Decoded24(wide), PixelsOf(*original.get()));
+}
+
+TEST(BitmapReader, RunLengthEncodedFourBitWithDeltaAndAbsoluteRuns) {
+  // 6x3, 4 bits: palette index n is gray 16 * n.
+  std::vector<std::uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> info(40, 0);
+  info[0] = 40;
+  info[4] = 6;
+  info[8] = 3;
+  info[12] = 1;
+  info[14] = 4;
+  info[16] = 2;  // RLE4
+  file.insert(file.end(), info.begin(), info.end());
+  for (int i = 0; i < 16; ++i) file.insert(file.end(), {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0});
+  PutU32(file, 10, static_cast<std::uint32_t>(file.size()));
+  const std::vector<std::uint8_t> rle = {
+      5, 0x12,           // bottom row: 1 2 1 2 1, then
+      0, 0,              // end of line (pixel 5 stays 0)
+      0, 2, 2, 0,        // delta: two pixels right
+      0, 3, 0x34, 0x50,  // absolute: 3 4 5 (padded to a word)
+      0, 0,              //
+      4, 0x77, 0, 1,     // top row: 7 7 7 7, end of bitmap
+  };
+  file.insert(file.end(), rle.begin(), rle.end());
+  const auto pixels = Decoded24(file);
+  const int expected[3][6] = {{7, 7, 7, 7, 0, 0}, {0, 0, 3, 4, 5, 0}, {1, 2, 1, 2, 1, 0}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const auto g = static_cast<std::uint8_t>(16 * expected[y][x]);
+      EXPECT_EQ(pixels[y * 6 + x], (Bgr{g, g, g})) << x << "," << y;
+    }
+}
+
+TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {
+  ASSERT_TRUE(HaveProgram("convert"));
+  ScratchDir dir;
+  const std::string source = MakeSource(dir, 9, 5);
+  std::mt19937 random(42);
+  for (const Variant& v : kVariants) {
+    const std::string file = dir / "variant.bmp";
+    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)), 0);
+    const auto bytes = ReadBytes(file);
+    for (std::size_t size = 0; size < bytes.size(); ++size)
+      ExpectCleanOutcome(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + size),
+                         std::string(v.name) + " cut at " + std::to_string(size));
+    for (int round = 0; round < 3000; ++round) {
+      auto mutated = bytes;
+      const int flips = 1 + random() % 4;
+      for (int i = 0; i < flips; ++i) {
+        const std::size_t at = random() % std::min<std::size_t>(mutated.size(), 140);
+        mutated[at] = static_cast<std::uint8_t>(random());
+      }
+      ExpectCleanOutcome(mutated, std::string(v.name) + " mutated");
+    }
+  }
+}
+
+TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
+  const struct {
+    const char* what;
+    std::uint32_t headerSize;
+    std::int32_t width, height;
+    int bitCount;
+    std::uint32_t compression;
+  } cases[] = {
+      {"24-bit 100000 x 100000", 40, 100000, 100000, 24, 0},
+      {"top-down 24-bit", 40, 100000, -100000, 24, 0},
+      {"8-bit run-length", 40, 100000, 100000, 8, 1},
+      {"4-bit run-length", 40, 30000, 30000, 4, 2},
+      {"32-bit fields", 40, 65536, 65536, 32, 3},
+      {"core 65535 x 65535", 12, 65535, 65535, 24, 0},
+      {"width overflow", 40, 0x7FFFFFFF, 3, 32, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> file(100, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    PutU32(file, 14, c.headerSize);
+    if (c.headerSize == 12) {
+      file[18] = c.width & 0xFF, file[19] = (c.width >> 8) & 0xFF;
+      file[20] = c.height & 0xFF, file[21] = (c.height >> 8) & 0xFF;
+      file[22] = 1;
+      file[24] = static_cast<std::uint8_t>(c.bitCount);
+    } else {
+      PutU32(file, 18, static_cast<std::uint32_t>(c.width));
+      PutU32(file, 22, static_cast<std::uint32_t>(c.height));
+      file[26] = 1;
+      file[28] = static_cast<std::uint8_t>(c.bitCount);
+      PutU32(file, 30, c.compression);
+      if (c.compression == 3) PutU32(file, 54, 0xFF0000), PutU32(file, 58, 0xFF00), PutU32(file, 62, 0xFF);
+    }
+    largestAllocation = 0;
+    EXPECT_THROW(DecodeBitmapFile(file), EReadError) << c.what;
+    EXPECT_LT(largestAllocation.load(), 64u * 1024) << c.what;
+  }
+}
