@@ -13,6 +13,8 @@ constexpr const char* kApplicationName = "Lumivane";
 // The layout names a Japanese gothic face that Linux desktops rarely have.
 constexpr const char* kFallbackFont = "Noto Sans CJK JP";
 constexpr int kFontPixelSize = 12;
+constexpr int kWindowLeft = 350;
+constexpr int kWindowTop = 122;
 
 }  // namespace
 
@@ -23,6 +25,8 @@ void SetUpApplication() {
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
   ui_->setupUi(this);
+  // The form's stored position; the layout file keeps only a top-level form's size.
+  move(kWindowLeft, kWindowTop);
   MainMenu1 = ui_->MainMenu1;
   ScrollBox1 = ui_->ScrollBox1;
   Image1 = ui_->Image1;

@@ -1,0 +1,164 @@
+// The main window on the offscreen platform: layout, captions, and the file commands driven
+// through scripted dialogs.
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QtTest>
+#include <filesystem>
+
+#include "app/TorvaskUnit1.h"
+#include "platform/bmp.h"
+#include "platform/picture_files.h"
+#include "scripted_dialogs.h"
+#include "support/test_support.h"
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  ScratchDir dir_;
+
+  QString WritePicture(const std::string& name, int width, int height) {
+    HBITMAP h = MakePicture(width, height, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 77}; });
+    WriteBytes(dir_ / name, EncodeBitmapFile(*h.get()));
+    return QString::fromStdString(dir_ / name);
+  }
+
+ private slots:
+  void initTestCase() { SetUpApplication(); }
+
+  void layoutMatchesTheStoredForm() {
+    TForm1 form;
+    QCOMPARE(form.windowTitle(), QString("Lumivane"));
+    QCOMPARE(form.geometry(), QRect(350, 122, 795, 636));
+    QCOMPARE(form.font().pixelSize(), 12);
+    QVERIFY(form.font().families().contains("Noto Sans CJK JP"));
+
+    QCOMPARE(form.ScrollBox1->geometry(), QRect(8, 8, 617, 561));
+    QCOMPARE(form.ScrollBox1->widget(), form.Image1);
+    QCOMPARE(form.Image1->geometry(), QRect(0, 0, 265, 145));
+    const struct {
+      QPushButton* button;
+      QRect geometry;
+      const char* caption;
+    } buttons[] = {
+        {form.Button1, {648, 0, 113, 25}, "グレースケール化"},
+        {form.Button2, {648, 40, 113, 25}, "２値化"},
+        {form.Button3, {648, 80, 113, 25}, "ぼかし"},
+        {form.Button4, {648, 120, 113, 25}, "シャープ"},
+        {form.Button5, {648, 160, 113, 25}, "アンシャープマスク"},
+        {form.Button6, {648, 200, 113, 25}, "ネガ"},
+        {form.Button7, {648, 240, 113, 25}, "セピア"},
+        {form.Button8, {648, 280, 113, 25}, "ギザギザモザイク"},
+        {form.Button9, {648, 320, 113, 25}, "カラーエンボス"},
+        {form.Button10, {648, 360, 113, 25}, "ミラー"},
+        {form.Button11, {648, 528, 105, 33}, "PNG形式で保存"},
+    };
+    for (const auto& b : buttons) {
+      QCOMPARE(b.button->geometry(), b.geometry);
+      QCOMPARE(b.button->text(), QString(b.caption));
+      QCOMPARE(b.button->parentWidget(), form.ScrollBox1->parentWidget());
+    }
+
+    // Tab order: the scroll box, then the buttons in order.
+    QList<QWidget*> order;
+    QWidget* w = form.ScrollBox1;
+    do {
+      if (w == form.ScrollBox1 || qobject_cast<QPushButton*>(w)) order << w;
+      w = w->nextInFocusChain();
+    } while (w != form.ScrollBox1);
+    QList<QWidget*> expected{form.ScrollBox1};
+    for (const auto& b : buttons) expected << b.button;
+    QCOMPARE(order, expected);
+
+    // One menu, three items, no shortcuts or separators.
+    const auto menus = form.MainMenu1->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->text(), QString("ファイル"));
+    const auto items = form.File1->actions();
+    QCOMPARE(items.size(), 3);
+    const char* captions[] = {"開く", "保存", "スキャナー"};
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(items[i]->text(), QString(captions[i]));
+      QVERIFY(items[i]->shortcut().isEmpty());
+    }
+    QCOMPARE(items[0], form.Open1);
+    QCOMPARE(items[2], form.N1);
+
+    QCOMPARE(form.OpenPictureDialog1.filter.toStdString(), PictureDialogFilter());
+    QCOMPARE(form.OpenPictureDialog1.filterIndex, 1);
+    QCOMPARE(form.SavePictureDialog1.defaultSuffix, QString("bmp"));
+    QCOMPARE(form.SaveDialog1.filter, QString("png|*.png"));
+    QCOMPARE(form.SaveDialog1.initialName, QString("*.png"));
+    QCOMPARE(form.SaveDialog1.defaultSuffix, QString("png"));
+  }
+
+  void openShowsThePictureAtItsSize() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    form.show();
+    dialogs->answers = {WritePicture("small.bmp", 300, 200)};
+    form.Open1->trigger();
+    QCOMPARE(form.Image1->size(), QSize(300, 200));
+    QVERIFY(dialogs->errors.empty());
+    QCOMPARE(dialogs->asked.size(), size_t(1));
+    QVERIFY(dialogs->asked[0].preview);
+
+    // Larger than the scroll box: scroll bars appear.
+    dialogs->answers = {WritePicture("large.bmp", 1000, 800)};
+    form.Open1->trigger();
+    QCOMPARE(form.Image1->size(), QSize(1000, 800));
+    QVERIFY(form.ScrollBox1->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(form.ScrollBox1->verticalScrollBar()->maximum() > 0);
+
+    // Drawn at one pixel per pixel.
+    const QImage shown = form.Image1->grab(QRect(0, 0, 4, 4)).toImage();
+    QCOMPARE(QColor(shown.pixel(3, 2)), QColor(77, 2, 3));
+  }
+
+  void failedOpenKeepsThePictureAndShowsTheMessage() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    dialogs->answers = {WritePicture("keep.bmp", 40, 30)};
+    form.Open1->trigger();
+    const std::string missing = dir_ / "missing.bmp";
+    dialogs->answers = {QString::fromStdString(missing)};
+    form.Open1->trigger();
+    QCOMPARE(dialogs->errors.size(), size_t(1));
+    QCOMPARE(dialogs->errors[0].first, QString("Lumivane"));
+    QCOMPARE(dialogs->errors[0].second.toStdString(), "ファイル " + missing + " は開けません.");
+    QCOMPARE(form.Image1->Picture().Bitmap().Width(), 40);
+    QCOMPARE(form.Image1->size(), QSize(40, 30));
+
+    dialogs->answers = {QString()};  // cancelled
+    form.Open1->trigger();
+    QCOMPARE(form.Image1->Picture().Bitmap().Width(), 40);
+  }
+
+  void saveWritesABitmapOnlyWhenThereIsAPicture() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    const std::string target = dir_ / "saved.jpg";
+    dialogs->answers = {QString::fromStdString(target)};
+    form.Save1->trigger();  // nothing loaded yet: no file
+    QVERIFY(!std::filesystem::exists(target));
+    QCOMPARE(dialogs->asked.back().defaultSuffix, QString("bmp"));
+
+    dialogs->answers = {WritePicture("in.bmp", 7, 5), QString()};
+    form.Open1->trigger();
+    form.Save1->trigger();  // cancelled
+    QVERIFY(!std::filesystem::exists(target));
+
+    dialogs->answers = {QString::fromStdString(target)};
+    form.Save1->trigger();
+    QCOMPARE(ReadBytes(target), ReadBytes(dir_ / "in.bmp"));
+    QVERIFY(dialogs->errors.empty());
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
