@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <fstream>
@@ -70,6 +71,15 @@ int RunShell(const std::string& command, std::string* output) {
   const int status = ::pclose(pipe);
   if (output) *output = std::move(text);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string BatchToolPath() {
+  if (const char* path = std::getenv("LUMIVANE_BATCH")) return path;
+#ifdef LUMIVANE_BATCH_PATH
+  return LUMIVANE_BATCH_PATH;
+#else
+  return "lumivane-batch";
+#endif
 }
 
 bool HaveProgram(const std::string& name) {

@@ -38,6 +38,8 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 // Runs a shell command; returns its exit status, and what it printed on standard output.
 int RunShell(const std::string& command, std::string* output = nullptr);
+// The lumivane-batch under test: $LUMIVANE_BATCH, or the one this build made.
+std::string BatchToolPath();
 // Whether a program is on the PATH.
 bool HaveProgram(const std::string& name);
 // Quotes a word for the shell.

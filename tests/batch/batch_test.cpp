@@ -1,0 +1,85 @@
+// lumivane-batch as a user runs it: files in, files out, messages and exit codes.
+#include <gtest/gtest.h>
+#include <jerror.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/bmp.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct BatchRun {
+  int status;
+  std::string output;  // standard output and standard error together
+};
+
+BatchRun Batch(const std::string& arguments) {
+  BatchRun run;
+  run.status = RunShell(ShellQuote(BatchToolPath()) + " " + arguments + " 2>&1", &run.output);
+  return run;
+}
+
+}  // namespace
+
+TEST(Batch, BitmapRoundTripIsByteExact) {
+  ScratchDir dir;
+  HBITMAP h = MakePicture(13, 5, [](int x, int y) { return Bgr{uint8_t(x * 19), uint8_t(y * 40), uint8_t(x + y)}; });
+  WriteBytes(dir / "in.bmp", EncodeBitmapFile(*h.get()));
+  const BatchRun run = Batch(ShellQuote(dir / "in.bmp") + " " + ShellQuote(dir / "out.bmp"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadBytes(dir / "out.bmp"), ReadBytes(dir / "in.bmp"));
+}
+
+TEST(Batch, JpegDecodesLikeTheReferenceDecoder) {
+  ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
+  ScratchDir dir;
+  ASSERT_EQ(RunShell("convert -size 50x31 plasma:fractal -seed 11 -quality 70 " + ShellQuote(dir / "in.jpg")), 0);
+  const BatchRun run = Batch(ShellQuote(dir / "in.jpg") + " " + ShellQuote(dir / "out.bmp"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(RunShell("djpeg -ppm -outfile " + ShellQuote(dir / "ref.ppm") + " " + ShellQuote(dir / "in.jpg")), 0);
+  HBITMAP out = DecodeBitmapFile(ReadBytes(dir / "out.bmp"));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(PixelsOf(*out.get()), ReadPpm(dir / "ref.ppm").pixels);
+}
+
+TEST(Batch, FailuresPrintTheWindowsMessageAndExitOne) {
+  ScratchDir dir;
+  WriteBytes(dir / "bad.bmp", {'B', 'X', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
+  WriteBytes(dir / "short.bmp", {'B', 'M', 1});
+  HBITMAP h = MakeFlatPicture(2, 2, {1, 2, 3});
+  WriteBytes(dir / "good.bmp", EncodeBitmapFile(*h.get()));
+  WriteBytes(dir / "bitmap.jpg", EncodeBitmapFile(*h.get()));
+  const struct {
+    std::string input, output, message;
+  } cases[] = {
+      {dir / "none.bmp", dir / "o.bmp", "ファイル " + (dir / "none.bmp") + " は開けません.\n"},
+      {dir / "bad.bmp", dir / "o.bmp", "ビットマップイメージが不正です.\n"},
+      {dir / "short.bmp", dir / "o.bmp", "ストリームからの読み込みエラー.\n"},
+      {dir / "bitmap.jpg", dir / "o.bmp", "JPEG エラー #" + std::to_string(JERR_NO_SOI) + ".\n"},
+      {dir / "good.bmp", dir / "no/such/o.bmp", "ファイル " + (dir / "no/such/o.bmp") + " を作成できません.\n"},
+  };
+  for (const auto& c : cases) {
+    const BatchRun run = Batch(ShellQuote(c.input) + " " + ShellQuote(c.output));
+    EXPECT_EQ(run.status, 1) << c.input;
+    EXPECT_EQ(run.output, c.message) << c.input;
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp")) << c.input;
+  }
+}
+
+TEST(Batch, UsageErrorsExitTwo) {
+  ScratchDir dir;
+  HBITMAP h = MakeFlatPicture(2, 2, {1, 2, 3});
+  WriteBytes(dir / "in.bmp", EncodeBitmapFile(*h.get()));
+  for (const std::string& arguments : {std::string(), ShellQuote(dir / "in.bmp"),
+                                       ShellQuote(dir / "in.bmp") + " no-such-effect " + ShellQuote(dir / "o.bmp")}) {
+    const BatchRun run = Batch(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_NE(run.output.find("usage: lumivane-batch"), std::string::npos) << arguments;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp"));
+  const BatchRun help = Batch("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("effects:"), std::string::npos);
+}
