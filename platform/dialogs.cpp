@@ -14,15 +14,20 @@
 
 namespace {
 
-// "label|pattern|label|pattern" to Qt's "label (pattern)" entries; patterns use ";" between
-// globs, which Qt wants as blanks.
+// "label|pattern|label|pattern" to Qt's "label (globs)" entries. Qt reads the globs from the
+// parentheses at the end of an entry and wants them separated by blanks; a label that already
+// ends in its pattern in parentheses is shown once, with blanks in place of ";".
 QStringList QtFilters(const QString& filter) {
   const QStringList parts = filter.split('|');
   QStringList out;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
-    QString patterns = parts[i + 1];
-    patterns.replace(';', ' ');
-    out << parts[i] + " (" + patterns + ")";
+    QString label = parts[i];
+    const QString pattern = parts[i + 1];
+    QString globs = pattern;
+    globs.replace(';', ' ');
+    const QString suffix = " (" + pattern + ")";
+    if (label.endsWith(suffix)) label.chop(suffix.size());
+    out << label + " (" + globs + ")";
   }
   return out;
 }

@@ -2,12 +2,16 @@
 // through scripted dialogs.
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QtTest>
+#include <cmath>
 #include <filesystem>
 
 #include "app/TorvaskUnit1.h"
@@ -21,6 +25,13 @@ class MainWindowTest : public QObject {
 
  private:
   ScratchDir dir_;
+
+  // The view's size for a picture on this display: smaller in logical pixels on a scaled one,
+  // so that one device pixel still shows one image pixel.
+  static QSize Logical(const TForm1& form, int w, int h) {
+    const qreal ratio = form.Image1->devicePixelRatioF();
+    return QSize(int(std::ceil(w / ratio)), int(std::ceil(h / ratio)));
+  }
 
   QString WritePicture(const std::string& name, int width, int height) {
     HBITMAP h = MakePicture(width, height, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 77}; });
@@ -103,21 +114,23 @@ class MainWindowTest : public QObject {
     form.show();
     dialogs->answers = {WritePicture("small.bmp", 300, 200)};
     form.Open1->trigger();
-    QCOMPARE(form.Image1->size(), QSize(300, 200));
+    QCOMPARE(form.Image1->size(), Logical(form, 300, 200));
     QVERIFY(dialogs->errors.empty());
     QCOMPARE(dialogs->asked.size(), size_t(1));
     QVERIFY(dialogs->asked[0].preview);
 
     // Larger than the scroll box: scroll bars appear.
-    dialogs->answers = {WritePicture("large.bmp", 1000, 800)};
+    dialogs->answers = {WritePicture("large.bmp", 1400, 1200)};
     form.Open1->trigger();
-    QCOMPARE(form.Image1->size(), QSize(1000, 800));
+    QCOMPARE(form.Image1->size(), Logical(form, 1400, 1200));
     QVERIFY(form.ScrollBox1->horizontalScrollBar()->maximum() > 0);
     QVERIFY(form.ScrollBox1->verticalScrollBar()->maximum() > 0);
 
-    // Drawn at one pixel per pixel.
-    const QImage shown = form.Image1->grab(QRect(0, 0, 4, 4)).toImage();
-    QCOMPARE(QColor(shown.pixel(3, 2)), QColor(77, 2, 3));
+    // Drawn at one device pixel per image pixel.
+    const QImage shown = form.Image1->grab().toImage();
+    QCOMPARE(shown.size(), QSize(1400, 1200));
+    for (const QPoint p : {QPoint(3, 2), QPoint(1399, 1199), QPoint(500, 1)})
+      QCOMPARE(QColor(shown.pixel(p)), QColor(77, p.y() & 0xFF, p.x() & 0xFF));
   }
 
   void failedOpenKeepsThePictureAndShowsTheMessage() {
@@ -132,7 +145,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs->errors[0].first, QString("Lumivane"));
     QCOMPARE(dialogs->errors[0].second.toStdString(), "ファイル " + missing + " は開けません.");
     QCOMPARE(form.Image1->Picture().Bitmap().Width(), 40);
-    QCOMPARE(form.Image1->size(), QSize(40, 30));
+    QCOMPARE(form.Image1->size(), Logical(form, 40, 30));
 
     dialogs->answers = {QString()};  // cancelled
     form.Open1->trigger();
@@ -157,6 +170,43 @@ class MainWindowTest : public QObject {
     form.Save1->trigger();
     QCOMPARE(ReadBytes(target), ReadBytes(dir_ / "in.bmp"));
     QVERIFY(dialogs->errors.empty());
+  }
+
+  // Qt's own dialogs as the window sets them up: filter entries, the preview, the default
+  // suffix, no question before replacing a file.
+  void qtDialogsFollowTheOptions() {
+    TForm1 form;
+    const QString picture = WritePicture("preview.bmp", 64, 48);
+    QStringList filters;
+    bool previewShown = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      filters = dialog->nameFilters();
+      QCOMPARE(dialog->selectedNameFilter(), filters.value(0));
+      emit dialog->currentChanged(picture);
+      for (auto* label : dialog->findChildren<QLabel*>())
+        if (!label->pixmap().isNull()) previewShown = true;
+      dialog->reject();
+    });
+    QVERIFY(!CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1));
+    QCOMPARE(filters.size(), 7);
+    QCOMPARE(filters[0], QString("すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)"));
+    QCOMPARE(filters[4], QString("アイコン (*.ico)"));
+    QVERIFY(previewShown);
+
+    const QString typed = QString::fromStdString(dir_ / "result");
+    WriteBytes(dir_ / "result.bmp", {'o', 'l', 'd'});
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+      dialog->selectFile(typed);
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
+    QVERIFY(chosen);
+    QCOMPARE(*chosen, typed + ".bmp");
   }
 };
 
