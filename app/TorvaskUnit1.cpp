@@ -36,8 +36,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   N1 = ui_->N1;
   QPushButton** buttons[] = {&Button1, &Button2, &Button3, &Button4,  &Button5, &Button6,
                              &Button7, &Button8, &Button9, &Button10, &Button11};
-  QPushButton* const uiButtons[] = {ui_->Button1, ui_->Button2, ui_->Button3, ui_->Button4,
-                                    ui_->Button5, ui_->Button6, ui_->Button7, ui_->Button8,
+  QPushButton* const uiButtons[] = {ui_->Button1, ui_->Button2,  ui_->Button3, ui_->Button4,
+                                    ui_->Button5, ui_->Button6,  ui_->Button7, ui_->Button8,
                                     ui_->Button9, ui_->Button10, ui_->Button11};
   for (std::size_t i = 0; i < std::size(buttons); ++i) *buttons[i] = uiButtons[i];
 
@@ -59,32 +59,40 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   Connect(Open1, &TForm1::Open1Click);
   Connect(Save1, &TForm1::Save1Click);
   Connect(N1, &TForm1::N1Click);
-  const Handler handlers[] = {&TForm1::Button1Click, &TForm1::Button2Click, &TForm1::Button3Click,
-                              &TForm1::Button4Click, &TForm1::Button5Click, &TForm1::Button6Click,
-                              &TForm1::Button7Click, &TForm1::Button8Click, &TForm1::Button9Click,
+  const Handler handlers[] = {&TForm1::Button1Click,  &TForm1::Button2Click, &TForm1::Button3Click,
+                              &TForm1::Button4Click,  &TForm1::Button5Click, &TForm1::Button6Click,
+                              &TForm1::Button7Click,  &TForm1::Button8Click, &TForm1::Button9Click,
                               &TForm1::Button10Click, &TForm1::Button11Click};
   for (std::size_t i = 0; i < std::size(handlers); ++i) Connect(uiButtons[i], handlers[i]);
 
   RunCommand(&TForm1::FormCreate, this);
 }
 
-TForm1::~TForm1() { RunCommand(&TForm1::FormDestroy, this); }
+TForm1::~TForm1() {
+  RunCommand(&TForm1::FormDestroy, this);
+}
 
 void TForm1::Connect(QPushButton* button, Handler handler) {
-  connect(button, &QPushButton::clicked, this, [this, button, handler] { RunCommand(handler, button); });
+  connect(button, &QPushButton::clicked, this,
+          [this, button, handler] { RunCommand(handler, button); });
 }
 
 void TForm1::Connect(QAction* action, Handler handler) {
-  connect(action, &QAction::triggered, this, [this, action, handler] { RunCommand(handler, action); });
+  connect(action, &QAction::triggered, this,
+          [this, action, handler] { RunCommand(handler, action); });
 }
 
 void TForm1::RunCommand(Handler handler, QObject* sender) {
   RunGuarded([&] { (this->*handler)(sender); });
 }
 
-void TForm1::FormCreate(QObject*) { ScanBitmap = std::make_unique<TBitmap>(); }
+void TForm1::FormCreate(QObject*) {
+  ScanBitmap = std::make_unique<TBitmap>();
+}
 
-void TForm1::FormDestroy(QObject*) { ScanBitmap.reset(); }
+void TForm1::FormDestroy(QObject*) {
+  ScanBitmap.reset();
+}
 
 void TForm1::Open1Click(QObject*) {
   const auto name = CurrentDialogs().OpenFile(this, OpenPictureDialog1);

@@ -15,13 +15,14 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 void PrintUsage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
-               "\n"
-               "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
-               "file otherwise), applies each EFFECT in order and writes OUTPUT as a bitmap file.\n"
-               "\n"
-               "effects:");
+  std::fprintf(
+      out,
+      "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
+      "\n"
+      "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
+      "file otherwise), applies each EFFECT in order and writes OUTPUT as a bitmap file.\n"
+      "\n"
+      "effects:");
   for (const EffectCommand& command : EffectCommands())
     std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
   std::fprintf(out, "\n");

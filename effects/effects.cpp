@@ -10,7 +10,9 @@ constexpr std::array<EffectCommand, 0> kCommands{};
 
 }  // namespace
 
-std::span<const EffectCommand> EffectCommands() { return kCommands; }
+std::span<const EffectCommand> EffectCommands() {
+  return kCommands;
+}
 
 const EffectCommand* FindEffectCommand(std::string_view name) {
   for (const EffectCommand& command : kCommands)

@@ -7,8 +7,8 @@
 #include "platform/bitmap.h"
 
 struct EffectCommand {
-  std::string_view name;            // as the command-line tool takes it
-  void (*run)(TBitmap& picture);    // one or more hand-overs of the picture to effects
+  std::string_view name;          // as the command-line tool takes it
+  void (*run)(TBitmap& picture);  // one or more hand-overs of the picture to effects
 };
 
 // In the order of the buttons.

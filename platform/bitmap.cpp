@@ -15,10 +15,10 @@ std::vector<RgbQuad> DefaultPalette(PixelFormat format) {
       return {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}};
     case PixelFormat::pf4bit: {
       static constexpr std::uint8_t kVga[16][3] = {
-          {0, 0, 0},     {0, 0, 128},   {0, 128, 0},   {0, 128, 128},
-          {128, 0, 0},   {128, 0, 128}, {128, 128, 0}, {192, 192, 192},
-          {128, 128, 128}, {0, 0, 255}, {0, 255, 0},   {0, 255, 255},
-          {255, 0, 0},   {255, 0, 255}, {255, 255, 0}, {255, 255, 255}};
+          {0, 0, 0},       {0, 0, 128},   {0, 128, 0},   {0, 128, 128},
+          {128, 0, 0},     {128, 0, 128}, {128, 128, 0}, {192, 192, 192},
+          {128, 128, 128}, {0, 0, 255},   {0, 255, 0},   {0, 255, 255},
+          {255, 0, 0},     {255, 0, 255}, {255, 255, 0}, {255, 255, 255}};
       std::vector<RgbQuad> p;
       for (const auto& c : kVga) p.push_back(RgbQuad{c[2], c[1], c[0], 0});
       return p;
@@ -29,7 +29,8 @@ std::vector<RgbQuad> DefaultPalette(PixelFormat format) {
       for (int r = 0; r < 6; ++r)
         for (int g = 0; g < 6; ++g)
           for (int b = 0; b < 6; ++b)
-            p.push_back(RgbQuad{static_cast<std::uint8_t>(b * 51), static_cast<std::uint8_t>(g * 51),
+            p.push_back(RgbQuad{static_cast<std::uint8_t>(b * 51),
+                                static_cast<std::uint8_t>(g * 51),
                                 static_cast<std::uint8_t>(r * 51), 0});
       while (p.size() < 256) {
         auto v = static_cast<std::uint8_t>((p.size() - 216) * 255 / 39);
@@ -68,12 +69,18 @@ std::uint8_t WidenChannel(std::uint32_t pixel, std::uint32_t mask) {
 
 int BitsPerPixel(PixelFormat format) {
   switch (format) {
-    case PixelFormat::pf1bit: return 1;
-    case PixelFormat::pf4bit: return 4;
-    case PixelFormat::pf8bit: return 8;
-    case PixelFormat::pf16bit: return 16;
-    case PixelFormat::pf24bit: return 24;
-    case PixelFormat::pf32bit: return 32;
+    case PixelFormat::pf1bit:
+      return 1;
+    case PixelFormat::pf4bit:
+      return 4;
+    case PixelFormat::pf8bit:
+      return 8;
+    case PixelFormat::pf16bit:
+      return 16;
+    case PixelFormat::pf24bit:
+      return 24;
+    case PixelFormat::pf32bit:
+      return 32;
   }
   return 24;
 }
@@ -199,8 +206,12 @@ void TBitmap::Assign(const TBitmap& other) {
   Changed();
 }
 
-void TBitmap::SetWidth(std::int32_t width) { SetSize(width, height_); }
-void TBitmap::SetHeight(std::int32_t height) { SetSize(width_, height); }
+void TBitmap::SetWidth(std::int32_t width) {
+  SetSize(width, height_);
+}
+void TBitmap::SetHeight(std::int32_t height) {
+  SetSize(width_, height);
+}
 
 void TBitmap::SetSize(std::int32_t width, std::int32_t height) {
   width = std::max(width, 0);

@@ -148,5 +148,4 @@ class TBitmap {
 };
 
 // The colour of pixel x of a row of the given object, as blue, green, red.
-std::array<std::uint8_t, 3> PixelColour(const BitmapObject& object, std::int32_t x,
-                                        std::int32_t y);
+std::array<std::uint8_t, 3> PixelColour(const BitmapObject& object, std::int32_t x, std::int32_t y);

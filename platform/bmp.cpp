@@ -27,8 +27,12 @@ enum Compression : std::uint32_t {
 // of compressed data is refused rather than allocated.
 constexpr std::int64_t kMaxRlePixelsPerByte = 1024;
 
-[[noreturn]] void Truncated() { throw EReadError(msg::kStreamRead); }
-[[noreturn]] void Invalid() { throw EInvalidGraphic(msg::kInvalidBitmap); }
+[[noreturn]] void Truncated() {
+  throw EReadError(msg::kStreamRead);
+}
+[[noreturn]] void Invalid() {
+  throw EInvalidGraphic(msg::kInvalidBitmap);
+}
 
 // Little-endian fields of a byte block, with every read checked against its end.
 class Fields {
@@ -40,7 +44,8 @@ class Fields {
   }
   std::uint32_t U32(std::size_t at) const {
     Need(at, 4);
-    return static_cast<std::uint32_t>(data_[at]) | (static_cast<std::uint32_t>(data_[at + 1]) << 8) |
+    return static_cast<std::uint32_t>(data_[at]) |
+           (static_cast<std::uint32_t>(data_[at + 1]) << 8) |
            (static_cast<std::uint32_t>(data_[at + 2]) << 16) |
            (static_cast<std::uint32_t>(data_[at + 3]) << 24);
   }
@@ -67,13 +72,20 @@ struct DibLayout {
 
 PixelFormat FormatOf(int bitCount) {
   switch (bitCount) {
-    case 1: return PixelFormat::pf1bit;
-    case 4: return PixelFormat::pf4bit;
-    case 8: return PixelFormat::pf8bit;
-    case 16: return PixelFormat::pf16bit;
-    case 24: return PixelFormat::pf24bit;
-    case 32: return PixelFormat::pf32bit;
-    default: Invalid();
+    case 1:
+      return PixelFormat::pf1bit;
+    case 4:
+      return PixelFormat::pf4bit;
+    case 8:
+      return PixelFormat::pf8bit;
+    case 16:
+      return PixelFormat::pf16bit;
+    case 24:
+      return PixelFormat::pf24bit;
+    case 32:
+      return PixelFormat::pf32bit;
+    default:
+      Invalid();
   }
 }
 
@@ -178,7 +190,8 @@ std::unique_ptr<BitmapObject> DecodeRows(const DibLayout& d, std::span<const std
   for (std::int32_t r = 0; r < d.height; ++r) {
     const std::int32_t y = d.topDown ? r : d.height - 1 - r;
     const std::size_t from = static_cast<std::size_t>(stride) * static_cast<std::size_t>(r);
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(stride), bits.size() - from);
+    const std::size_t count =
+        std::min<std::size_t>(static_cast<std::size_t>(stride), bits.size() - from);
     std::memcpy(object->Row(y), bits.data() + from, count);
     std::memset(object->Row(y) + count, 0, object->Stride() - count);
   }

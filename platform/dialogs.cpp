@@ -59,8 +59,8 @@ void AddPreview(QFileDialog& dialog) {
       TBitmap picture;
       LoadPictureFile(picture, path.toStdString());
       if (const BitmapObject* object = picture.Object())
-        pixmap = QPixmap::fromImage(ToQImage(*object).scaled(
-            preview->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        pixmap = QPixmap::fromImage(ToQImage(*object).scaled(preview->size(), Qt::KeepAspectRatio,
+                                                             Qt::SmoothTransformation));
     } catch (...) {
     }
     preview->setPixmap(pixmap);
@@ -100,7 +100,9 @@ std::unique_ptr<Dialogs>& Installed() {
 
 }  // namespace
 
-Dialogs& CurrentDialogs() { return *Installed(); }
+Dialogs& CurrentDialogs() {
+  return *Installed();
+}
 
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs) {
   if (!dialogs) dialogs = std::make_unique<QtDialogs>();

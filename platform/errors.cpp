@@ -29,9 +29,12 @@ char32_t LastCharacter(std::string_view text) {
   auto lead = static_cast<unsigned char>(text[start]);
   char32_t c = lead;
   int extra = 0;
-  if (lead >= 0xF0) c = lead & 0x07, extra = 3;
-  else if (lead >= 0xE0) c = lead & 0x0F, extra = 2;
-  else if (lead >= 0xC0) c = lead & 0x1F, extra = 1;
+  if (lead >= 0xF0)
+    c = lead & 0x07, extra = 3;
+  else if (lead >= 0xE0)
+    c = lead & 0x0F, extra = 2;
+  else if (lead >= 0xC0)
+    c = lead & 0x1F, extra = 1;
   for (int i = 1; i <= extra && start + i < text.size(); ++i)
     c = (c << 6) | (static_cast<unsigned char>(text[start + i]) & 0x3F);
   return c;
@@ -58,7 +61,9 @@ std::string ExceptionMessage(const std::exception& error) {
   return error.what();
 }
 
-void SetErrorDisplay(ErrorDisplay display) { Display() = std::move(display); }
+void SetErrorDisplay(ErrorDisplay display) {
+  Display() = std::move(display);
+}
 
 void ShowException(const std::exception& error) noexcept {
   try {

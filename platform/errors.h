@@ -14,10 +14,10 @@ class Exception : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
-#define LUMIVANE_EXCEPTION(Name, Base)                                  \
-  class Name : public Base {                                           \
-   public:                                                             \
-    explicit Name(const std::string& message) : Base(message) {}       \
+#define LUMIVANE_EXCEPTION(Name, Base)                           \
+  class Name : public Base {                                     \
+   public:                                                       \
+    explicit Name(const std::string& message) : Base(message) {} \
   };
 
 LUMIVANE_EXCEPTION(EStreamError, Exception)

@@ -31,9 +31,8 @@ void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
   if (!file.open(QIODevice::WriteOnly)) throw EFCreateError(FormatMessage(msg::kFileCreate, path));
   std::size_t done = 0;
   while (done < data.size()) {
-    const qint64 n =
-        file.write(reinterpret_cast<const char*>(data.data()) + done,
-                   static_cast<qint64>(data.size() - done));
+    const qint64 n = file.write(reinterpret_cast<const char*>(data.data()) + done,
+                                static_cast<qint64>(data.size() - done));
     if (n <= 0) {
       file.cancelWriting();
       throw EWriteError(msg::kStreamWrite);

@@ -15,12 +15,8 @@ struct PictureFormat {
 
 // In registration order: the graphics support's four, then the JPEG support's two.
 constexpr PictureFormat kRegisteredFormats[] = {
-    {"wmf", "メタファイル"},
-    {"emf", "エンハンス メタファイル"},
-    {"ico", "アイコン"},
-    {"bmp", "ビットマップ"},
-    {"jpeg", "JPEG イメージファイル"},
-    {"jpg", "JPEG イメージファイル"},
+    {"wmf", "メタファイル"}, {"emf", "エンハンス メタファイル"}, {"ico", "アイコン"},
+    {"bmp", "ビットマップ"}, {"jpeg", "JPEG イメージファイル"},  {"jpg", "JPEG イメージファイル"},
 };
 constexpr const char* kAllFormatsLabel = "すべてのファイル";
 
@@ -34,7 +30,9 @@ std::string ExtractFileExt(std::string_view name) {
   return std::string(name.substr(dot));
 }
 
-bool IsJpegName(std::string_view name) { return ExtractFileExt(name) == ".jpg"; }
+bool IsJpegName(std::string_view name) {
+  return ExtractFileExt(name) == ".jpg";
+}
 
 void LoadPictureFile(TBitmap& picture, const std::string& path) {
   const std::vector<std::uint8_t> data = ReadWholeFile(path);
@@ -62,6 +60,7 @@ std::string PictureDialogFilter() {
     entries += std::string(it->description) + " (*." + ext + ")|*." + ext;
     patterns += "*." + ext;
   }
-  if (taken > 1) return std::string(kAllFormatsLabel) + " (" + patterns + ")|" + patterns + "|" + entries;
+  if (taken > 1)
+    return std::string(kAllFormatsLabel) + " (" + patterns + ")|" + patterns + "|" + entries;
   return entries;
 }

@@ -19,7 +19,9 @@ void SwapChannels(const TBitmap& source, TBitmap& destination) {
   }
 }
 
-HBITMAP SwapEffect(HBITMAP h) { return RunEffect(std::move(h), SwapChannels); }
+HBITMAP SwapEffect(HBITMAP h) {
+  return RunEffect(std::move(h), SwapChannels);
+}
 
 HBITMAP FailingEffect(HBITMAP h) {
   return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
@@ -30,8 +32,8 @@ HBITMAP FailingEffect(HBITMAP h) {
 
 // A 2-colour picture, 1 bit per pixel.
 HBITMAP MonochromePicture(int width, int height) {
-  auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf1bit,
-                                               BitmapObject::Fill::kNone);
+  auto object =
+      std::make_unique<BitmapObject>(width, height, PixelFormat::pf1bit, BitmapObject::Fill::kNone);
   for (int y = 0; y < height; ++y)
     for (std::size_t i = 0; i < object->Stride(); ++i) object->Row(y)[i] = y % 2 ? 0xAA : 0x00;
   return HBITMAP(std::move(object));
@@ -40,7 +42,7 @@ HBITMAP MonochromePicture(int width, int height) {
 }  // namespace
 
 TEST(EffectFrame, ClampByte) {
-  const std::pair<int, int> cases[] = {{-5, 0},     {0, 0},     {1, 1},     {254, 254},
+  const std::pair<int, int> cases[] = {{-5, 0},    {0, 0},     {1, 1},         {254, 254},
                                        {255, 255}, {300, 255}, {INT32_MIN, 0}, {INT32_MAX, 255}};
   for (auto [in, out] : cases) EXPECT_EQ(ClampByte(in), out) << in;
 }

@@ -4,12 +4,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
-#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QtTest>
 #include <cmath>
 #include <filesystem>
@@ -34,7 +34,9 @@ class MainWindowTest : public QObject {
   }
 
   QString WritePicture(const std::string& name, int width, int height) {
-    HBITMAP h = MakePicture(width, height, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 77}; });
+    HBITMAP h = MakePicture(width, height, [](int x, int y) {
+      return Bgr{uint8_t(x), uint8_t(y), 77};
+    });
     WriteBytes(dir_ / name, EncodeBitmapFile(*h.get()));
     return QString::fromStdString(dir_ / name);
   }

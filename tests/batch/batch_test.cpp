@@ -25,7 +25,9 @@ BatchRun Batch(const std::string& arguments) {
 
 TEST(Batch, BitmapRoundTripIsByteExact) {
   ScratchDir dir;
-  HBITMAP h = MakePicture(13, 5, [](int x, int y) { return Bgr{uint8_t(x * 19), uint8_t(y * 40), uint8_t(x + y)}; });
+  HBITMAP h = MakePicture(13, 5, [](int x, int y) {
+    return Bgr{uint8_t(x * 19), uint8_t(y * 40), uint8_t(x + y)};
+  });
   WriteBytes(dir / "in.bmp", EncodeBitmapFile(*h.get()));
   const BatchRun run = Batch(ShellQuote(dir / "in.bmp") + " " + ShellQuote(dir / "out.bmp"));
   EXPECT_EQ(run.status, 0) << run.output;
@@ -35,10 +37,14 @@ TEST(Batch, BitmapRoundTripIsByteExact) {
 TEST(Batch, JpegDecodesLikeTheReferenceDecoder) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
   ScratchDir dir;
-  ASSERT_EQ(RunShell("convert -size 50x31 plasma:fractal -seed 11 -quality 70 " + ShellQuote(dir / "in.jpg")), 0);
+  ASSERT_EQ(RunShell("convert -size 50x31 plasma:fractal -seed 11 -quality 70 " +
+                     ShellQuote(dir / "in.jpg")),
+            0);
   const BatchRun run = Batch(ShellQuote(dir / "in.jpg") + " " + ShellQuote(dir / "out.bmp"));
   ASSERT_EQ(run.status, 0) << run.output;
-  ASSERT_EQ(RunShell("djpeg -ppm -outfile " + ShellQuote(dir / "ref.ppm") + " " + ShellQuote(dir / "in.jpg")), 0);
+  ASSERT_EQ(RunShell("djpeg -ppm -outfile " + ShellQuote(dir / "ref.ppm") + " " +
+                     ShellQuote(dir / "in.jpg")),
+            0);
   HBITMAP out = DecodeBitmapFile(ReadBytes(dir / "out.bmp"));
   ASSERT_TRUE(out);
   EXPECT_EQ(PixelsOf(*out.get()), ReadPpm(dir / "ref.ppm").pixels);
@@ -58,7 +64,8 @@ TEST(Batch, FailuresPrintTheWindowsMessageAndExitOne) {
       {dir / "bad.bmp", dir / "o.bmp", "ビットマップイメージが不正です.\n"},
       {dir / "short.bmp", dir / "o.bmp", "ストリームからの読み込みエラー.\n"},
       {dir / "bitmap.jpg", dir / "o.bmp", "JPEG エラー #" + std::to_string(JERR_NO_SOI) + ".\n"},
-      {dir / "good.bmp", dir / "no/such/o.bmp", "ファイル " + (dir / "no/such/o.bmp") + " を作成できません.\n"},
+      {dir / "good.bmp", dir / "no/such/o.bmp",
+       "ファイル " + (dir / "no/such/o.bmp") + " を作成できません.\n"},
   };
   for (const auto& c : cases) {
     const BatchRun run = Batch(ShellQuote(c.input) + " " + ShellQuote(c.output));
@@ -72,8 +79,9 @@ TEST(Batch, UsageErrorsExitTwo) {
   ScratchDir dir;
   HBITMAP h = MakeFlatPicture(2, 2, {1, 2, 3});
   WriteBytes(dir / "in.bmp", EncodeBitmapFile(*h.get()));
-  for (const std::string& arguments : {std::string(), ShellQuote(dir / "in.bmp"),
-                                       ShellQuote(dir / "in.bmp") + " no-such-effect " + ShellQuote(dir / "o.bmp")}) {
+  for (const std::string& arguments :
+       {std::string(), ShellQuote(dir / "in.bmp"),
+        ShellQuote(dir / "in.bmp") + " no-such-effect " + ShellQuote(dir / "o.bmp")}) {
     const BatchRun run = Batch(arguments);
     EXPECT_EQ(run.status, 2) << arguments;
     EXPECT_NE(run.output.find("usage: lumivane-batch"), std::string::npos) << arguments;

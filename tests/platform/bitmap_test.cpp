@@ -24,7 +24,9 @@ TEST(TBitmap, AdoptAndDetachMoveOwnershipAndNotify) {
 
 TEST(TBitmap, RowZeroIsTheTopAndRowsAreWordPadded) {
   TBitmap bitmap;
-  bitmap.AdoptHandle(MakePicture(5, 2, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), 9}; }));
+  bitmap.AdoptHandle(MakePicture(5, 2, [](int x, int y) {
+    return Bgr{uint8_t(x), uint8_t(y), 9};
+  }));
   EXPECT_EQ(bitmap.Object()->Stride(), 16u);
   EXPECT_EQ(bitmap.RowAt(1)[3 * 4], 4);
   EXPECT_EQ(bitmap.RowAt(1)[3 * 4 + 1], 1);

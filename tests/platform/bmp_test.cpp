@@ -20,11 +20,21 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -57,7 +67,8 @@ const Variant kVariants[] = {
 };
 
 std::uint32_t U32(const std::vector<std::uint8_t>& d, std::size_t at) {
-  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
+  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) |
+         (static_cast<std::uint32_t>(d[at + 3]) << 24);
 }
 void PutU32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) d[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -81,7 +92,9 @@ std::string MakeSource(const ScratchDir& dir, int width, int height) {
 // What ImageMagick decodes a file to.
 std::vector<Bgr> DecodedByImageMagick(const ScratchDir& dir, const std::string& file) {
   const std::string ppm = dir / "decoded.ppm";
-  EXPECT_EQ(RunShell("convert " + ShellQuote(file) + " -alpha off -depth 8 " + ShellQuote("ppm:" + ppm)), 0);
+  EXPECT_EQ(
+      RunShell("convert " + ShellQuote(file) + " -alpha off -depth 8 " + ShellQuote("ppm:" + ppm)),
+      0);
   return ReadPpm(ppm).pixels;
 }
 
@@ -115,7 +128,8 @@ TEST_P(ImageMagickVariants, ReadToTheSamePixelsAndRoundTrip) {
   for (const Variant& v : kVariants) {
     SCOPED_TRACE(v.name);
     const std::string file = dir / "variant.bmp";
-    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)), 0);
+    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)),
+              0);
     const auto bytes = ReadBytes(file);
     ASSERT_GE(bytes.size(), 30u);
     ASSERT_EQ(U32(bytes, 14), v.headerSize);
@@ -152,7 +166,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ImageMagickVariants,
                          ::testing::Values(std::pair{13, 7}, std::pair{17, 16}, std::pair{64, 3}));
 
 TEST(BitmapReader, TwentyFourBitRoundTripIsExact) {
-  HBITMAP original = MakePicture(7, 5, [](int x, int y) { return Bgr{uint8_t(x * 31), uint8_t(y * 50), uint8_t(x ^ y)}; });
+  HBITMAP original = MakePicture(7, 5, [](int x, int y) {
+    return Bgr{uint8_t(x * 31), uint8_t(y * 50), uint8_t(x ^ y)};
+  });
   const auto file = EncodeBitmapFile(*original.get());
   EXPECT_EQ(file.size(), 54u + 24u * 5u);
   HBITMAP back = DecodeBitmapFile(file);
@@ -163,12 +179,16 @@ TEST(BitmapReader, TwentyFourBitRoundTripIsExact) {
 }
 
 TEST(BitmapReader, TopDownRowsAndThirtyTwoBitPixels) {
-  HBITMAP original = MakePicture(5, 4, [](int x, int y) { return Bgr{uint8_t(x), uint8_t(y), uint8_t(x * y)}; });
+  HBITMAP original = MakePicture(5, 4, [](int x, int y) {
+    return Bgr{uint8_t(x), uint8_t(y), uint8_t(x * y)};
+  });
   const auto bottomUp = EncodeBitmapFile(*original.get());
   // The same picture stored top-down: rows in the other order, height negative.
   std::vector<std::uint8_t> topDown(bottomUp.begin(), bottomUp.begin() + 54);
   PutU32(topDown, 22, static_cast<std::uint32_t>(-4));
-  for (int r = 3; r >= 0; --r) topDown.insert(topDown.end(), bottomUp.begin() + 54 + r * 16, bottomUp.begin() + 54 + (r + 1) * 16);
+  for (int r = 3; r >= 0; --r)
+    topDown.insert(topDown.end(), bottomUp.begin() + 54 + r * 16,
+                   bottomUp.begin() + 54 + (r + 1) * 16);
   EXPECT_EQ(Decoded24(topDown), PixelsOf(*original.get()));
 
   // 32 bits without masks: blue, green, red and a byte that is dropped.
@@ -194,15 +214,16 @@ TEST(BitmapReader, RunLengthEncodedFourBitWithDeltaAndAbsoluteRuns) {
   info[14] = 4;
   info[16] = 2;  // RLE4
   file.insert(file.end(), info.begin(), info.end());
-  for (int i = 0; i < 16; ++i) file.insert(file.end(), {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0});
+  for (int i = 0; i < 16; ++i)
+    file.insert(file.end(), {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0});
   PutU32(file, 10, static_cast<std::uint32_t>(file.size()));
   const std::vector<std::uint8_t> rle = {
-      5, 0x12,           // bottom row: 1 2 1 2 1, then
-      0, 0,              // end of line (pixel 5 stays 0)
-      0, 2, 2, 0,        // delta: two pixels right
-      0, 3, 0x34, 0x50,  // absolute: 3 4 5 (padded to a word)
-      0, 0,              //
-      4, 0x77, 0, 1,     // top row: 7 7 7 7, end of bitmap
+      5, 0x12,              // bottom row: 1 2 1 2 1, then
+      0, 0,                 // end of line (pixel 5 stays 0)
+      0, 2,    2,    0,     // delta: two pixels right
+      0, 3,    0x34, 0x50,  // absolute: 3 4 5 (padded to a word)
+      0, 0,                 //
+      4, 0x77, 0,    1,     // top row: 7 7 7 7, end of bitmap
   };
   file.insert(file.end(), rle.begin(), rle.end());
   const auto pixels = Decoded24(file);
@@ -221,7 +242,8 @@ TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {
   std::mt19937 random(42);
   for (const Variant& v : kVariants) {
     const std::string file = dir / "variant.bmp";
-    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)), 0);
+    ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)),
+              0);
     const auto bytes = ReadBytes(file);
     for (std::size_t size = 0; size < bytes.size(); ++size)
       ExpectCleanOutcome(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + size),
@@ -270,7 +292,8 @@ TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
       file[26] = 1;
       file[28] = static_cast<std::uint8_t>(c.bitCount);
       PutU32(file, 30, c.compression);
-      if (c.compression == 3) PutU32(file, 54, 0xFF0000), PutU32(file, 58, 0xFF00), PutU32(file, 62, 0xFF);
+      if (c.compression == 3)
+        PutU32(file, 54, 0xFF0000), PutU32(file, 58, 0xFF00), PutU32(file, 62, 0xFF);
     }
     largestAllocation = 0;
     EXPECT_THROW(DecodeBitmapFile(file), EReadError) << c.what;

@@ -15,12 +15,9 @@ struct JpegKind {
 };
 
 const JpegKind kKinds[] = {
-    {"4:2:0", "-quality 85 -sampling-factor 2x2"},
-    {"4:2:2", "-quality 92 -sampling-factor 2x1"},
-    {"4:4:4", "-quality 75 -sampling-factor 1x1"},
-    {"progressive", "-quality 80 -interlace Plane"},
-    {"grayscale", "-colorspace Gray -quality 90"},
-    {"low quality", "-quality 5"},
+    {"4:2:0", "-quality 85 -sampling-factor 2x2"}, {"4:2:2", "-quality 92 -sampling-factor 2x1"},
+    {"4:4:4", "-quality 75 -sampling-factor 1x1"}, {"progressive", "-quality 80 -interlace Plane"},
+    {"grayscale", "-colorspace Gray -quality 90"}, {"low quality", "-quality 5"},
 };
 
 // The pixels djpeg gives with its default settings.
@@ -37,7 +34,8 @@ TEST(JpegDecoder, PixelsAreIdenticalToTheReferenceDecoder) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"))
       << "ImageMagick and libjpeg-turbo-progs are needed (scripts/setup installs them)";
   ScratchDir dir;
-  for (const auto& [w, h] : {std::pair{37, 23}, std::pair{1, 1}, std::pair{16, 9}, std::pair{301, 7}}) {
+  for (const auto& [w, h] :
+       {std::pair{37, 23}, std::pair{1, 1}, std::pair{16, 9}, std::pair{301, 7}}) {
     const std::string source = dir / "source.png";
     ASSERT_EQ(RunShell("convert -size " + std::to_string(w) + "x" + std::to_string(h) +
                        " plasma:fractal -seed 7 " + ShellQuote(source)),
@@ -45,7 +43,9 @@ TEST(JpegDecoder, PixelsAreIdenticalToTheReferenceDecoder) {
     for (const JpegKind& kind : kKinds) {
       SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(w) + "x" + std::to_string(h));
       const std::string jpeg = dir / "picture.jpg";
-      ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + kind.convertArgs + " " + ShellQuote(jpeg)), 0);
+      ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + kind.convertArgs + " " +
+                         ShellQuote(jpeg)),
+                0);
       HBITMAP decoded = DecodeJpeg(ReadBytes(jpeg));
       ASSERT_TRUE(decoded);
       EXPECT_EQ(decoded->Format(), PixelFormat::pf24bit);
@@ -61,7 +61,9 @@ TEST(JpegDecoder, CmykComesOutAsColour) {
   ASSERT_TRUE(HaveProgram("convert"));
   ScratchDir dir;
   const std::string jpeg = dir / "cmyk.jpg";
-  ASSERT_EQ(RunShell("convert -size 8x8 xc:'rgb(255,0,0)' -colorspace CMYK -quality 100 " + ShellQuote(jpeg)), 0);
+  ASSERT_EQ(RunShell("convert -size 8x8 xc:'rgb(255,0,0)' -colorspace CMYK -quality 100 " +
+                     ShellQuote(jpeg)),
+            0);
   HBITMAP decoded = DecodeJpeg(ReadBytes(jpeg));
   ASSERT_TRUE(decoded);
   for (const Bgr& p : PixelsOf(*decoded.get())) {
@@ -75,7 +77,8 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
   ASSERT_TRUE(HaveProgram("convert"));
   ScratchDir dir;
   const std::string jpeg = dir / "picture.jpg";
-  ASSERT_EQ(RunShell("convert -size 40x30 plasma:fractal -seed 3 -quality 80 " + ShellQuote(jpeg)), 0);
+  ASSERT_EQ(RunShell("convert -size 40x30 plasma:fractal -seed 3 -quality 80 " + ShellQuote(jpeg)),
+            0);
   const auto bytes = ReadBytes(jpeg);
   std::mt19937 random(5);
   auto check = [](const std::vector<std::uint8_t>& data) {
@@ -90,7 +93,8 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
     check(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + size));
   for (int round = 0; round < 400; ++round) {
     auto mutated = bytes;
-    for (int i = 0; i < 3; ++i) mutated[random() % mutated.size()] = static_cast<std::uint8_t>(random());
+    for (int i = 0; i < 3; ++i)
+      mutated[random() % mutated.size()] = static_cast<std::uint8_t>(random());
     check(mutated);
   }
 }

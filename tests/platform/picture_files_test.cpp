@@ -16,7 +16,9 @@ namespace {
 
 std::vector<std::uint8_t> SmallBitmapFile() {
   TBitmap picture;
-  picture.AdoptHandle(MakePicture(3, 2, [](int x, int y) { return Bgr{uint8_t(10 * x), uint8_t(y), 7}; }));
+  picture.AdoptHandle(MakePicture(3, 2, [](int x, int y) {
+    return Bgr{uint8_t(10 * x), uint8_t(y), 7};
+  }));
   return EncodeBitmapFile(*picture.Object());
 }
 
@@ -47,10 +49,11 @@ TEST(FileNames, ExtensionIsFromTheLastDotAfterTheLastSlash) {
     const char* name;
     const char* ext;
   } cases[] = {
-      {"photo.jpg", ".jpg"},     {"/tmp/photo.JPG", ".JPG"},  {"dir.d/file", ""},
-      {"dir.d/file.bmp", ".bmp"}, {"file.", "."},             {"noext", ""},
-      {"写真.jpg", ".jpg"},       {"/写真.d/画像", ""},       {"a.tar.jpeg", ".jpeg"},
-      {"", ""},
+      {"photo.jpg", ".jpg"},   {"/tmp/photo.JPG", ".JPG"},
+      {"dir.d/file", ""},      {"dir.d/file.bmp", ".bmp"},
+      {"file.", "."},          {"noext", ""},
+      {"写真.jpg", ".jpg"},    {"/写真.d/画像", ""},
+      {"a.tar.jpeg", ".jpeg"}, {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ExtractFileExt(c.name), c.ext) << c.name;
 }
@@ -64,7 +67,8 @@ TEST(FileNames, OnlyAnExactLowerCaseJpgMeansJpeg) {
 
 TEST(FileNames, DialogFilterListsTheRegisteredFormatsNewestFirst) {
   EXPECT_EQ(PictureDialogFilter(),
-            "すべてのファイル (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf|"
+            "すべてのファイル "
+            "(*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf|"
             "JPEG イメージファイル (*.jpg)|*.jpg|JPEG イメージファイル (*.jpeg)|*.jpeg|"
             "ビットマップ (*.bmp)|*.bmp|アイコン (*.ico)|*.ico|"
             "エンハンス メタファイル (*.emf)|*.emf|メタファイル (*.wmf)|*.wmf");
@@ -141,7 +145,8 @@ TEST(OpenPicture, MissingFileNamesTheFile) {
   TBitmap picture;
   const std::string path = dir / "nothing here.bmp";
   EXPECT_EQ(OpenOver(path, picture), "ファイル " + path + " は開けません");
-  EXPECT_EQ(OpenOver(dir.path().string(), picture), "ファイル " + dir.path().string() + " は開けません");
+  EXPECT_EQ(OpenOver(dir.path().string(), picture),
+            "ファイル " + dir.path().string() + " は開けません");
 }
 
 TEST(OpenPicture, BadSignature) {
@@ -202,6 +207,7 @@ TEST(SavePicture, FailedWriteLeavesTheOldFileAndNoPartialFile) {
   EXPECT_EQ(message, msg::kStreamWrite);
   EXPECT_EQ(ReadBytes(dir / "keep.bmp"), old);
   int files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    ++files;
   EXPECT_EQ(files, 1) << "a temporary file was left behind";
 }
