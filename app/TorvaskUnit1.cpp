@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/picture_files.h"
+#include "png/png_writer.h"
 #include "ui_TorvaskUnit1.h"
 
 namespace {
@@ -123,7 +124,20 @@ void TForm1::Button10Click(QObject*) {}
 
 // ---- PNG command ----------------------------------------------------------------------------
 
-void TForm1::Button11Click(QObject*) {}
+void TForm1::Button11Click(QObject*) {
+  if (Image1->Picture().Bitmap().Empty()) return;
+  const auto name = CurrentDialogs().SaveFile(this, SaveDialog1);
+  if (!name) return;
+  SaveAsPng(*name);
+}
+
+void TForm1::SaveAsPng(const QString& fileName) {
+  SavePngFile(Image1->Picture().Bitmap(), fileName.toStdString());
+}
+
+void TForm1::WriteImageData(TMemoryStream& payload) {
+  ::WriteImageData(payload, Image1->Picture().Bitmap());
+}
 
 // ---- Scanner command ------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QScrollArea;
+class TMemoryStream;
 namespace Ui {
 class TForm1;
 }
@@ -69,6 +70,10 @@ class TForm1 : public QMainWindow {
   void Connect(QPushButton* button, Handler handler);
   void Connect(QAction* action, Handler handler);
   void RunCommand(Handler handler, QObject* sender);
+  // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
+  void SaveAsPng(const QString& fileName);
+  // Compresses the picture of Image1 (already at 24 bits) into payload: the IDAT data.
+  void WriteImageData(TMemoryStream& payload);
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;

@@ -8,11 +8,13 @@
 #include "effects/effects.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
+#include "png/png_writer.h"
 
 namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr std::string_view kPngSuffix = ".png";
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(
@@ -20,7 +22,8 @@ void PrintUsage(std::FILE* out) {
       "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
       "\n"
       "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
-      "file otherwise), applies each EFFECT in order and writes OUTPUT as a bitmap file.\n"
+      "file otherwise), applies each EFFECT in order and writes OUTPUT: as a PNG file\n"
+      "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
       "\n"
       "effects:");
   for (const EffectCommand& command : EffectCommands())
@@ -55,7 +58,12 @@ int main(int argc, char* argv[]) {
     TBitmap picture;
     LoadPictureFile(picture, args.front());
     for (const EffectCommand* command : effects) command->run(picture);
-    SaveBitmapFile(picture, args.back());
+    const std::string& output = args.back();
+    if (output.ends_with(kPngSuffix)) {
+      if (!SavePngFile(picture, output)) throw EInvalidGraphic(msg::kInvalidBitmap);
+    } else {
+      SaveBitmapFile(picture, output);
+    }
   });
   return ok ? 0 : kFailed;
 }
