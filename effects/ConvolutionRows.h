@@ -13,8 +13,11 @@
 #include "EffectBass.h"
 #include "Effects.h"
 #include "Vectorise.h"
+#include "platform/errors.h"
 
 namespace convolution_detail {
+
+inline constexpr const char* kDivisionByZero = "0 による除算";
 
 // The channel sums are computed in Sum: 16 bits when the kernel keeps every sum within
 // +-32767 (twice the lanes of 32 bits), 32 bits otherwise. Each divider performs the signed
@@ -131,13 +134,15 @@ template <class AfterRow>
 void ConvolveRows(const RowTable& rows, TBitmap& destination, std::int32_t width,
                   const Kernel3x3& kernel, std::uint8_t divisor, std::uint8_t bias,
                   AfterRow&& afterRow) {
-  using namespace convolution_detail;
+  using namespace convolution_detail;  // NOLINT
   Weights w{};
   std::int32_t positive = 0, negative = 0;
   for (std::size_t k = 0; k < 9; ++k) {
     w.k[k] = kernel[k];
     (kernel[k] > 0 ? positive : negative) += std::abs(static_cast<std::int32_t>(kernel[k]));
   }
+  // No filter divides by 0; should a caller try, the pass fails and the picture comes back.
+  if (divisor == 0) throw EInvalidOperation(kDivisionByZero);
   const std::int32_t b = bias;
   const std::int32_t d = divisor;
   // Sums and quotients stay within +-32767 when the weights' magnitudes add up to at most 128.

@@ -142,3 +142,11 @@ TEST(Convolve3x3, EmbossOfTheTopRow) {
   const int c = 101, below = 110 + 112 + 114, own = 100 + 101 + 102;
   EXPECT_EQ(At(*embossed.get(), 1, 0)[0], ClampByte(c + below - own));
 }
+
+TEST(Convolve3x3, ADivisorOfZeroGivesThePictureBackUnchanged) {
+  HBITMAP picture = NoisePicture(6, 4, 12);
+  HBITMAP result =
+      RunOn([](HBITMAP h) { return Convolve3x3(std::move(h), kBlurFilter.kernel, 0, 0); },
+            *picture.get());
+  EXPECT_EQ(PixelsOf(*result.get()), PixelsOf(*picture.get()));
+}
