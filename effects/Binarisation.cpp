@@ -1,0 +1,168 @@
+// MeanThreshold and Binarize: the two passes of the binarisation command.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "EffectBass.h"
+#include "Effects.h"
+#include "Vectorise.h"
+#include "WeightedGray.h"
+
+std::int32_t BinarizeThreshold = 0;
+
+namespace {
+
+// The mean of a picture without pixels is 0 / 0, an invalid operation. It fails the pass.
+constexpr const char* kInvalidOperation = "浮動小数点演算が不正です";
+
+constexpr std::uint8_t kWhite = 255;
+constexpr std::uint8_t kBlack = 0;
+// Marks a pixel whose exact weighted sum equals the threshold: the extended evaluation decides.
+constexpr std::uint8_t kTieMark = 1;
+
+// ---- MeanThreshold --------------------------------------------------------------------------
+
+struct ChannelTotals {
+  std::uint64_t blue = 0, green = 0, red = 0;
+};
+
+// Adds the blue, green and red values of a row to the totals. Byte lane k of a 48-byte block
+// (16 pixels) always holds channel k mod 3.
+LUMIVANE_INLINE void AddRow(const std::uint8_t* __restrict s, std::int32_t width,
+                            ChannelTotals& totals) {
+  constexpr std::size_t kLanes = 48;
+  constexpr std::size_t kBlocksPerFlush = 1 << 16;  // 2^16 x 255 fits a lane
+  const std::size_t bytes = 3 * static_cast<std::size_t>(width);
+  std::uint64_t sums[3] = {0, 0, 0};
+  std::size_t i = 0;
+  while (bytes - i >= kLanes) {
+    std::uint32_t lanes[kLanes] = {};
+    const std::size_t blocks = std::min((bytes - i) / kLanes, kBlocksPerFlush);
+    for (std::size_t b = 0; b < blocks; ++b, i += kLanes)
+      for (std::size_t k = 0; k < kLanes; ++k) lanes[k] += s[i + k];
+    for (std::size_t k = 0; k < kLanes; ++k) sums[k % 3] += lanes[k];
+  }
+  for (; i < bytes; ++i) sums[i % 3] += s[i];
+  totals.blue += sums[0];
+  totals.green += sums[1];
+  totals.red += sums[2];
+}
+
+// The sum S of the rule, pixel by pixel and term by term in extended precision.
+long double SequentialExtendedSum(const TBitmap& source) {
+  long double sum = 0;
+  for (std::int32_t y = 0; y < source.Height(); ++y) {
+    const std::uint8_t* s = source.RowAt(y);
+    for (std::int32_t x = 0; x < source.Width(); ++x) {
+      sum = sum + s[3 * x] * kWeight114;
+      sum = sum + s[3 * x + 1] * kWeight586;
+      sum = sum + s[3 * x + 2] * kWeight289;
+    }
+  }
+  return sum;
+}
+
+// The mean weighted gray of count pixels, rounded half to even as the extended evaluation
+// rounds it. The exact mean is scaled / (1000 count) with scaled = 114 ΣB + 586 ΣG + 289 ΣR;
+// the sequential extended sum drifts from it by less than `bound` (3 count additions and
+// multiplications, each off by at most 2^-64 of a value below 256 count, twice over for
+// safety). Only a mean that close to an integer and a half needs the sum computed as the rule
+// says.
+std::int32_t RoundedMean(const ChannelTotals& totals, std::int32_t count, const TBitmap& source) {
+  const std::uint64_t scaled =
+      kMilli114 * totals.blue + kMilli586 * totals.green + kMilli289 * totals.red;
+  const std::uint64_t denominator = std::uint64_t{kMilli} * static_cast<std::uint64_t>(count);
+  const std::uint64_t whole = scaled / denominator;
+  const std::uint64_t rest = scaled % denominator;
+  // Distance of the exact mean from whole + 1/2, times 2 x denominator.
+  const std::uint64_t twiceRest = 2 * rest;
+  const std::uint64_t offHalf =
+      twiceRest > denominator ? twiceRest - denominator : denominator - twiceRest;
+  const long double n = count;
+  const long double bound = (3 * n + 4) * 256 * 2 * 0x1p-64L;
+  if (static_cast<long double>(offHalf) > bound * 2 * static_cast<long double>(denominator))
+    return static_cast<std::int32_t>(twiceRest < denominator ? whole : whole + 1);
+  const long double mean = SequentialExtendedSum(source) / count;
+  return static_cast<std::int32_t>(std::lrint(mean));
+}
+
+// ---- Binarize -------------------------------------------------------------------------------
+
+// 1000 x q is the integer m = 289B + 586G + 114R, and the extended q lies within 1e-15 of
+// m / 1000, so m against 1000 x threshold decides, except when they are equal.
+LUMIVANE_INLINE void ExactMaskRow(const std::uint8_t* __restrict s, std::uint8_t* __restrict mask,
+                                  std::int32_t width, std::int32_t scaledThreshold) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::int32_t m = static_cast<std::int32_t>(
+        kMilli289 * s[3 * x] + kMilli586 * s[3 * x + 1] + kMilli114 * s[3 * x + 2]);
+    mask[x] = m > scaledThreshold ? kWhite : (m == scaledThreshold ? kTieMark : kBlack);
+  }
+}
+
+void ResolveTies(const std::uint8_t* s, std::uint8_t* mask, std::int32_t width,
+                 std::int32_t threshold) {
+  std::uint8_t* const end = mask + width;
+  for (std::uint8_t* p = mask;
+       (p = static_cast<std::uint8_t*>(std::memchr(p, kTieMark, end - p))) != nullptr; ++p) {
+    const std::ptrdiff_t x = p - mask;
+    const long double q = ExtendedBinarizeSum(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
+    *p = q > static_cast<long double>(threshold) ? kWhite : kBlack;
+  }
+}
+
+LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint8_t* __restrict d,
+                                  std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::uint8_t v = mask[x];
+    d[3 * x] = v;
+    d[3 * x + 1] = v;
+    d[3 * x + 2] = v;
+  }
+}
+
+}  // namespace
+
+HBITMAP MeanThreshold(HBITMAP h) {
+  return RunEffect(
+      std::move(h),
+      [](const TBitmap& source, TBitmap& destination) {
+        const std::int32_t width = source.Width();
+        const std::int32_t height = source.Height();
+        ChannelTotals totals;
+        std::int32_t count = 0;
+        RunVectorised([&]() LUMIVANE_LAMBDA {
+          for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* s = source.RowAt(y);
+            std::memcpy(destination.RowAt(y), s, 3 * static_cast<std::size_t>(width));
+            AddRow(s, width, totals);
+            count += width;
+          }
+        });
+        if (count == 0) throw EInvalidOperation(kInvalidOperation);
+        BinarizeThreshold = RoundedMean(totals, count, source);
+      },
+      DestinationFill::kUnfilled);
+}
+
+HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
+  // Every q lies in 0 .. 252.195: below 0 all pixels are white, above 252 all black, and the
+  // clamped threshold keeps 1000 x threshold in 32 bits without changing a comparison.
+  const std::int32_t scaledThreshold =
+      std::clamp<std::int32_t>(threshold, -1, 253) * static_cast<std::int32_t>(kMilli);
+  return RunEffect(
+      std::move(h),
+      [threshold, scaledThreshold](const TBitmap& source, TBitmap& destination) {
+        const std::int32_t width = source.Width();
+        const std::int32_t height = source.Height();
+        std::vector<std::uint8_t> mask(static_cast<std::size_t>(width));
+        RunVectorised([&]() LUMIVANE_LAMBDA {
+          for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* s = source.RowAt(y);
+            ExactMaskRow(s, mask.data(), width, scaledThreshold);
+            ResolveTies(s, mask.data(), width, threshold);
+            WriteMaskRow(mask.data(), destination.RowAt(y), width);
+          }
+        });
+      },
+      DestinationFill::kUnfilled);
+}

@@ -1,0 +1,114 @@
+// Grayscale, Negative and Sepia: each output pixel from the same input pixel.
+#include <cstring>
+#include <vector>
+
+#include "EffectBass.h"
+#include "Effects.h"
+#include "Vectorise.h"
+#include "WeightedGray.h"
+
+namespace {
+
+constexpr std::int32_t kSepiaOffset = 30;
+// No gray level reaches it (the weights add up to 0.989, so the gray never exceeds 252); it
+// marks a pixel whose exact weighted sum is an integer and a half.
+constexpr std::uint8_t kHalfMark = 255;
+
+// 1000 x the weighted sum is the integer n = 289R + 586G + 114B, and the extended evaluation
+// lies within 1e-15 of n / 1000. Unless n ends in 500 the nearest integer is therefore that of
+// the exact value, (n + 500) div 1000; an exact half is marked for the extended evaluation.
+LUMIVANE_INLINE void ExactGrayRow(const std::uint8_t* __restrict s, std::uint8_t* __restrict gray,
+                                  std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::uint32_t n =
+        kMilli289 * s[3 * x + 2] + kMilli586 * s[3 * x + 1] + kMilli114 * s[3 * x] + kMilli / 2;
+    // n div 1000 for n < 2^18, as (n div 8) div 125 by multiplication: exact in 32 bits.
+    const std::uint32_t level = ((n >> 3) * 33555u) >> 22;
+    gray[x] = level * kMilli == n ? kHalfMark : static_cast<std::uint8_t>(level);
+  }
+}
+
+void ResolveHalves(const std::uint8_t* s, std::uint8_t* gray, std::int32_t width) {
+  std::uint8_t* const end = gray + width;
+  for (std::uint8_t* p = gray;
+       (p = static_cast<std::uint8_t*>(std::memchr(p, kHalfMark, end - p))) != nullptr; ++p) {
+    const std::ptrdiff_t x = p - gray;
+    *p = ExtendedGray(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
+  }
+}
+
+LUMIVANE_INLINE void WriteGrayRow(const std::uint8_t* __restrict gray, std::uint8_t* __restrict d,
+                                  std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::uint8_t y = gray[x];
+    d[3 * x] = y;
+    d[3 * x + 1] = y;
+    d[3 * x + 2] = y;
+  }
+}
+
+LUMIVANE_INLINE void WriteSepiaRow(const std::uint8_t* __restrict gray, std::uint8_t* __restrict d,
+                                   std::int32_t width) {
+  // ClampByte(y - 30) and ClampByte(y + 30), written as saturating byte arithmetic.
+  constexpr std::uint8_t kOffset = kSepiaOffset;
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::uint8_t y = gray[x];
+    d[3 * x] = static_cast<std::uint8_t>(y > kOffset ? y - kOffset : 0);
+    d[3 * x + 1] = y;
+    d[3 * x + 2] = static_cast<std::uint8_t>(y < 255 - kOffset ? y + kOffset : 255);
+  }
+}
+
+LUMIVANE_INLINE void NegativeRow(const std::uint8_t* __restrict s, std::uint8_t* __restrict d,
+                                 std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) d[i] = static_cast<std::uint8_t>(255 - s[i]);
+}
+
+enum class Tone { kGray, kSepia };
+
+HBITMAP GrayEffect(HBITMAP h, Tone tone) {
+  return RunEffect(
+      std::move(h),
+      [tone](const TBitmap& source, TBitmap& destination) {
+        const std::int32_t width = source.Width();
+        const std::int32_t height = source.Height();
+        std::vector<std::uint8_t> gray(static_cast<std::size_t>(width));
+        RunVectorised([&]() LUMIVANE_LAMBDA {
+          for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* s = source.RowAt(y);
+            std::uint8_t* d = destination.RowAt(y);
+            ExactGrayRow(s, gray.data(), width);
+            ResolveHalves(s, gray.data(), width);
+            if (tone == Tone::kGray)
+              WriteGrayRow(gray.data(), d, width);
+            else
+              WriteSepiaRow(gray.data(), d, width);
+          }
+        });
+      },
+      DestinationFill::kUnfilled);
+}
+
+}  // namespace
+
+HBITMAP Grayscale(HBITMAP h) {
+  return GrayEffect(std::move(h), Tone::kGray);
+}
+
+HBITMAP Sepia(HBITMAP h) {
+  return GrayEffect(std::move(h), Tone::kSepia);
+}
+
+HBITMAP Negative(HBITMAP h) {
+  return RunEffect(
+      std::move(h),
+      [](const TBitmap& source, TBitmap& destination) {
+        const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
+        const std::int32_t height = source.Height();
+        RunVectorised([&]() LUMIVANE_LAMBDA {
+          for (std::int32_t y = 0; y < height; ++y)
+            NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
+        });
+      },
+      DestinationFill::kUnfilled);
+}

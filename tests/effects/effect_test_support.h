@@ -1,0 +1,77 @@
+// Helpers of the effect tests: run an effect on a small picture and read its pixels.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "effects/EffectBass.h"
+#include "effects/Effects.h"
+#include "support/test_support.h"
+
+// The colour of pixel (x, y) of a bitmap object.
+inline Bgr At(const BitmapObject& object, int x, int y) {
+  return PixelColour(object, x, y);
+}
+
+// Runs effect on a copy of picture and returns the result, which must be a 24-bit picture of
+// the same size.
+inline HBITMAP RunOn(const std::function<HBITMAP(HBITMAP)>& effect, const BitmapObject& picture) {
+  HBITMAP result = effect(HBITMAP(picture.Clone()));
+  EXPECT_TRUE(result);
+  if (result) {
+    EXPECT_EQ(result->Format(), PixelFormat::pf24bit);
+    EXPECT_EQ(result->Width(), picture.Width());
+    EXPECT_EQ(result->Height(), picture.Height());
+  }
+  return result;
+}
+
+// The one pixel of effect applied to a 1 x 1 picture of colour.
+inline Bgr OnePixel(const std::function<HBITMAP(HBITMAP)>& effect, Bgr colour) {
+  HBITMAP one = MakeFlatPicture(1, 1, colour);
+  HBITMAP result = RunOn(effect, *one.get());
+  return result ? At(*result.get(), 0, 0) : Bgr{};
+}
+
+// The weighted sums as the rules state them, evaluated naively in extended precision.
+inline long double ReferenceGraySum(int b, int g, int r) {
+  long double p = r * 0.289L;
+  p = p + g * 0.586L;
+  p = p + b * 0.114L;
+  return p;
+}
+inline std::uint8_t ReferenceGray(int b, int g, int r) {
+  return ClampByte(static_cast<std::int32_t>(std::lrint(ReferenceGraySum(b, g, r))));
+}
+inline long double ReferenceBinarizeSum(int b, int g, int r) {
+  long double q = b * 0.289L;
+  q = q + g * 0.586L;
+  q = q + r * 0.114L;
+  return q;
+}
+
+// Whether any fill byte behind the pixels of a row is non-zero.
+inline bool PaddingTouched(const BitmapObject& object) {
+  const std::size_t used = 3 * static_cast<std::size_t>(object.Width());
+  for (int y = 0; y < object.Height(); ++y)
+    for (std::size_t i = used; i < object.Stride(); ++i)
+      if (object.Row(y)[i] != 0) return true;
+  return false;
+}
+
+// A picture of pseudo-random colours.
+inline HBITMAP NoisePicture(int width, int height, std::uint32_t seed) {
+  return MakePicture(width, height, [seed](int x, int y) {
+    std::uint32_t h = seed ^ (static_cast<std::uint32_t>(x) * 2654435761u) ^
+                      (static_cast<std::uint32_t>(y) * 40503u);
+    h ^= h >> 15;
+    h *= 2246822519u;
+    h ^= h >> 13;
+    return Bgr{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
+               static_cast<std::uint8_t>(h >> 16)};
+  });
+}
