@@ -1,0 +1,22 @@
+// A library of the manager's name that lacks the entry.
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "twain/TwainUtils.h"
+
+namespace {
+
+TEST(EntrylessManager, ConstructionFailsWithTheAssertionAndCountsForNothing) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      GlobalTwain();
+      ADD_FAILURE() << "constructed without an entry";
+    } catch (const EAssertionFailed& error) {
+      EXPECT_STREQ(error.what(), "Assertion failure (TwainUtils.cpp, 184 行)");
+    }
+    EXPECT_EQ(TwainRefCount(), 0);
+    EXPECT_FALSE(TwainLoaded());
+  }
+}
+
+}  // namespace
