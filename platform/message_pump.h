@@ -14,7 +14,9 @@ enum class MessageVerdict {
 enum class PumpEnd {
   kEnded,         // the handler ended the loop
   kQuitRequested  // the application was asked to quit; the request stands and is carried out
-                  // by the application's own loop once the caller has returned to it
+                  // by the application's own loop once the caller has returned to it (Qt drops a
+                  // pending request whenever a loop is entered, so it is posted again only when
+                  // this loop has ended)
 };
 
 // Runs a nested event loop of the application until offer ends it or the application is asked to

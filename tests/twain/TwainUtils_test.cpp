@@ -36,14 +36,14 @@ TEST_F(ConnectionTest, ConstructionLoadsOnceAndPresentsTheApplicationIdentity) {
     EXPECT_TRUE(TwainLoaded());
     EXPECT_EQ(TwainRefCount(), 1);
     const TW_IDENTITY& id = first.AppIdentity;
-    EXPECT_EQ(id.Id, 0u);
+    EXPECT_EQ(+id.Id, 0u);
     EXPECT_EQ(id.Version.MajorNum, 0);
     EXPECT_EQ(id.Version.MinorNum, 0);
     EXPECT_EQ(id.Version.Language, 0xFFFF);
     EXPECT_EQ(id.Version.Country, 81);
     EXPECT_EQ(id.ProtocolMajor, 1);
     EXPECT_EQ(id.ProtocolMinor, 8);
-    EXPECT_EQ(id.SupportedGroups, 3u);
+    EXPECT_EQ(+id.SupportedGroups, 3u);
     EXPECT_EQ(Text(id.Version.Info), "VERSION INFO");
     EXPECT_EQ(Text(id.Manufacturer), "MANUFACTURER");
     EXPECT_EQ(Text(id.ProductFamily), "PRODUCT FAMILY");
@@ -147,7 +147,7 @@ TEST_F(ConnectionTest, OpenDSMStoresTheWindowItHandsOver) {
   twain.OpenDSM(&window);
   EXPECT_EQ(twain.ParentWindow, &window);
   EXPECT_EQ(Calls()[0].parent, &window);
-  EXPECT_EQ(twain.AppIdentity.Id, Manager().assignedId) << "the manager assigns the id";
+  EXPECT_EQ(+twain.AppIdentity.Id, Manager().assignedId) << "the manager assigns the id";
   twain.CloseDSM();
   EXPECT_EQ(Calls()[1].parent, &window);
 }
@@ -160,13 +160,13 @@ TEST_F(ConnectionTest, EnableDSBuildsItsInterfaceRecordAndDisableDSSendsZeros) {
     twain.EnableDS(show, modal, &window);
     EXPECT_EQ(Calls()[0].ui.ShowUI, show ? 1 : 0);
     EXPECT_EQ(Calls()[0].ui.ModalUI, modal ? 1 : 0);
-    EXPECT_EQ(Calls()[0].ui.hParent, &window);
+    EXPECT_EQ(static_cast<void*>(Calls()[0].ui.hParent), &window);
   }
   Manager().calls.clear();
   twain.DisableDS();
   EXPECT_EQ(Calls()[0].ui.ShowUI, 0);
   EXPECT_EQ(Calls()[0].ui.ModalUI, 0);
-  EXPECT_EQ(Calls()[0].ui.hParent, nullptr);
+  EXPECT_EQ(static_cast<void*>(Calls()[0].ui.hParent), nullptr);
 }
 
 TEST_F(ConnectionTest, UserSelectIsPlainAndReturnsTheCode) {
@@ -216,14 +216,14 @@ TEST_F(ConnectionTest, SelectSourceOpensTheManagerOnceAndSendsTheEarlierChoice) 
   EXPECT_EQ(Triplets(), (std::vector<Triplet>{kOpenDSM, kUserSelect}));
   EXPECT_TRUE(AllZero(Calls()[1].identity)) << "nothing chosen before";
   EXPECT_EQ(Calls()[0].parent, &window);
-  EXPECT_EQ(twain.SourceIdentity.Id, 99u);
+  EXPECT_EQ(+twain.SourceIdentity.Id, 99u);
 
   Manager().calls.clear();
   twain.DSOpen = true;  // a source opened by an earlier acquisition stays open
   Manager().Answer(DAT_IDENTITY, MSG_USERSELECT, TWRC_CANCEL);
   EXPECT_FALSE(twain.SelectSource(&window));
   EXPECT_EQ(Triplets(), std::vector<Triplet>{kUserSelect});
-  EXPECT_EQ(Calls()[0].identity.Id, 99u);
+  EXPECT_EQ(+Calls()[0].identity.Id, 99u);
   EXPECT_EQ(std::string(Calls()[0].identity.ProductName.text), "Flatbed");
   EXPECT_TRUE(twain.DSMOpen && twain.DSOpen && !twain.DSEnabled);
   EXPECT_TRUE(shown_.empty());

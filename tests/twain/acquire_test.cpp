@@ -81,7 +81,7 @@ TEST_F(AcquireTest, ATransferOpensEnablesTransfersAndDisables) {
   const RecordedCall* enable = Find(DAT_USERINTERFACE, MSG_ENABLEDS);
   EXPECT_EQ(enable->ui.ShowUI, 1);
   EXPECT_EQ(enable->ui.ModalUI, 1);
-  EXPECT_EQ(enable->ui.hParent, &window_);
+  EXPECT_EQ(static_cast<void*>(enable->ui.hParent), &window_);
   EXPECT_EQ(Find(DAT_PARENT, MSG_OPENDSM)->parent, &window_);
   EXPECT_TRUE(Twain().DSMOpen && Twain().DSOpen && !Twain().DSEnabled);
   ASSERT_EQ(bitmap_.Width(), 3);
@@ -189,7 +189,7 @@ TEST_F(AcquireTest, AFailedTransferRaisesAfterDisablingTheSourceOnce) {
       {"image beyond its block",
        [](ScriptedManager& m) {
          std::vector<std::uint8_t> image = Dib24(4, 4, 5);
-         image.resize(image.size() - 20);
+         image.erase(image.end() - 20, image.end());
          m.images.push_back(image);
        },
        "ストリームからの読み込みエラー", false},

@@ -69,7 +69,7 @@ TEST_F(ScannerCommandTest, AScanPutsACopyOfTheImageIntoTheView) {
                                               kClaimedEvent, kNativeGet, kEndXfer, kDisableDS}));
   QWidget* const window = form_.get();
   EXPECT_EQ(Find(DAT_PARENT, MSG_OPENDSM)->parent, window);
-  EXPECT_EQ(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.hParent, window);
+  EXPECT_EQ(static_cast<void*>(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.hParent), window);
   EXPECT_EQ(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.ShowUI, 1);
   EXPECT_EQ(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.ModalUI, 1);
   EXPECT_EQ(TwainRefCount(), 1);
