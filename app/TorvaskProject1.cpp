@@ -2,11 +2,15 @@
 #include <QApplication>
 
 #include "app/TorvaskUnit1.h"
+#include "twain/TwainUtils.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   SetUpApplication();
   TForm1 Form1;
   Form1.show();
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  // The scanner connection goes first, while the window can still show a failure to close it.
+  FreeGlobalTwain();
+  return code;
 }

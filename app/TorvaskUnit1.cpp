@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
+#include "twain/TwainUtils.h"
 #include "ui_TorvaskUnit1.h"
 
 namespace {
@@ -142,4 +143,11 @@ void TForm1::WriteImageData(TMemoryStream& payload) {
 
 // ---- Scanner command ------------------------------------------------------------------------
 
-void TForm1::N1Click(QObject*) {}
+void TForm1::N1Click(QObject*) {
+  // The manager and the source know the main window by its QWidget*.
+  TW_HANDLE const window = static_cast<QWidget*>(this);
+  if (!GlobalTwain().SelectSource(window)) return;
+  if (!GlobalTwain().Acquire(*ScanBitmap, true, window)) return;
+  Image1->Picture().Clear();
+  Image1->Picture().Bitmap().Assign(*ScanBitmap);
+}

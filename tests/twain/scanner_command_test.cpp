@@ -1,0 +1,161 @@
+// The scanner command of the main window against the scripted manager.
+#include <QAction>
+#include <QApplication>
+
+#include "app/TorvaskUnit1.h"
+#include "dib_builder.h"
+#include "fake_dialogs.h"
+#include "platform/bmp.h"
+#include "scripted_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+class ScannerCommandTest : public ScriptedTest {
+ protected:
+  void SetUp() override {
+    ScriptedTest::SetUp();
+    auto dialogs = std::make_unique<FakeDialogs>();
+    dialogs->errors = &errors_;
+    dialogs_ = dialogs.get();
+    previous_ = InstallDialogs(std::move(dialogs));
+    SetUpApplication();  // the message box display, through the fake dialogs
+    form_ = std::make_unique<TForm1>();
+    form_->show();
+  }
+  void TearDown() override {
+    FreeGlobalTwain();  // as the program does: before the window
+    form_.reset();
+    InstallDialogs(std::move(previous_));
+    ScriptedTest::TearDown();
+  }
+
+  // One scan in which the source hands over image.
+  void ScanReturns(std::vector<std::uint8_t> image) {
+    Manager().eventsOnEnable = {MSG_XFERREADY};
+    Manager().images.push_back(std::move(image));
+  }
+  TPicture& View() { return form_->Image1->Picture(); }
+
+  std::unique_ptr<TForm1> form_;
+  FakeDialogs* dialogs_ = nullptr;
+  std::vector<std::string> errors_;
+
+ private:
+  std::unique_ptr<Dialogs> previous_;
+};
+
+std::vector<Bgr> Expected24(int width, int height, std::uint8_t tag) {
+  std::vector<Bgr> out;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      out.push_back({static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), tag});
+  return out;
+}
+
+TEST_F(ScannerCommandTest, AScanPutsACopyOfTheImageIntoTheView) {
+  Manager().chosen.Id = 5;
+  ScanReturns(Dib24(6, 4, 99));
+  form_->N1->trigger();
+  EXPECT_TRUE(errors_.empty());
+  ASSERT_TRUE(View().HasGraphic());
+  TBitmap& picture = View().Bitmap();
+  ASSERT_EQ(picture.Width(), 6);
+  ASSERT_EQ(picture.Height(), 4);
+  EXPECT_EQ(PixelsOf(*picture.Object()), Expected24(6, 4, 99));
+  EXPECT_EQ(form_->Image1->width(), 6);
+  EXPECT_EQ(form_->Image1->height(), 4);
+  EXPECT_EQ(Triplets(), (std::vector<Triplet>{kOpenDSM, kUserSelect, kOpenDS, kEnableDS,
+                                              kClaimedEvent, kNativeGet, kEndXfer, kDisableDS}));
+  QWidget* const window = form_.get();
+  EXPECT_EQ(Find(DAT_PARENT, MSG_OPENDSM)->parent, window);
+  EXPECT_EQ(static_cast<void*>(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.hParent), window);
+  EXPECT_EQ(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.ShowUI, 1);
+  EXPECT_EQ(Find(DAT_USERINTERFACE, MSG_ENABLEDS)->ui.ModalUI, 1);
+  EXPECT_EQ(TwainRefCount(), 1);
+
+  // The view's picture is its own: changing it leaves the scan alone, and a scan that brings
+  // nothing leaves the view alone.
+  picture.RowAt(0)[0] = 250;
+  Manager().eventsOnEnable = {MSG_CLOSEDSREQ};
+  form_->N1->trigger();
+  EXPECT_EQ(View().Bitmap().RowAt(0)[0], 250);
+}
+
+TEST_F(ScannerCommandTest, ASecondScanOfAnotherSizeReplacesTheFirst) {
+  ScanReturns(Dib24(6, 4, 1));
+  form_->N1->trigger();
+  Manager().calls.clear();
+  ScanReturns(Dib24(3, 9, 2));
+  form_->N1->trigger();
+  EXPECT_TRUE(errors_.empty());
+  ASSERT_EQ(View().Bitmap().Width(), 3);
+  ASSERT_EQ(View().Bitmap().Height(), 9);
+  EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), Expected24(3, 9, 2));
+  EXPECT_EQ(form_->Image1->width(), 3);
+  EXPECT_EQ(form_->Image1->height(), 9);
+  EXPECT_EQ(Triplets(), (std::vector<Triplet>{kUserSelect, kEnableDS, kClaimedEvent, kNativeGet,
+                                              kEndXfer, kDisableDS}))
+      << "no second load, no second opening of manager or source";
+  EXPECT_EQ(TwainRefCount(), 1);
+}
+
+TEST_F(ScannerCommandTest, CancellingTheSelectionEndsTheCommandQuietly) {
+  View().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {4, 5, 6}));
+  Manager().Answer(DAT_IDENTITY, MSG_USERSELECT, TWRC_CANCEL);
+  form_->N1->trigger();
+  EXPECT_EQ(Triplets(), (std::vector<Triplet>{kOpenDSM, kUserSelect}));
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), std::vector<Bgr>(4, Bgr{4, 5, 6}));
+}
+
+TEST_F(ScannerCommandTest, AFailedTransferIsShownAndTheViewKeepsItsPicture) {
+  View().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {4, 5, 6}));
+  Manager().eventsOnEnable = {MSG_XFERREADY};
+  Manager().Answer(DAT_IMAGENATIVEXFER, MSG_GET, TWRC_FAILURE);
+  form_->N1->trigger();
+  EXPECT_EQ(errors_, std::vector<std::string>{"転送中にエラー発生."});
+  EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), std::vector<Bgr>(4, Bgr{4, 5, 6}));
+  EXPECT_EQ(Count(kDisableDS), 1);
+}
+
+TEST_F(ScannerCommandTest, AScannedPictureIsSavedLikeAnOpenedOne) {
+  ScanReturns(Dib24(5, 3, 42));
+  form_->N1->trigger();
+  ScratchDir dir;
+  dialogs_->answer = QString::fromStdString(dir / "scan.bmp");
+  form_->Save1->trigger();
+  EXPECT_TRUE(errors_.empty());
+  const HBITMAP saved = DecodeBitmapFile(ReadBytes(dir / "scan.bmp"));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(PixelsOf(*saved.get()), Expected24(5, 3, 42));
+}
+
+TEST_F(ScannerCommandTest, ProgramEndClosesInOrderWhileTheWindowCanShowAFailure) {
+  // An acquisition whose disabling failed leaves the source enabled.
+  ScanReturns(Dib24(2, 2, 1));
+  Manager().Answer(DAT_USERINTERFACE, MSG_DISABLEDS, TWRC_FAILURE);
+  Manager().statuses.push_back({TWRC_SUCCESS, TWCC_BUMMER});
+  form_->N1->trigger();
+  ASSERT_EQ(errors_, std::vector<std::string>{"TWAIN: Failure due to unknown causes."});
+  ASSERT_TRUE(GlobalTwain().DSEnabled);
+
+  Manager().calls.clear();
+  FreeGlobalTwain();
+  EXPECT_EQ(Triplets(), (std::vector<Triplet>{kDisableDS, kCloseDS, kCloseDSM}));
+  EXPECT_EQ(TwainRefCount(), 0);
+  EXPECT_FALSE(TwainLoaded());
+
+  // A failure while closing reaches the message box; the window is still there.
+  ScanReturns(Dib24(2, 2, 1));
+  form_->N1->trigger();
+  Manager().calls.clear();
+  Manager().Answer(DAT_PARENT, MSG_CLOSEDSM, TWRC_FAILURE);
+  Manager().statuses.push_back({TWRC_SUCCESS, TWCC_SEQERROR});
+  FreeGlobalTwain();
+  EXPECT_EQ(Triplets(), (std::vector<Triplet>{kCloseDS, kCloseDSM, kManagerStatus}));
+  EXPECT_EQ(errors_.back(), "TWAIN: DG DAT MSG out of expected sequence.");
+  EXPECT_FALSE(TwainLoaded());
+}
+
+}  // namespace

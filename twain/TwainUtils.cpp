@@ -1,0 +1,327 @@
+#include "TwainUtils.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "platform/bmp.h"
+#include "platform/dynamic_library.h"
+#include "platform/errors.h"
+#include "platform/fpu_control.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+constexpr const char* kLibraryName = "TWAIN_32.DLL";
+constexpr const char* kEntryName = "DSM_Entry";
+constexpr const char* kLibraryMissing = "TWAIN_32.DLLが見つかりません";
+constexpr const char* kTwainErrorPrefix = "TWAIN: ";
+constexpr const char* kTransferFailed = "転送中にエラー発生";
+constexpr const char* kTransferCancelled = "キャンセルされました";
+
+// The assertion raised for a library without the entry, in the assertion form
+// "message (source file, line 行)".
+constexpr const char* kAssertionMessage = "Assertion failure";
+constexpr const char* kAssertionUnit = "TwainUtils.cpp";
+constexpr int kAssertionLine = 184;
+constexpr const char* kAssertionForm = "%s (%s, %d 行)";
+
+// The application's identity as presented to the manager.
+constexpr TW_UINT32 kSupportedGroups = DG_CONTROL | DG_IMAGE;
+constexpr const char* kVersionInfo = "VERSION INFO";
+constexpr const char* kManufacturer = "MANUFACTURER";
+constexpr const char* kProductFamily = "PRODUCT FAMILY";
+constexpr const char* kProductName = "PRODUCT NAME";
+
+// Module state: the library is loaded exactly while refCount > 0.
+std::optional<DynamicLibrary> library;
+DSMENTRYPROC entry = nullptr;
+std::int32_t refCount = 0;
+
+std::unique_ptr<TTwain>& GlobalObject() {
+  static std::unique_ptr<TTwain> object;
+  return object;
+}
+
+void SetText(TW_STR32& field, const char* text) {
+  std::memset(field.text, 0, sizeof field.text);
+  std::strncpy(field.text, text, sizeof field.text - 1);
+}
+
+std::string AssertionText() {
+  std::string text = FormatMessage(kAssertionForm, kAssertionMessage);
+  text = FormatMessage(text, kAssertionUnit);
+  return FormatMessage(text, kAssertionLine);
+}
+
+// A locked global block: unlocked, then freed, however its user leaves.
+class LockedBlock {
+ public:
+  LockedBlock(HGLOBAL handle, void* address) : handle_(handle), address_(address) {}
+  ~LockedBlock() {
+    GlobalUnlock(handle_);
+    GlobalFree(handle_);
+  }
+  LockedBlock(const LockedBlock&) = delete;
+  LockedBlock& operator=(const LockedBlock&) = delete;
+  const void* Address() const { return address_; }
+  std::size_t Size() const { return GlobalSize(handle_); }
+
+ private:
+  HGLOBAL handle_;
+  void* address_;
+};
+
+}  // namespace
+
+const std::array<ConditionTextRow, 22> ConditionTexts = {{
+    {TWCC_SUCCESS, "It worked!"},
+    {TWCC_BUMMER, "Failure due to unknown causes"},
+    {TWCC_LOWMEMORY, "Not enough memory to perform operation"},
+    {TWCC_NODS, "No Data Source"},
+    {TWCC_MAXCONNECTIONS, "DS is connected to max possible applications"},
+    {TWCC_OPERATIONERROR, "DS or DSM reported error, application shouldn't"},
+    {TWCC_BADCAP, "Unknown capability"},
+    {TWCC_BADPROTOCOL, "Unrecognized MSG DG DAT combination"},
+    {TWCC_BADVALUE, "Data parameter out of range"},
+    {TWCC_SEQERROR, "DG DAT MSG out of expected sequence"},
+    {TWCC_BADDEST, "Unknown destination Application/Source in DSM_Entry"},
+    {TWCC_CAPUNSUPPORTED, "Capability not supported by source"},
+    {TWCC_CAPBADOPERATION, "Operation not supported by capability"},
+    {TWCC_CAPSEQERROR, "Capability has dependancy on other capability"},
+    {TWCC_DENIED, "File System operation is denied (file is protected)"},
+    {TWCC_FILEEXISTS, "Operation failed because file already exists."},
+    {TWCC_FILENOTFOUND, "File not found"},
+    {TWCC_NOTEMPTY, "Operation failed because directory is not empty"},
+    {TWCC_PAPERJAM, "The feeder is jammed"},
+    {TWCC_PAPERDOUBLEFEED, "The feeder detected multiple pages"},
+    {TWCC_FILEWRITEERROR, "Error writing the file (meant for things like disk full conditions)"},
+    {TWCC_CHECKDEVICEONLINE, "The device went offline prior to or during this operation"},
+}};
+
+// ---- Module ---------------------------------------------------------------------------------
+
+void LoadTwain() {
+  std::optional<DynamicLibrary> loaded = DynamicLibrary::Open(kLibraryName);
+  if (!loaded) throw Exception(kLibraryMissing);
+  auto* found = reinterpret_cast<DSMENTRYPROC>(loaded->Symbol(kEntryName));
+  // A library without the entry is not kept: nothing may call through an entry not found.
+  if (!found) throw EAssertionFailed(AssertionText());
+  library = std::move(loaded);
+  entry = found;
+}
+
+void UnloadTwain() {
+  entry = nullptr;
+  library.reset();
+}
+
+bool TwainLoaded() {
+  return library.has_value();
+}
+
+std::int32_t TwainRefCount() {
+  return refCount;
+}
+
+TTwain& GlobalTwain() {
+  std::unique_ptr<TTwain>& object = GlobalObject();
+  if (!object) object = std::make_unique<TTwain>();
+  return *object;
+}
+
+void FreeGlobalTwain() {
+  GlobalObject().reset();
+}
+
+// ---- Construction and destruction -----------------------------------------------------------
+
+TTwain::TTwain() {
+  if (refCount == 0) LoadTwain();
+  ++refCount;
+  AppIdentity = TW_IDENTITY{};
+  SourceIdentity = TW_IDENTITY{};
+  AppIdentity.Id = 0;
+  AppIdentity.Version.MajorNum = 0;
+  AppIdentity.Version.MinorNum = 0;
+  AppIdentity.Version.Language = TWLG_USERLOCALE;
+  AppIdentity.Version.Country = TWCY_JAPAN;
+  SetText(AppIdentity.Version.Info, kVersionInfo);
+  AppIdentity.ProtocolMajor = TWON_PROTOCOLMAJOR;
+  AppIdentity.ProtocolMinor = TWON_PROTOCOLMINOR;
+  AppIdentity.SupportedGroups = kSupportedGroups;
+  SetText(AppIdentity.Manufacturer, kManufacturer);
+  SetText(AppIdentity.ProductFamily, kProductFamily);
+  SetText(AppIdentity.ProductName, kProductName);
+}
+
+TTwain::~TTwain() {
+  try {
+    if (DSEnabled) DisableDS();
+    if (DSOpen) CloseDS();
+    if (DSMOpen) CloseDSM();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+  if (--refCount == 0) UnloadTwain();
+}
+
+// ---- Sending --------------------------------------------------------------------------------
+
+TW_UINT16 TTwain::CallEntry(pTW_IDENTITY origin, pTW_IDENTITY destination, TW_UINT32 dg,
+                            TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  return entry(origin, destination, dg, dat, msg, data);
+}
+
+TW_UINT16 TTwain::Send(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                       TW_MEMREF data) {
+  return CallEntry(&AppIdentity, destination, dg, dat, msg, data);
+}
+
+TW_UINT16 TTwain::SendOrRaise(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                              TW_MEMREF data) {
+  const TW_UINT16 result = Send(destination, dg, dat, msg, data);
+  if (result != TWRC_SUCCESS) RaiseTwainError(destination);
+  return result;
+}
+
+// ---- Steps ----------------------------------------------------------------------------------
+
+void TTwain::OpenDSM(TW_HANDLE window) {
+  ParentWindow = window;
+  SendOrRaise(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &ParentWindow);
+  DSMOpen = true;
+}
+
+void TTwain::CloseDSM() {
+  SendOrRaise(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &ParentWindow);
+  DSMOpen = false;
+}
+
+void TTwain::OpenDS() {
+  SendOrRaise(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &SourceIdentity);
+  DSOpen = true;
+}
+
+void TTwain::CloseDS() {
+  SendOrRaise(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &SourceIdentity);
+  DSOpen = false;
+}
+
+TW_UINT16 TTwain::UserSelect() {
+  return Send(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &SourceIdentity);
+}
+
+void TTwain::EnableDS(bool show, bool modal, TW_HANDLE parent) {
+  TW_USERINTERFACE ui{};
+  ui.ShowUI = show ? 1 : 0;
+  ui.ModalUI = modal ? 1 : 0;
+  ui.hParent = parent;
+  SendOrRaise(&SourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+  DSEnabled = true;
+}
+
+void TTwain::DisableDS() {
+  TW_USERINTERFACE ui{};
+  SendOrRaise(&SourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+  DSEnabled = false;
+}
+
+// ---- Source selection and errors ------------------------------------------------------------
+
+bool TTwain::SelectSource(TW_HANDLE window) {
+  if (!DSMOpen) OpenDSM(window);
+  return UserSelect() == TWRC_SUCCESS;
+}
+
+std::string TTwain::ConditionText(pTW_IDENTITY destination) {
+  TW_STATUS status{};
+  if (Send(destination, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) return {};
+  for (const ConditionTextRow& row : ConditionTexts)
+    if (row.code == status.ConditionCode) return row.text;
+  return {};
+}
+
+void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
+  throw Exception(kTwainErrorPrefix + ConditionText(destination));
+}
+
+// ---- Acquisition ----------------------------------------------------------------------------
+
+bool TTwain::Acquire(TBitmap& bitmap, bool show, TW_HANDLE window) {
+  if (!DSMOpen) OpenDSM(window);
+  if (!DSOpen) OpenDS();
+  if (!DSEnabled) EnableDS(show, show, window);
+  const FpuControl saved = CurrentFpuControl();
+  bool result = false;
+  try {
+    SetFpuControl(WithAllExceptionsMasked(saved));
+    result = RunEventLoop(bitmap);
+  } catch (...) {
+    // The control state goes back before the source is disabled; a failure to disable takes
+    // the place of the exception on its way.
+    SetFpuControl(saved);
+    DisableDS();
+    throw;
+  }
+  SetFpuControl(saved);
+  DisableDS();
+  return result;
+}
+
+bool TTwain::RunEventLoop(TBitmap& bitmap) {
+  bool result = false;
+  PumpMessages([&](MSG& message) {
+    TW_UINT16 twMessage = MSG_NULL;
+    if (!ProcessEvent(message, twMessage)) return MessageVerdict::kDeliver;
+    switch (twMessage) {
+      case MSG_XFERREADY:
+        result = TransferNative(bitmap);
+        return MessageVerdict::kClaimAndEnd;
+      case MSG_CLOSEDSREQ:
+      case MSG_CLOSEDSOK:
+        return MessageVerdict::kClaimAndEnd;
+      default:
+        return MessageVerdict::kClaim;
+    }
+  });
+  return result;
+}
+
+bool TTwain::ProcessEvent(MSG& message, TW_UINT16& twMessage) {
+  TW_EVENT event{};
+  event.pEvent = &message;
+  event.TWMessage = MSG_NULL;
+  const TW_UINT16 result = Send(&SourceIdentity, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+  twMessage = event.TWMessage;
+  return result == TWRC_DSEVENT;
+}
+
+bool TTwain::TransferNative(TBitmap& bitmap) {
+  HGLOBAL handle = nullptr;
+  switch (Send(&SourceIdentity, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle)) {
+    case TWRC_FAILURE:
+      throw Exception(kTransferFailed);
+    case TWRC_CANCEL:
+      throw Exception(kTransferCancelled);
+    case TWRC_XFERDONE:
+      break;
+    default:
+      return false;  // no image came
+  }
+  void* address = GlobalLock(handle);
+  if (!address) RaiseTwainError(&SourceIdentity);
+  const LockedBlock block(handle, address);
+  DrawPackedDib(bitmap, block.Address(), block.Size());
+  TW_PENDINGXFERS pending{};
+  SendOrRaise(&SourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  return true;
+}
+
+void DrawPackedDib(TBitmap& bitmap, const void* block, std::size_t size) {
+  TBitmap image;
+  image.AdoptHandle(DecodePackedDib(std::span(static_cast<const std::uint8_t*>(block), size)));
+  image.ConvertTo24Bit();
+  bitmap.AdoptHandle(image.DetachHandle());
+}

@@ -1,0 +1,99 @@
+// The connection to the scanner manager: loading the manager library, the one TTwain object
+// through which the program talks to a scanner source, and the acquisition of one image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/bitmap.h"
+#include "twain/twain.h"
+
+// The manager library and its entry. LoadTwain raises when the library cannot be loaded or has
+// no entry; on failure nothing stays loaded.
+void LoadTwain();
+void UnloadTwain();
+// Whether the manager library is loaded (it is exactly while TwainRefCount() > 0).
+bool TwainLoaded();
+// Number of live TTwain objects.
+std::int32_t TwainRefCount();
+
+struct ConditionTextRow {
+  std::int32_t code;
+  const char* text;
+};
+extern const std::array<ConditionTextRow, 22> ConditionTexts;
+
+// One connection to the manager and to the source the user chose. The three flags follow the
+// protocol's states: manager open (3), source open (4), source enabled (5). Every step sends
+// one triplet and leaves its flag unchanged when it raises.
+class TTwain {
+ public:
+  // Loads the manager library when no other object holds it. A construction that raises counts
+  // for nothing.
+  TTwain();
+  // Walks the connection down (disable, close source, close manager; a failure among them is
+  // shown and skips the rest), then releases the library with the last object.
+  ~TTwain();
+  TTwain(const TTwain&) = delete;
+  TTwain& operator=(const TTwain&) = delete;
+
+  // The three sending layers.
+  TW_UINT16 CallEntry(pTW_IDENTITY origin, pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat,
+                      TW_UINT16 msg, TW_MEMREF data);
+  TW_UINT16 Send(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                 TW_MEMREF data);
+  // Send, raising "TWAIN: <condition>" on any result but TWRC_SUCCESS.
+  TW_UINT16 SendOrRaise(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                        TW_MEMREF data);
+
+  // The steps. None checks a flag; the callers do.
+  void OpenDSM(TW_HANDLE window);
+  void CloseDSM();
+  void OpenDS();
+  void CloseDS();
+  TW_UINT16 UserSelect();
+  void EnableDS(bool show, bool modal, TW_HANDLE parent);
+  void DisableDS();
+
+  // Opens the manager if need be and shows its selection dialog. True when a source was chosen.
+  bool SelectSource(TW_HANDLE window);
+  // The text of the condition that destination (null: the manager) reports; empty when the
+  // status request fails or the code has no text.
+  std::string ConditionText(pTW_IDENTITY destination);
+  [[noreturn]] void RaiseTwainError(pTW_IDENTITY destination);
+
+  // Acquires at most one image into bitmap with the source's own interface (shown and modal as
+  // show says, parented to window). True when an image was transferred. The floating-point
+  // control state is put back, and the source disabled, however the loop ends.
+  bool Acquire(TBitmap& bitmap, bool show, TW_HANDLE window);
+  // The modal loop: every event of the GUI thread goes to the source first.
+  bool RunEventLoop(TBitmap& bitmap);
+  // Offers one message to the source. True when the source claims it; twMessage is what the
+  // source reports for it, claimed or not.
+  bool ProcessEvent(MSG& message, TW_UINT16& twMessage);
+  // One native transfer into bitmap. True when an image was drawn; false when the source
+  // answered with a code that brings no image.
+  bool TransferNative(TBitmap& bitmap);
+
+  // The window given to the manager; its address is the data of both DAT_PARENT triplets. It
+  // carries the QWidget* of the main window.
+  TW_HANDLE ParentWindow = nullptr;
+  TW_IDENTITY AppIdentity{};
+  TW_IDENTITY SourceIdentity{};
+  bool DSMOpen = false;
+  bool DSOpen = false;
+  bool DSEnabled = false;
+};
+
+// The one object of the program, constructed on first use. A construction that raises leaves
+// none behind, so that the next call tries again.
+TTwain& GlobalTwain();
+// Destroys the global object, if there is one. The program calls it after its message loop and
+// before the main window goes, so that a failure while closing can still be shown.
+void FreeGlobalTwain();
+
+// Draws a packed device-independent bitmap (header, colour table, rows) held in block into
+// bitmap, which takes its width and height and the pixels at 24 bits. Nothing outside block is
+// read: a header, colour table or rows that do not fit raise.
+void DrawPackedDib(TBitmap& bitmap, const void* block, std::size_t size);
