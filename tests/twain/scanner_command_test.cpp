@@ -1,11 +1,14 @@
 // The scanner command of the main window against the scripted manager.
 #include <QAction>
 #include <QApplication>
+#include <QPushButton>
 
 #include "app/TorvaskUnit1.h"
 #include "dib_builder.h"
+#include "effects/Effects.h"
 #include "fake_dialogs.h"
 #include "platform/bmp.h"
+#include "png/png_writer.h"
 #include "scripted_fixture.h"
 #include "support/test_support.h"
 
@@ -119,7 +122,7 @@ TEST_F(ScannerCommandTest, AFailedTransferIsShownAndTheViewKeepsItsPicture) {
   EXPECT_EQ(Count(kDisableDS), 1);
 }
 
-TEST_F(ScannerCommandTest, AScannedPictureIsSavedLikeAnOpenedOne) {
+TEST_F(ScannerCommandTest, AScannedPictureIsEditedAndSavedLikeAnOpenedOne) {
   ScanReturns(Dib24(5, 3, 42));
   form_->N1->trigger();
   ScratchDir dir;
@@ -129,6 +132,22 @@ TEST_F(ScannerCommandTest, AScannedPictureIsSavedLikeAnOpenedOne) {
   const HBITMAP saved = DecodeBitmapFile(ReadBytes(dir / "scan.bmp"));
   ASSERT_TRUE(saved);
   EXPECT_EQ(PixelsOf(*saved.get()), Expected24(5, 3, 42));
+
+  // The effects work on it: mirror, then grayscale, as the functions give them.
+  TBitmap expected;
+  expected.AdoptHandle(Grayscale(Mirror(DecodeBitmapFile(ReadBytes(dir / "scan.bmp")))));
+  form_->Button10->click();
+  form_->Button1->click();
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), PixelsOf(*expected.Object()));
+
+  // And the PNG save.
+  ASSERT_TRUE(HaveProgram("pngcheck"));
+  dialogs_->answer = QString::fromStdString(dir / "scan.png");
+  form_->Button11->click();
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(dir / "scan.png")), 0);
+  EXPECT_EQ(ReadBytes(dir / "scan.png"), EncodePng(View().Bitmap()));
 }
 
 TEST_F(ScannerCommandTest, ProgramEndClosesInOrderWhileTheWindowCanShowAFailure) {
