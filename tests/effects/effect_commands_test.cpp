@@ -78,8 +78,7 @@ TEST(EffectButtons, ClickingAButtonRunsItsEffect) {
 }
 
 TEST(BatchTool, EffectNamesGiveTheSamePixelsAsTheFunctions) {
-  const char* batch = std::getenv("LUMIVANE_BATCH");
-  ASSERT_NE(batch, nullptr);
+  const std::string batch = BatchToolPath();
   ScratchDir dir;
   HBITMAP original = NoisePicture(31, 12, 5);
   {

@@ -317,8 +317,7 @@ TEST(PngWriter, ACompressorFailureCreatesNoFile) {
 }
 
 TEST(LumivaneBatch, WritesPngForAPngOutputName) {
-  const char* batch = std::getenv("LUMIVANE_BATCH");
-  ASSERT_NE(batch, nullptr);
+  const std::string batch = BatchToolPath();
   ScratchDir dir;
   struct Case {
     const char* name;
