@@ -17,7 +17,7 @@
 #include "app/TorvaskUnit1.h"
 #include "platform/bmp.h"
 #include "platform/picture_files.h"
-#include "scripted_dialogs.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 class MainWindowTest : public QObject {

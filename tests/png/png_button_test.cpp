@@ -6,30 +6,9 @@
 
 #include "app/TorvaskUnit1.h"
 #include "png_decoders.h"
+#include "support/scripted_dialogs.h"
 
 namespace {
-
-// Answers the save dialog with a fixed name (or a cancel) and remembers what was asked.
-class FakeDialogs final : public Dialogs {
- public:
-  explicit FakeDialogs(std::optional<QString> answer) : answer_(std::move(answer)) {}
-  std::optional<QString> OpenFile(QWidget*, const FileDialogOptions&) override {
-    ++asked;
-    return std::nullopt;
-  }
-  std::optional<QString> SaveFile(QWidget*, const FileDialogOptions& options) override {
-    ++asked;
-    lastOptions = options;
-    return answer_;
-  }
-  void ShowError(QWidget*, const QString&, const QString&) override { ++asked; }
-
-  static inline int asked = 0;
-  static inline FileDialogOptions lastOptions;
-
- private:
-  std::optional<QString> answer_;
-};
 
 class PngButton : public ::testing::Test {
  protected:
@@ -39,12 +18,12 @@ class PngButton : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     static QApplication app(argc, argv);
   }
-  void Answer(std::optional<QString> answer) {
-    FakeDialogs::asked = 0;
-    InstallDialogs(std::make_unique<FakeDialogs>(std::move(answer)));
-  }
-  void TearDown() override { InstallDialogs(nullptr); }
+  // The save dialog's one answer; an empty name cancels.
+  void Answer(const QString& answer) { dialogs->answers = {answer}; }
+  // Dialogs and message boxes shown so far.
+  std::size_t Shown() { return dialogs->asked.size() + dialogs->errors.size(); }
 
+  ScriptedDialogsScope dialogs;
   ScratchDir dir;
 };
 
@@ -52,19 +31,19 @@ TEST_F(PngButton, DoesNothingWithoutAPicture) {
   TForm1 form;
   Answer(QString::fromStdString(dir / "out.png"));
   form.Button11Click(nullptr);  // the picture holds nothing
-  EXPECT_EQ(FakeDialogs::asked, 0);
+  EXPECT_EQ(Shown(), 0u);
   form.Button11Click(nullptr);  // now it holds an empty bitmap
   EXPECT_TRUE(form.Image1->Picture().HasGraphic());
-  EXPECT_EQ(FakeDialogs::asked, 0);
+  EXPECT_EQ(Shown(), 0u);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST_F(PngButton, ACancelledDialogWritesNothing) {
   TForm1 form;
   form.Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(4, 4, {1, 2, 3}));
-  Answer(std::nullopt);
+  Answer(QString());
   form.Button11Click(nullptr);
-  EXPECT_EQ(FakeDialogs::asked, 1);
+  EXPECT_EQ(Shown(), 1u);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -80,10 +59,10 @@ TEST_F(PngButton, SavesThePictureUnderTheChosenNameAndKeepsItConverted) {
   Answer(QString::fromStdString(path));
   form.Button11Click(nullptr);
 
-  EXPECT_EQ(FakeDialogs::asked, 1);
-  EXPECT_EQ(FakeDialogs::lastOptions.initialName, "*.png");
-  EXPECT_EQ(FakeDialogs::lastOptions.filter, "png|*.png");
-  EXPECT_EQ(FakeDialogs::lastOptions.defaultSuffix, "png");
+  EXPECT_EQ(Shown(), 1u);
+  EXPECT_EQ(dialogs->asked.back().initialName, "*.png");
+  EXPECT_EQ(dialogs->asked.back().filter, "png|*.png");
+  EXPECT_EQ(dialogs->asked.back().defaultSuffix, "png");
   TBitmap& picture = form.Image1->Picture().Bitmap();
   EXPECT_EQ(picture.Format(), PixelFormat::pf24bit);
   EXPECT_EQ(PixelsOf(*picture.Object()), colours);

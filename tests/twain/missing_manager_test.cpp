@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 #include "app/TorvaskUnit1.h"
-#include "fake_dialogs.h"
 #include "platform/errors.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 #include "twain/TwainUtils.h"
 
@@ -24,11 +24,7 @@ TEST(MissingManager, EveryAttemptRaisesAndLeavesNothingBehind) {
 }
 
 TEST(MissingManager, TheScannerCommandShowsTheMessageAndTheProgramGoesOn) {
-  std::vector<std::string> errors;
-  auto dialogs = std::make_unique<FakeDialogs>();
-  dialogs->errors = &errors;
-  FakeDialogs* fake = dialogs.get();
-  auto previous = InstallDialogs(std::move(dialogs));
+  ScriptedDialogsScope dialogs;
   SetUpApplication();
   {
     TForm1 form;
@@ -36,20 +32,19 @@ TEST(MissingManager, TheScannerCommandShowsTheMessageAndTheProgramGoesOn) {
     form.Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 1, {1, 2, 3}));
     form.N1->trigger();
     form.N1->trigger();
-    EXPECT_EQ(errors, (std::vector<std::string>{"TWAIN_32.DLLが見つかりません.",
+    EXPECT_EQ(dialogs->ErrorTexts(), (std::vector<std::string>{"TWAIN_32.DLLが見つかりません.",
                                                 "TWAIN_32.DLLが見つかりません."}));
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(PixelsOf(*form.Image1->Picture().Bitmap().Object()),
               (std::vector<Bgr>{{1, 2, 3}, {1, 2, 3}}));
     // Other commands still work.
     ScratchDir dir;
-    fake->answer = QString::fromStdString(dir / "kept.bmp");
+    dialogs->answers = {QString::fromStdString(dir / "kept.bmp")};
     form.Save1->trigger();
-    EXPECT_EQ(errors.size(), 2u);
+    EXPECT_EQ(dialogs->errors.size(), 2u);
     EXPECT_FALSE(ReadBytes(dir / "kept.bmp").empty());
     FreeGlobalTwain();
   }
-  InstallDialogs(std::move(previous));
   SetErrorDisplay(nullptr);
 }
 

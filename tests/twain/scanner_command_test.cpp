@@ -6,10 +6,10 @@
 #include "app/TorvaskUnit1.h"
 #include "dib_builder.h"
 #include "effects/Effects.h"
-#include "fake_dialogs.h"
 #include "platform/bmp.h"
 #include "png/png_writer.h"
 #include "scripted_fixture.h"
+#include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 
 namespace {
@@ -18,10 +18,6 @@ class ScannerCommandTest : public ScriptedTest {
  protected:
   void SetUp() override {
     ScriptedTest::SetUp();
-    auto dialogs = std::make_unique<FakeDialogs>();
-    dialogs->errors = &errors_;
-    dialogs_ = dialogs.get();
-    previous_ = InstallDialogs(std::move(dialogs));
     SetUpApplication();  // the message box display, through the fake dialogs
     form_ = std::make_unique<TForm1>();
     form_->show();
@@ -29,7 +25,6 @@ class ScannerCommandTest : public ScriptedTest {
   void TearDown() override {
     FreeGlobalTwain();  // as the program does: before the window
     form_.reset();
-    InstallDialogs(std::move(previous_));
     ScriptedTest::TearDown();
   }
 
@@ -41,11 +36,9 @@ class ScannerCommandTest : public ScriptedTest {
   TPicture& View() { return form_->Image1->Picture(); }
 
   std::unique_ptr<TForm1> form_;
-  FakeDialogs* dialogs_ = nullptr;
-  std::vector<std::string> errors_;
+  std::vector<std::string> Errors() { return dialogs_->ErrorTexts(); }
 
- private:
-  std::unique_ptr<Dialogs> previous_;
+  ScriptedDialogsScope dialogs_;
 };
 
 std::vector<Bgr> Expected24(int width, int height, std::uint8_t tag) {
@@ -60,7 +53,7 @@ TEST_F(ScannerCommandTest, AScanPutsACopyOfTheImageIntoTheView) {
   Manager().chosen.Id = 5;
   ScanReturns(Dib24(6, 4, 99));
   form_->N1->trigger();
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   ASSERT_TRUE(View().HasGraphic());
   TBitmap& picture = View().Bitmap();
   ASSERT_EQ(picture.Width(), 6);
@@ -91,7 +84,7 @@ TEST_F(ScannerCommandTest, ASecondScanOfAnotherSizeReplacesTheFirst) {
   Manager().calls.clear();
   ScanReturns(Dib24(3, 9, 2));
   form_->N1->trigger();
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   ASSERT_EQ(View().Bitmap().Width(), 3);
   ASSERT_EQ(View().Bitmap().Height(), 9);
   EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), Expected24(3, 9, 2));
@@ -108,7 +101,7 @@ TEST_F(ScannerCommandTest, CancellingTheSelectionEndsTheCommandQuietly) {
   Manager().Answer(DAT_IDENTITY, MSG_USERSELECT, TWRC_CANCEL);
   form_->N1->trigger();
   EXPECT_EQ(Triplets(), (std::vector<Triplet>{kOpenDSM, kUserSelect}));
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), std::vector<Bgr>(4, Bgr{4, 5, 6}));
 }
 
@@ -117,7 +110,7 @@ TEST_F(ScannerCommandTest, AFailedTransferIsShownAndTheViewKeepsItsPicture) {
   Manager().eventsOnEnable = {MSG_XFERREADY};
   Manager().Answer(DAT_IMAGENATIVEXFER, MSG_GET, TWRC_FAILURE);
   form_->N1->trigger();
-  EXPECT_EQ(errors_, std::vector<std::string>{"転送中にエラー発生."});
+  EXPECT_EQ(Errors(), std::vector<std::string>{"転送中にエラー発生."});
   EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), std::vector<Bgr>(4, Bgr{4, 5, 6}));
   EXPECT_EQ(Count(kDisableDS), 1);
 }
@@ -126,9 +119,9 @@ TEST_F(ScannerCommandTest, AScannedPictureIsEditedAndSavedLikeAnOpenedOne) {
   ScanReturns(Dib24(5, 3, 42));
   form_->N1->trigger();
   ScratchDir dir;
-  dialogs_->answer = QString::fromStdString(dir / "scan.bmp");
+  dialogs_->answers = {QString::fromStdString(dir / "scan.bmp")};
   form_->Save1->trigger();
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   const HBITMAP saved = DecodeBitmapFile(ReadBytes(dir / "scan.bmp"));
   ASSERT_TRUE(saved);
   EXPECT_EQ(PixelsOf(*saved.get()), Expected24(5, 3, 42));
@@ -138,14 +131,14 @@ TEST_F(ScannerCommandTest, AScannedPictureIsEditedAndSavedLikeAnOpenedOne) {
   expected.AdoptHandle(Grayscale(Mirror(DecodeBitmapFile(ReadBytes(dir / "scan.bmp")))));
   form_->Button10->click();
   form_->Button1->click();
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), PixelsOf(*expected.Object()));
 
   // And the PNG save.
   ASSERT_TRUE(HaveProgram("pngcheck"));
-  dialogs_->answer = QString::fromStdString(dir / "scan.png");
+  dialogs_->answers = {QString::fromStdString(dir / "scan.png")};
   form_->Button11->click();
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(dir / "scan.png")), 0);
   EXPECT_EQ(ReadBytes(dir / "scan.png"), EncodePng(View().Bitmap()));
 }
@@ -156,7 +149,7 @@ TEST_F(ScannerCommandTest, ProgramEndClosesInOrderWhileTheWindowCanShowAFailure)
   Manager().Answer(DAT_USERINTERFACE, MSG_DISABLEDS, TWRC_FAILURE);
   Manager().statuses.push_back({TWRC_SUCCESS, TWCC_BUMMER});
   form_->N1->trigger();
-  ASSERT_EQ(errors_, std::vector<std::string>{"TWAIN: Failure due to unknown causes."});
+  ASSERT_EQ(Errors(), std::vector<std::string>{"TWAIN: Failure due to unknown causes."});
   ASSERT_TRUE(GlobalTwain().DSEnabled);
 
   Manager().calls.clear();
@@ -173,7 +166,7 @@ TEST_F(ScannerCommandTest, ProgramEndClosesInOrderWhileTheWindowCanShowAFailure)
   Manager().statuses.push_back({TWRC_SUCCESS, TWCC_SEQERROR});
   FreeGlobalTwain();
   EXPECT_EQ(Triplets(), (std::vector<Triplet>{kCloseDS, kCloseDSM, kManagerStatus}));
-  EXPECT_EQ(errors_.back(), "TWAIN: DG DAT MSG out of expected sequence.");
+  EXPECT_EQ(Errors().back(), "TWAIN: DG DAT MSG out of expected sequence.");
   EXPECT_FALSE(TwainLoaded());
 }
 

@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,12 @@ class ScriptedDialogs final : public Dialogs {
   }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     errors.emplace_back(caption, text);
+  }
+  // The texts of the error boxes shown so far.
+  std::vector<std::string> ErrorTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& error : errors) texts.push_back(error.second.toStdString());
+    return texts;
   }
 
  private:
