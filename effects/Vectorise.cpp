@@ -1,6 +1,8 @@
 #include "Vectorise.h"
 
-namespace vectorise_detail {
+namespace {
+
+bool avx2Allowed = true;
 
 bool HaveAvx2() {
   static const bool have = [] {
@@ -10,4 +12,12 @@ bool HaveAvx2() {
   return have;
 }
 
-}  // namespace vectorise_detail
+}  // namespace
+
+bool Avx2Enabled() {
+  return avx2Allowed && HaveAvx2();
+}
+
+void SetAvx2Allowed(bool allowed) {
+  avx2Allowed = allowed;
+}

@@ -5,8 +5,14 @@
 
 #define LUMIVANE_INLINE [[gnu::always_inline]] inline
 
+// Whether the AVX2 copies run: the processor has AVX2 and they are not switched off.
+bool Avx2Enabled();
+
+// Tests switch the AVX2 copies off to run the baseline ones on any processor. Not for use while
+// an effect runs.
+void SetAvx2Allowed(bool allowed);
+
 namespace vectorise_detail {
-bool HaveAvx2();
 template <class Body>
 [[gnu::target("avx2")]] void RunAvx2(Body& body) {
   body();
@@ -21,7 +27,7 @@ void RunBaseline(Body& body) {
 // functions, so that each copy is generated for its own target.
 template <class Body>
 void RunVectorised(Body&& body) {
-  if (vectorise_detail::HaveAvx2())
+  if (Avx2Enabled())
     vectorise_detail::RunAvx2(body);
   else
     vectorise_detail::RunBaseline(body);

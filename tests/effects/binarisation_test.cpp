@@ -6,21 +6,6 @@
 
 namespace {
 
-// The mean as the rule computes it: a sequential extended sum, term by term.
-std::int32_t ReferenceMean(const BitmapObject& picture) {
-  long double sum = 0;
-  std::int32_t count = 0;
-  for (int y = 0; y < picture.Height(); ++y)
-    for (int x = 0; x < picture.Width(); ++x) {
-      const Bgr p = At(picture, x, y);
-      sum = sum + p[0] * 0.114L;
-      sum = sum + p[1] * 0.586L;
-      sum = sum + p[2] * 0.289L;
-      ++count;
-    }
-  return static_cast<std::int32_t>(std::lrint(sum / count));
-}
-
 std::int32_t ThresholdOf(const BitmapObject& picture) {
   BinarizeThreshold = -12345;
   HBITMAP copy = RunOn(MeanThreshold, picture);

@@ -54,6 +54,21 @@ inline long double ReferenceBinarizeSum(int b, int g, int r) {
   return q;
 }
 
+// The mean of MeanThreshold as the rule computes it: a sequential extended sum, term by term.
+inline std::int32_t ReferenceMean(const BitmapObject& picture) {
+  long double sum = 0;
+  std::int32_t count = 0;
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x) {
+      const Bgr p = At(picture, x, y);
+      sum = sum + p[0] * 0.114L;
+      sum = sum + p[1] * 0.586L;
+      sum = sum + p[2] * 0.289L;
+      ++count;
+    }
+  return static_cast<std::int32_t>(std::lrint(sum / count));
+}
+
 // Whether any fill byte behind the pixels of a row is non-zero.
 inline bool PaddingTouched(const BitmapObject& object) {
   const std::size_t used = 3 * static_cast<std::size_t>(object.Width());

@@ -1,9 +1,11 @@
 // Every one of the 2^24 colours through the effects that weigh colours, against a plain
-// evaluation of their rules in extended precision.
+// evaluation of their rules in extended precision, on the AVX2 code path (where the processor
+// has it) and on the baseline one.
 #include <cfloat>
 #include <cmath>
 
 #include "effect_test_support.h"
+#include "effects/Vectorise.h"
 
 namespace {
 
@@ -20,9 +22,18 @@ const BitmapObject& AllColours() {
   return *picture.get();
 }
 
+class EveryColour : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && !Avx2Enabled()) GTEST_SKIP() << "no AVX2 on this processor";
+    SetAvx2Allowed(GetParam());
+  }
+  void TearDown() override { SetAvx2Allowed(true); }
+};
+
 }  // namespace
 
-TEST(EveryColour, GrayscaleAndSepiaMatchTheExtendedEvaluation) {
+TEST_P(EveryColour, GrayscaleAndSepiaMatchTheExtendedEvaluation) {
   const BitmapObject& all = AllColours();
   HBITMAP gray = RunOn(Grayscale, all);
   HBITMAP sepia = RunOn(Sepia, all);
@@ -50,7 +61,7 @@ TEST(EveryColour, GrayscaleAndSepiaMatchTheExtendedEvaluation) {
   EXPECT_LT(doubleWouldDiffer, 10000);
 }
 
-TEST(EveryColour, BinarizeMatchesTheExtendedComparison) {
+TEST_P(EveryColour, BinarizeMatchesTheExtendedComparison) {
   const BitmapObject& all = AllColours();
   for (std::int32_t threshold : {7, 63, 126}) {
     HBITMAP result =
@@ -69,3 +80,8 @@ TEST(EveryColour, BinarizeMatchesTheExtendedComparison) {
     EXPECT_EQ(mismatches, 0) << threshold;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, EveryColour, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Avx2" : "Baseline";
+                         });
