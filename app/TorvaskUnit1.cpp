@@ -113,16 +113,36 @@ void TForm1::Save1Click(QObject*) {
 // ---- Effect commands ----------------------------------------------------------------------
 // Each hands the view's picture to its effect and takes the result back (effects/effects.h).
 
-void TForm1::Button1Click(QObject*) { GrayscaleCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button2Click(QObject*) { BinarizeCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button3Click(QObject*) { BlurCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button4Click(QObject*) { SharpenCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button5Click(QObject*) { UnsharpMaskCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button6Click(QObject*) { NegativeCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button7Click(QObject*) { SepiaCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button8Click(QObject*) { JaggedMosaicCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button9Click(QObject*) { ColorEmbossCommand(Image1->Picture().Bitmap()); }
-void TForm1::Button10Click(QObject*) { MirrorCommand(Image1->Picture().Bitmap()); }
+void TForm1::Button1Click(QObject*) {
+  GrayscaleCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button2Click(QObject*) {
+  BinarizeCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button3Click(QObject*) {
+  BlurCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button4Click(QObject*) {
+  SharpenCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button5Click(QObject*) {
+  UnsharpMaskCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button6Click(QObject*) {
+  NegativeCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button7Click(QObject*) {
+  SepiaCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button8Click(QObject*) {
+  JaggedMosaicCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button9Click(QObject*) {
+  ColorEmbossCommand(Image1->Picture().Bitmap());
+}
+void TForm1::Button10Click(QObject*) {
+  MirrorCommand(Image1->Picture().Bitmap());
+}
 
 // ---- PNG command ----------------------------------------------------------------------------
 

@@ -45,10 +45,12 @@ inline constexpr const char* kJpegError = "JPEG エラー #%d";
 inline constexpr const char* kOutOfMemory = "メモリが足りません";
 inline constexpr const char* kImageTooLarge = "画像が大きすぎます";
 inline constexpr const char* kRowOutOfRange = "走査線のインデックスが範囲外です";
-inline constexpr const char* kMemoryStreamGrow = "メモリストリームの拡大中にメモリが足りなくなりました";
+inline constexpr const char* kMemoryStreamGrow =
+    "メモリストリームの拡大中にメモリが足りなくなりました";
 inline constexpr const char* kCompressionError = "error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
-inline constexpr const char* kPngDataTooLarge = "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
+inline constexpr const char* kPngDataTooLarge =
+    "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
 }  // namespace msg
 
 // Replaces the first %s or %d of format by argument.

@@ -33,7 +33,7 @@ TEST(MissingManager, TheScannerCommandShowsTheMessageAndTheProgramGoesOn) {
     form.N1->trigger();
     form.N1->trigger();
     EXPECT_EQ(dialogs->ErrorTexts(), (std::vector<std::string>{"TWAIN_32.DLLが見つかりません.",
-                                                "TWAIN_32.DLLが見つかりません."}));
+                                                               "TWAIN_32.DLLが見つかりません."}));
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(PixelsOf(*form.Image1->Picture().Bitmap().Object()),
               (std::vector<Bgr>{{1, 2, 3}, {1, 2, 3}}));
