@@ -188,24 +188,14 @@ LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint
       const std::uint8_t* s = row + 3 * static_cast<std::ptrdiff_t>(x);
       const Sums m = WeightedSums(LoadBlock(s), weights);
       Sums white, tie;
-      __m256i anyTie = _mm256_setzero_si256();
       for (int g = 0; g < 4; ++g) {
         white.group[g] = _mm256_cmpgt_epi32(m.group[g], scaled);
         tie.group[g] = _mm256_cmpeq_epi32(m.group[g], scaled);
-        anyTie = _mm256_or_si256(anyTie, tie.group[g]);
       }
-      __m256i mask = PackMasks(white);
-      if (!_mm256_testz_si256(anyTie, anyTie)) {
-        alignas(32) std::uint8_t values[kPixels];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(values), mask);
-        for (std::uint32_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(PackMasks(tie)));
-             bits != 0; bits &= bits - 1) {
-          const int i = __builtin_ctz(bits);
-          const long double q = ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
-          values[i] = q > static_cast<long double>(threshold) ? kWhite : kBlack;
-        }
-        mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(values));
-      }
+      const __m256i mask = ReplaceFlagged(PackMasks(white), PackMasks(tie), [s, threshold](int i) {
+        const long double q = ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+        return q > static_cast<long double>(threshold) ? kWhite : kBlack;
+      });
       StoreBlock(out + 3 * static_cast<std::ptrdiff_t>(x), Triplicate(mask));
       if (x == width - kPixels) break;
     }

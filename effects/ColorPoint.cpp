@@ -104,25 +104,15 @@ enum class Tone { kGray, kSepia };
       const std::uint8_t* s = row + 3 * static_cast<std::ptrdiff_t>(x);
       const Sums n = WeightedSums(LoadBlock(s), weights);
       Sums level, half;
-      __m256i anyHalf = _mm256_setzero_si256();
       for (int g = 0; g < 4; ++g) {
         level.group[g] =
             _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], 3), by125), 22);
         half.group[g] =
             _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
-        anyHalf = _mm256_or_si256(anyHalf, half.group[g]);
       }
-      __m256i gray = PackLevels(level);
-      if (!_mm256_testz_si256(anyHalf, anyHalf)) {
-        alignas(32) std::uint8_t levels[kPixels];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(levels), gray);
-        for (std::uint32_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(PackMasks(half)));
-             bits != 0; bits &= bits - 1) {
-          const int i = __builtin_ctz(bits);
-          levels[i] = ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
-        }
-        gray = _mm256_load_si256(reinterpret_cast<const __m256i*>(levels));
-      }
+      const __m256i gray = ReplaceFlagged(PackLevels(level), PackMasks(half), [s](int i) {
+        return ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+      });
       Block result = Triplicate(gray);
       if (tone == Tone::kSepia)
         for (int k = 0; k < 3; ++k)

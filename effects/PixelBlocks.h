@@ -108,6 +108,22 @@ LUMIVANE_AVX2 __m256i PackMasks(const Sums& s) {
                             _mm256_packs_epi32(s.group[2], s.group[3]));
 }
 
+// `bytes` (one byte per pixel, in pixel order) with the byte of every pixel flagged in `flags`
+// (0xFF, as PackMasks gives them) replaced by value(i), i the pixel's index in the block.
+// Flagged pixels are rare: a block without any costs one test.
+template <class Value>
+LUMIVANE_AVX2 __m256i ReplaceFlagged(__m256i bytes, __m256i flags, Value&& value) {
+  if (_mm256_testz_si256(flags, flags)) return bytes;
+  alignas(32) std::uint8_t values[kPixels];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(values), bytes);
+  for (auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(flags)); bits != 0;
+       bits &= bits - 1) {
+    const int i = __builtin_ctz(bits);
+    values[i] = value(i);
+  }
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(values));
+}
+
 // The 96 bytes of 32 pixels whose three channels all take the pixel's byte of `bytes` (laid out
 // as PackLevels gives them), in the lane layout of Block.
 LUMIVANE_AVX2 Block Triplicate(__m256i bytes) {
