@@ -169,37 +169,28 @@ LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint
 
 // The same decision as ExactMaskRow and ResolveTies, 32 pixels at a time in one pass from source
 // to destination: m = 289B + 586G + 114R against 1000 x threshold, the extended evaluation only
-// for pixels where they are equal. Rows of fewer than 32 pixels are left to the row loops; in
-// longer rows the last block ends at the last pixel, overlapping the one before it (it writes
-// the same bytes again).
+// for pixels where they are equal. Rows of fewer than 32 pixels are left to the row loops.
 [[gnu::target("avx2")]] void BinarizeRowsAvx2(const TBitmap& source, TBitmap& destination,
                                               std::int32_t threshold,
                                               std::int32_t scaledThreshold) {
   using namespace pixel_blocks;
-  const std::int32_t width = source.Width();
-  const std::int32_t height = source.Height();
   const Weights weights = MakeWeights(kMilli289, kMilli586, kMilli114, 0);
   const __m256i scaled = _mm256_set1_epi32(scaledThreshold);
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = source.RowAt(y);
-    std::uint8_t* out = destination.RowAt(y);
-    for (std::int32_t x = 0;; x += kPixels) {
-      if (x > width - kPixels) x = width - kPixels;
-      const std::uint8_t* s = row + 3 * static_cast<std::ptrdiff_t>(x);
-      const Sums m = WeightedSums(LoadBlock(s), weights);
-      Sums white, tie;
-      for (int g = 0; g < 4; ++g) {
-        white.group[g] = _mm256_cmpgt_epi32(m.group[g], scaled);
-        tie.group[g] = _mm256_cmpeq_epi32(m.group[g], scaled);
-      }
-      const __m256i mask = ReplaceFlagged(PackMasks(white), PackMasks(tie), [s, threshold](int i) {
-        const long double q = ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
-        return q > static_cast<long double>(threshold) ? kWhite : kBlack;
+  ForEachBlock(
+      source, destination, [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
+        const Sums m = WeightedSums(LoadBlock(s), weights);
+        Sums white, tie;
+        for (int g = 0; g < 4; ++g) {
+          white.group[g] = _mm256_cmpgt_epi32(m.group[g], scaled);
+          tie.group[g] = _mm256_cmpeq_epi32(m.group[g], scaled);
+        }
+        const __m256i mask =
+            ReplaceFlagged(PackMasks(white), PackMasks(tie), [s, threshold](int i) {
+              const long double q = ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+              return q > static_cast<long double>(threshold) ? kWhite : kBlack;
+            });
+        StoreBlock(d, Triplicate(mask));
       });
-      StoreBlock(out + 3 * static_cast<std::ptrdiff_t>(x), Triplicate(mask));
-      if (x == width - kPixels) break;
-    }
-  }
 }
 
 }  // namespace

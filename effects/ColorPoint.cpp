@@ -71,13 +71,9 @@ enum class Tone { kGray, kSepia };
 // destination: n = 289R + 586G + 114B + 500 and level = n div 1000 by the same multiplication.
 // n is an exact half exactly when level x 1000 == n; such pixels (about one in a thousand) take
 // the extended evaluation before the gray is spread to the three channels. Rows of fewer than
-// 32 pixels are left to the row loops above; in longer rows the last block is moved back to end
-// at the last pixel, overlapping the one before it (each pixel depends only on itself, so
-// writing a pixel twice writes the same bytes).
+// 32 pixels are left to the row loops above.
 [[gnu::target("avx2")]] void GrayRowsAvx2(const TBitmap& source, TBitmap& destination, Tone tone) {
   using namespace pixel_blocks;
-  const std::int32_t width = source.Width();
-  const std::int32_t height = source.Height();
   const Weights weights = MakeWeights(kMilli114, kMilli586, kMilli289, kMilli / 2);
   const __m256i by125 = _mm256_set1_epi32(33555);  // (n div 8) x 33555 div 2^22 = n div 1000
   const __m256i thousand = _mm256_set1_epi32(kMilli);
@@ -96,32 +92,26 @@ enum class Tone { kGray, kSepia };
     sepiaUp[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(up[k]));
   }
 
-  for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = source.RowAt(y);
-    std::uint8_t* out = destination.RowAt(y);
-    for (std::int32_t x = 0;; x += kPixels) {
-      if (x > width - kPixels) x = width - kPixels;
-      const std::uint8_t* s = row + 3 * static_cast<std::ptrdiff_t>(x);
-      const Sums n = WeightedSums(LoadBlock(s), weights);
-      Sums level, half;
-      for (int g = 0; g < 4; ++g) {
-        level.group[g] =
-            _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], 3), by125), 22);
-        half.group[g] =
-            _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
-      }
-      const __m256i gray = ReplaceFlagged(PackLevels(level), PackMasks(half), [s](int i) {
-        return ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+  ForEachBlock(
+      source, destination, [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
+        const Sums n = WeightedSums(LoadBlock(s), weights);
+        Sums level, half;
+        for (int g = 0; g < 4; ++g) {
+          level.group[g] =
+              _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], 3), by125), 22);
+          half.group[g] =
+              _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
+        }
+        const __m256i gray = ReplaceFlagged(PackLevels(level), PackMasks(half), [s](int i) {
+          return ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+        });
+        Block result = Triplicate(gray);
+        if (tone == Tone::kSepia)
+          for (int k = 0; k < 3; ++k)
+            result.chunk[k] =
+                _mm256_adds_epu8(_mm256_subs_epu8(result.chunk[k], sepiaDown[k]), sepiaUp[k]);
+        StoreBlock(d, result);
       });
-      Block result = Triplicate(gray);
-      if (tone == Tone::kSepia)
-        for (int k = 0; k < 3; ++k)
-          result.chunk[k] =
-              _mm256_adds_epu8(_mm256_subs_epu8(result.chunk[k], sepiaDown[k]), sepiaUp[k]);
-      StoreBlock(out + 3 * static_cast<std::ptrdiff_t>(x), result);
-      if (x == width - kPixels) break;
-    }
-  }
 }
 
 HBITMAP GrayEffect(HBITMAP h, Tone tone) {

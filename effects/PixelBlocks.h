@@ -6,9 +6,12 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #define LUMIVANE_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+// For the block lambdas handed to ForEachBlock, which call the functions below.
+#define LUMIVANE_AVX2_LAMBDA __attribute__((target("avx2"), always_inline))
 
 namespace pixel_blocks {
 
@@ -106,6 +109,25 @@ LUMIVANE_AVX2 __m256i PackLevels(const Sums& s) {
 LUMIVANE_AVX2 __m256i PackMasks(const Sums& s) {
   return _mm256_packs_epi16(_mm256_packs_epi32(s.group[0], s.group[1]),
                             _mm256_packs_epi32(s.group[2], s.group[3]));
+}
+
+// Calls block(s, d) for every block of 32 pixels of every row, s and d the block's first byte
+// in source and destination; rows must hold at least 32 pixels. The last block of a row is moved
+// back to end at the row's last pixel, overlapping the one before it, so some pixels are passed
+// twice: fit for passes where each output pixel depends only on its own input pixel.
+template <class Bitmap, class BlockPass>
+LUMIVANE_AVX2 void ForEachBlock(const Bitmap& source, Bitmap& destination, BlockPass&& block) {
+  const std::int32_t width = source.Width();
+  const std::int32_t height = source.Height();
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* row = source.RowAt(y);
+    std::uint8_t* out = destination.RowAt(y);
+    for (std::int32_t x = 0;; x += kPixels) {
+      if (x > width - kPixels) x = width - kPixels;
+      block(row + 3 * static_cast<std::ptrdiff_t>(x), out + 3 * static_cast<std::ptrdiff_t>(x));
+      if (x == width - kPixels) break;
+    }
+  }
 }
 
 // `bytes` (one byte per pixel, in pixel order) with the byte of every pixel flagged in `flags`
