@@ -67,6 +67,25 @@ struct TW_PENDINGXFERS {
   TW_UINT32 Reserved;
 };
 
+// A fixed-point number: Whole + Frac / 65536.
+struct TW_FIX32 {
+  TW_INT16 Whole;
+  TW_UINT16 Frac;
+};
+
+// A capability and the global-memory block that holds its container.
+struct TW_CAPABILITY {
+  TW_UINT16 Cap;
+  TW_UINT16 ConType;
+  TW_HANDLE hContainer;
+};
+
+// The one-value container; Item holds the value in its low bytes (a TW_FIX32 as Whole, then Frac).
+struct TW_ONEVALUE {
+  TW_UINT16 ItemType;
+  TW_UINT32 Item;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(TW_STR32) == 34);
@@ -84,6 +103,9 @@ static_assert(sizeof(TW_EVENT) == sizeof(void*) + 2);
 static_assert(sizeof(TW_STATUS) == 4);
 static_assert(offsetof(TW_PENDINGXFERS, Reserved) == 2);
 static_assert(sizeof(TW_PENDINGXFERS) == 6);
+static_assert(sizeof(TW_FIX32) == 4);
+static_assert(offsetof(TW_CAPABILITY, hContainer) == 4);
+static_assert(sizeof(TW_ONEVALUE) == 6);
 
 // The manager's one entry: origin, destination (null for the manager), DG, DAT, MSG, data.
 using DSMENTRYPROC = TW_UINT16 (*)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16,
@@ -94,6 +116,7 @@ inline constexpr TW_UINT32 DG_CONTROL = 1;
 inline constexpr TW_UINT32 DG_IMAGE = 2;
 
 // Data argument types.
+inline constexpr TW_UINT16 DAT_CAPABILITY = 1;
 inline constexpr TW_UINT16 DAT_EVENT = 2;
 inline constexpr TW_UINT16 DAT_IDENTITY = 3;
 inline constexpr TW_UINT16 DAT_PARENT = 4;
@@ -105,6 +128,10 @@ inline constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
 // Messages.
 inline constexpr TW_UINT16 MSG_NULL = 0x0000;
 inline constexpr TW_UINT16 MSG_GET = 0x0001;
+inline constexpr TW_UINT16 MSG_GETCURRENT = 0x0003;
+inline constexpr TW_UINT16 MSG_GETFIRST = 0x0004;
+inline constexpr TW_UINT16 MSG_GETNEXT = 0x0005;
+inline constexpr TW_UINT16 MSG_SET = 0x0006;
 inline constexpr TW_UINT16 MSG_XFERREADY = 0x0101;
 inline constexpr TW_UINT16 MSG_CLOSEDSREQ = 0x0102;
 inline constexpr TW_UINT16 MSG_CLOSEDSOK = 0x0103;
@@ -126,6 +153,7 @@ inline constexpr TW_UINT16 TWRC_CANCEL = 3;
 inline constexpr TW_UINT16 TWRC_DSEVENT = 4;
 inline constexpr TW_UINT16 TWRC_NOTDSEVENT = 5;
 inline constexpr TW_UINT16 TWRC_XFERDONE = 6;
+inline constexpr TW_UINT16 TWRC_ENDOFLIST = 7;
 
 // Condition codes.
 inline constexpr TW_UINT16 TWCC_SUCCESS = 0;
@@ -150,6 +178,17 @@ inline constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 inline constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
 inline constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
 inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+
+// Containers, item types and the capabilities the program sets.
+inline constexpr TW_UINT16 TWON_ONEVALUE = 5;
+inline constexpr TW_UINT16 TWTY_UINT16 = 4;
+inline constexpr TW_UINT16 TWTY_FIX32 = 7;
+inline constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
+inline constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
+inline constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
+inline constexpr TW_UINT16 TWPT_BW = 0;
+inline constexpr TW_UINT16 TWPT_GRAY = 1;
+inline constexpr TW_UINT16 TWPT_RGB = 2;
 
 // Identity values.
 inline constexpr TW_UINT16 TWLG_USERLOCALE = 0xFFFF;  // -1
