@@ -1,0 +1,104 @@
+// One SANE device: discovery, its options in the terms the dialogs and capabilities need, and a
+// scan on a worker thread whose end is reported through a callback.
+#pragma once
+
+#include <sane/sane.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "packed_dib.h"
+
+namespace scanner {
+
+struct DeviceInfo {
+  std::string name, vendor, model, type;
+};
+
+struct Discovery {
+  bool libraryMissing = false;
+  SANE_Status status = SANE_STATUS_GOOD;
+  std::vector<DeviceInfo> devices;
+};
+
+// The devices SANE sees. restart re-reads SANE's configuration (ends and starts SANE again),
+// which only the caller knows to be safe: no device may be open.
+Discovery FindDevices(bool restart);
+
+// The ways a value can be offered: a range (step 0 for any value) or a list.
+struct NumberChoice {
+  double min = 0, max = 0, step = 0;
+  std::vector<double> list;
+  // value moved to the nearest one the device takes.
+  double Clamp(double value) const;
+  bool Takes(double value) const;
+};
+
+struct ScanResult {
+  enum class Outcome { kComplete, kCancelled, kFailed, kTooLarge, kRefused };
+  Outcome outcome = Outcome::kFailed;
+  SANE_Status status = SANE_STATUS_GOOD;
+  std::string refusal;            // kRefused: why the data cannot be converted
+  std::vector<std::uint8_t> dib;  // kComplete: the packed bitmap
+};
+
+class Device {
+ public:
+  // The open device, or the status SANE refused it with.
+  static std::unique_ptr<Device> Open(const std::string& name, SANE_Status& status);
+  // Cancels and joins a running scan, then closes the device.
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  const std::string& Name() const { return name_; }
+
+  // A string option ("mode", "source"): the values offered, the current one, setting one.
+  std::vector<std::string> Strings(const char* option) const;
+  std::optional<std::string> String(const char* option) const;
+  SANE_Status SetString(const char* option, const std::string& value);
+  // A number option ("resolution", "tl-x", ...): what it takes, its value, setting one (clamped
+  // to what it takes first).
+  std::optional<NumberChoice> Choice(const char* option) const;
+  std::optional<double> Number(const char* option) const;
+  SANE_Status SetNumber(const char* option, double value);
+  bool HasArea() const;
+
+  // The picture the current options give (lines -1 when not known before the scan).
+  SANE_Status Parameters(SANE_Parameters& parameters) const;
+  // Whether a picture of these parameters would fit the program; true while the height is
+  // unknown.
+  bool ParametersFit() const;
+
+  // Starts a scan on a worker thread; finished runs on that thread at its end. Only one at a
+  // time; TakeResult joins it.
+  void StartScan(std::function<void()> finished);
+  bool Scanning() const { return worker_.joinable(); }
+  void Cancel();
+  ScanResult TakeResult();
+  // Progress of the running scan: bytes received and expected (0 when not known).
+  std::int64_t BytesReceived() const { return received_.load(); }
+  std::int64_t BytesExpected() const { return expected_.load(); }
+
+ private:
+  Device(std::string name, SANE_Handle handle) : name_(std::move(name)), handle_(handle) {}
+  int Find(const char* option) const;
+  void Scan();
+  ScanResult ReadFrames();
+
+  std::string name_;
+  SANE_Handle handle_;
+  std::thread worker_;
+  std::atomic<bool> cancelled_{false};
+  std::atomic<std::int64_t> received_{0}, expected_{0};
+  std::function<void()> finished_;
+  ScanResult result_;
+};
+
+}  // namespace scanner

@@ -1,0 +1,564 @@
+#include "manager.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+#include "device.h"
+#include "messages.h"
+#include "sane_api.h"
+#include "scan_dialog.h"
+#include "select_dialog.h"
+
+namespace scanner {
+namespace {
+
+constexpr std::size_t kIdentityTextBytes = 33;  // a TW_STR32 keeps one byte for its end
+constexpr TW_UINT32 kFirstSourceId = 100;
+
+// What a source posts to its own receiver; the binding's loop offers it back through
+// MSG_PROCESSEVENT.
+enum class Notice { kScanEnded, kCloseRequested };
+
+QEvent::Type NoticeType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+class NoticeEvent final : public QEvent {
+ public:
+  explicit NoticeEvent(Notice notice) : QEvent(NoticeType()), notice_(notice) {}
+  Notice Which() const { return notice_; }
+
+ private:
+  Notice notice_;
+};
+
+// Text cut to at most kIdentityTextBytes bytes without splitting a UTF-8 character.
+void SetText(TW_STR32& field, const std::string& text) {
+  std::size_t length = std::min(text.size(), kIdentityTextBytes);
+  if (length < text.size())
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  std::memset(field.text, 0, sizeof field.text);
+  std::memcpy(field.text, text.data(), length);
+}
+
+std::string TextOf(const TW_STR32& field) {
+  return std::string(field.text, strnlen(field.text, sizeof field.text));
+}
+
+TW_UINT16 ConditionOf(SANE_Status status) {
+  switch (status) {
+    case SANE_STATUS_GOOD:
+      return TWCC_SUCCESS;
+    case SANE_STATUS_DEVICE_BUSY:
+      return TWCC_MAXCONNECTIONS;
+    case SANE_STATUS_JAMMED:
+      return TWCC_PAPERJAM;
+    case SANE_STATUS_IO_ERROR:
+      return TWCC_CHECKDEVICEONLINE;
+    case SANE_STATUS_NO_MEM:
+      return TWCC_LOWMEMORY;
+    case SANE_STATUS_ACCESS_DENIED:
+      return TWCC_DENIED;
+    default:
+      return TWCC_BUMMER;
+  }
+}
+
+const char* TextOf(SANE_Status status) {
+  switch (status) {
+    case SANE_STATUS_DEVICE_BUSY:
+      return kDeviceBusy;
+    case SANE_STATUS_JAMMED:
+      return kPaperJam;
+    case SANE_STATUS_NO_DOCS:
+      return kNoDocuments;
+    case SANE_STATUS_COVER_OPEN:
+      return kCoverOpen;
+    case SANE_STATUS_IO_ERROR:
+      return kIoError;
+    case SANE_STATUS_NO_MEM:
+      return kOutOfMemory;
+    case SANE_STATUS_ACCESS_DENIED:
+      return kAccessDenied;
+    case SANE_STATUS_INVAL:
+      return kInvalidValue;
+    case SANE_STATUS_UNSUPPORTED:
+      return kUnsupported;
+    default:
+      return kDeviceError;
+  }
+}
+
+// The open source. Members go in reverse order: the windows, which show the device, first;
+// then the device, which joins its scan; then the receiver the scan posts to.
+struct Source {
+  TW_IDENTITY identity{};
+  std::string name;
+  std::optional<std::string> mode;   // set through ICAP_PIXELTYPE
+  std::optional<double> resolution;  // set through ICAP_XRESOLUTION / ICAP_YRESOLUTION
+  TW_UINT16 condition = TWCC_SUCCESS;
+  bool enabled = false;
+  bool showUI = false;
+  std::optional<std::vector<std::uint8_t>> image;  // ready for the native transfer
+  std::optional<TW_UINT16> failure;                // the transfer fails with this condition
+  std::unique_ptr<QObject> receiver;
+  std::unique_ptr<Device> device;
+  std::unique_ptr<ScanDialog> dialog;
+  std::unique_ptr<ProgressWindow> progress;
+};
+
+struct Manager {
+  int openCount = 0;
+  TW_UINT32 nextAppId = 1;
+  QPointer<QWidget> parent;
+  TW_UINT16 condition = TWCC_SUCCESS;
+  std::unique_ptr<Source> source;
+  std::vector<DeviceInfo> listed;
+  std::size_t nextListed = 0;
+  std::map<std::string, TW_UINT32> ids;
+  std::map<std::string, DialogSettings> remembered;
+};
+
+Manager& State() {
+  static Manager manager;
+  return manager;
+}
+
+TW_UINT16 Fail(TW_UINT16& slot, TW_UINT16 condition) {
+  slot = condition;
+  return TWRC_FAILURE;
+}
+
+TW_UINT16 ManagerFails(TW_UINT16 condition) {
+  return Fail(State().condition, condition);
+}
+
+void Describe(TW_IDENTITY& identity, const DeviceInfo& device) {
+  Manager& m = State();
+  auto [it, added] = m.ids.try_emplace(device.name, kFirstSourceId + m.ids.size());
+  identity = TW_IDENTITY{};
+  identity.Id = it->second;
+  identity.Version.MajorNum = 1;
+  identity.Version.Language = TWLG_USERLOCALE;
+  identity.Version.Country = TWCY_JAPAN;
+  SetText(identity.Version.Info, "SANE");
+  identity.ProtocolMajor = TWON_PROTOCOLMAJOR;
+  identity.ProtocolMinor = TWON_PROTOCOLMINOR;
+  identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+  SetText(identity.Manufacturer, device.vendor);
+  SetText(identity.ProductFamily, device.model);
+  SetText(identity.ProductName, device.name);
+}
+
+// The device an identity stands for: the full name behind an identity handed out here (its
+// product name may be cut), otherwise the product name itself.
+std::string DeviceNameOf(const TW_IDENTITY& identity) {
+  const std::string product = TextOf(identity.ProductName);
+  for (const auto& [name, id] : State().ids) {
+    TW_STR32 cut{};
+    SetText(cut, name);
+    if (id == identity.Id && TextOf(cut) == product) return name;
+  }
+  return product;
+}
+
+QWidget* ParentWidget(TW_HANDLE handle) {
+  if (handle) return static_cast<QWidget*>(handle);
+  return State().parent.data();
+}
+
+bool HaveWidgets() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// ---- Manager triplets -----------------------------------------------------------------------
+
+TW_UINT16 OpenManager(pTW_IDENTITY origin, TW_MEMREF data) {
+  Manager& m = State();
+  if (!QCoreApplication::instance()) return ManagerFails(TWCC_BUMMER);
+  if (origin) origin->Id = m.nextAppId++;
+  if (data && HaveWidgets()) m.parent = static_cast<QWidget*>(*static_cast<TW_HANDLE*>(data));
+  ++m.openCount;
+  return TWRC_SUCCESS;
+}
+
+void CloseSource();
+
+TW_UINT16 CloseManager() {
+  Manager& m = State();
+  if (m.openCount == 0) return ManagerFails(TWCC_SEQERROR);
+  if (--m.openCount > 0) return TWRC_SUCCESS;
+  CloseSource();
+  m.parent = nullptr;
+  m.listed.clear();
+  EndSane();
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 ListDevices(TW_UINT16 msg, TW_IDENTITY& identity) {
+  Manager& m = State();
+  if (msg == MSG_GETFIRST) {
+    m.listed = FindDevices(false).devices;
+    m.nextListed = 0;
+  }
+  if (m.nextListed >= m.listed.size()) return TWRC_ENDOFLIST;
+  Describe(identity, m.listed[m.nextListed++]);
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 UserSelect(TW_IDENTITY& identity) {
+  Manager& m = State();
+  if (!HaveWidgets()) return ManagerFails(TWCC_BUMMER);
+  const bool deviceOpen = m.source && m.source->device;
+  const std::optional<DeviceInfo> chosen =
+      ChooseDevice(m.parent.data(), DeviceNameOf(identity), !deviceOpen);
+  if (!chosen) return TWRC_CANCEL;
+  Describe(identity, *chosen);
+  return TWRC_SUCCESS;
+}
+
+std::unique_ptr<Device> OpenDevice(const std::string& name, TW_UINT16& condition) {
+  if (name.empty() || !Sane()) {
+    condition = TWCC_NODS;
+    return nullptr;
+  }
+  SANE_Status status = SANE_STATUS_GOOD;
+  std::unique_ptr<Device> device = Device::Open(name, status);
+  if (!device)
+    // An unknown name is refused as an invalid argument.
+    condition = status == SANE_STATUS_INVAL ? TWCC_NODS : ConditionOf(status);
+  return device;
+}
+
+TW_UINT16 OpenSource(TW_IDENTITY& identity) {
+  Manager& m = State();
+  const std::string name = DeviceNameOf(identity);
+  TW_UINT16 condition = TWCC_SUCCESS;
+  std::unique_ptr<Device> device = OpenDevice(name, condition);
+  if (!device) return ManagerFails(condition);
+  CloseSource();
+  auto source = std::make_unique<Source>();
+  source->name = name;
+  source->device = std::move(device);
+  DeviceInfo info{name, TextOf(identity.Manufacturer), TextOf(identity.ProductFamily), {}};
+  Describe(identity, info);
+  source->identity = identity;
+  m.source = std::move(source);
+  return TWRC_SUCCESS;
+}
+
+// ---- The source -----------------------------------------------------------------------------
+
+void Disable(Source& source) {
+  source.progress.reset();
+  source.dialog.reset();
+  source.device.reset();  // cancels and joins a scan, and frees the device for other programs
+  source.receiver.reset();
+  source.image.reset();
+  source.failure.reset();
+  source.enabled = false;
+}
+
+void CloseSource() {
+  Manager& m = State();
+  if (!m.source) return;
+  Disable(*m.source);
+  m.source.reset();
+}
+
+void Post(Source& source, Notice notice) {
+  QCoreApplication::postEvent(source.receiver.get(), new NoticeEvent(notice));  // Qt takes it
+}
+
+void StartScan(Source& source) {
+  QObject* receiver = source.receiver.get();
+  source.device->StartScan(
+      [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); });
+}
+
+void ScanFromDialog(Source& source) {
+  if (source.device->Scanning()) return;
+  if (!source.device->ParametersFit()) {
+    source.dialog->ShowMessage(QString::fromUtf8(kPictureTooLarge));
+    return;
+  }
+  State().remembered[source.name] = source.dialog->Current();
+  source.dialog->SetScanning(true);
+  StartScan(source);
+}
+
+void ApplyCapabilities(Source& source) {
+  if (source.mode) source.device->SetString("mode", *source.mode);
+  if (source.resolution) source.device->SetNumber("resolution", *source.resolution);
+}
+
+TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERINTERFACE& ui) {
+  if (source.enabled) return Fail(source.condition, TWCC_SEQERROR);
+  // The binding keeps a source open across selections: a different choice is opened here.
+  const std::string name = DeviceNameOf(destination);
+  if (!name.empty() && name != source.name) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    std::unique_ptr<Device> device = OpenDevice(name, condition);
+    if (!device) return Fail(source.condition, condition);
+    source.device = std::move(device);
+    source.name = name;
+    source.mode.reset();
+    source.resolution.reset();
+  }
+  if (!source.device) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    source.device = OpenDevice(source.name, condition);
+    if (!source.device) return Fail(source.condition, condition);
+  }
+  Source* const self = &source;
+  source.showUI = ui.ShowUI != 0;
+  source.receiver = std::make_unique<QObject>();
+  QWidget* const parent = ParentWidget(ui.hParent);
+  if (source.showUI) {
+    if (!HaveWidgets()) return Fail(source.condition, TWCC_BUMMER);
+    ScanActions actions;
+    actions.scan = [self] { ScanFromDialog(*self); };
+    actions.cancel = [self] { self->device->Cancel(); };
+    actions.close = [self] {
+      self->device->Cancel();
+      Post(*self, Notice::kCloseRequested);
+    };
+    source.dialog =
+        std::make_unique<ScanDialog>(parent, *source.device, ui.ModalUI != 0, std::move(actions));
+    if (const auto it = State().remembered.find(source.name); it != State().remembered.end())
+      source.dialog->Apply(it->second);
+    ApplyCapabilities(source);
+    source.dialog->Apply({});
+    source.dialog->show();
+  } else {
+    ApplyCapabilities(source);
+    if (!source.device->ParametersFit()) {
+      source.receiver.reset();
+      source.device.reset();
+      return Fail(source.condition, TWCC_LOWMEMORY);
+    }
+    StartScan(source);
+    if (HaveWidgets()) {
+      source.progress = std::make_unique<ProgressWindow>(parent, *source.device,
+                                                         [self] { self->device->Cancel(); });
+      source.progress->show();
+    }
+  }
+  source.enabled = true;
+  return TWRC_SUCCESS;
+}
+
+// The source's answer to one event of the binding's loop.
+TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
+  event.TWMessage = MSG_NULL;
+  const auto* message = static_cast<const MSG*>(event.pEvent);
+  if (!source.enabled || !source.receiver || !message || !message->event ||
+      message->receiver != source.receiver.get() || message->event->type() != NoticeType())
+    return TWRC_NOTDSEVENT;
+  if (static_cast<const NoticeEvent*>(message->event)->Which() == Notice::kCloseRequested) {
+    event.TWMessage = MSG_CLOSEDSREQ;
+    return TWRC_DSEVENT;
+  }
+  ScanResult result = source.device->TakeResult();
+  const bool complete = result.outcome == ScanResult::Outcome::kComplete;
+  if (complete) {
+    source.image = std::move(result.dib);
+    if (source.dialog) source.dialog->SetScanning(false);
+    event.TWMessage = MSG_XFERREADY;
+    return TWRC_DSEVENT;
+  }
+  if (source.dialog) {
+    // The dialog stays; it says what happened and is ready for the next scan.
+    source.dialog->SetScanning(false);
+    switch (result.outcome) {
+      case ScanResult::Outcome::kCancelled:
+        source.dialog->ShowMessage(QString::fromUtf8(kCancelled));
+        break;
+      case ScanResult::Outcome::kTooLarge:
+        source.dialog->ShowMessage(QString::fromUtf8(kPictureTooLarge));
+        break;
+      case ScanResult::Outcome::kRefused:
+        source.dialog->ShowMessage(QString::fromStdString(result.refusal));
+        break;
+      default:
+        source.dialog->ShowMessage(QString::fromUtf8(TextOf(result.status)));
+        break;
+    }
+    return TWRC_DSEVENT;
+  }
+  source.progress.reset();
+  if (result.outcome == ScanResult::Outcome::kCancelled) {
+    event.TWMessage = MSG_CLOSEDSREQ;
+    return TWRC_DSEVENT;
+  }
+  // Without a dialog a failure reaches the program through the transfer.
+  source.failure = result.outcome == ScanResult::Outcome::kTooLarge  ? TWCC_LOWMEMORY
+                   : result.outcome == ScanResult::Outcome::kRefused ? TWCC_BUMMER
+                                                                     : ConditionOf(result.status);
+  event.TWMessage = MSG_XFERREADY;
+  return TWRC_DSEVENT;
+}
+
+TW_UINT16 NativeTransfer(Source& source, HGLOBAL& handle) {
+  if (source.failure) {
+    const TW_UINT16 condition = *source.failure;
+    source.failure.reset();
+    return Fail(source.condition, condition);
+  }
+  if (!source.image) return Fail(source.condition, TWCC_SEQERROR);
+  const HGLOBAL block = GlobalAlloc(0, source.image->size());
+  void* bytes = block ? GlobalLock(block) : nullptr;
+  if (!bytes) {
+    if (block) GlobalFree(block);
+    return Fail(source.condition, TWCC_LOWMEMORY);
+  }
+  std::memcpy(bytes, source.image->data(), source.image->size());
+  GlobalUnlock(block);
+  source.image.reset();
+  handle = block;
+  return TWRC_XFERDONE;
+}
+
+std::optional<TW_ONEVALUE> OneValue(const TW_CAPABILITY& capability) {
+  if (capability.ConType != TWON_ONEVALUE) return std::nullopt;
+  const auto block = static_cast<HGLOBAL>(capability.hContainer);
+  if (GlobalSize(block) < sizeof(TW_ONEVALUE)) return std::nullopt;
+  const void* bytes = GlobalLock(block);
+  if (!bytes) return std::nullopt;
+  TW_ONEVALUE value{};
+  std::memcpy(&value, bytes, sizeof value);
+  GlobalUnlock(block);
+  return value;
+}
+
+TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
+  if (capability.Cap != ICAP_PIXELTYPE && capability.Cap != ICAP_XRESOLUTION &&
+      capability.Cap != ICAP_YRESOLUTION)
+    return Fail(source.condition, TWCC_CAPUNSUPPORTED);
+  const std::optional<TW_ONEVALUE> value = OneValue(capability);
+  if (!value) return Fail(source.condition, TWCC_BADVALUE);
+  // The values are checked against the device: the open one, or the device opened for it.
+  std::unique_ptr<Device> opened;
+  Device* device = source.device.get();
+  if (!device) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    opened = OpenDevice(source.name, condition);
+    if (!opened) return Fail(source.condition, condition);
+    device = opened.get();
+  }
+  if (capability.Cap == ICAP_PIXELTYPE) {
+    if (value->ItemType != TWTY_UINT16) return Fail(source.condition, TWCC_BADVALUE);
+    const auto type = static_cast<TW_UINT16>(value->Item);
+    const std::vector<std::string> modes = device->Strings("mode");
+    auto offered = [&](const char* mode) {
+      return std::find(modes.begin(), modes.end(), mode) != modes.end();
+    };
+    const char* mode = type == TWPT_RGB    ? "Color"
+                       : type == TWPT_GRAY ? "Gray"
+                       : type == TWPT_BW   ? (offered("Lineart") ? "Lineart" : "Binary")
+                                           : nullptr;
+    if (!mode || !offered(mode)) return Fail(source.condition, TWCC_BADVALUE);
+    source.mode = mode;
+    return TWRC_SUCCESS;
+  }
+  if (value->ItemType != TWTY_FIX32) return Fail(source.condition, TWCC_BADVALUE);
+  TW_FIX32 fix{};
+  std::memcpy(&fix, &value->Item, sizeof fix);
+  const double dpi = fix.Whole + fix.Frac / 65536.0;
+  if (source.mode && device->SetString("mode", *source.mode) != SANE_STATUS_GOOD)
+    return Fail(source.condition, TWCC_BADVALUE);
+  const std::optional<NumberChoice> choice = device->Choice("resolution");
+  if (!choice || dpi <= 0 || !choice->Takes(dpi)) return Fail(source.condition, TWCC_BADVALUE);
+  source.resolution = dpi;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 SourceTriplet(Source& source, const TW_IDENTITY& destination, TW_UINT32 dg, TW_UINT16 dat,
+                        TW_UINT16 msg, TW_MEMREF data) {
+  if (dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT)
+    return ProcessEvent(source, *static_cast<TW_EVENT*>(data));
+  if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
+    static_cast<TW_STATUS*>(data)->ConditionCode = source.condition;
+    source.condition = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+  }
+  if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_ENABLEDS)
+    return Enable(source, destination, *static_cast<TW_USERINTERFACE*>(data));
+  if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_DISABLEDS) {
+    if (!source.enabled) return Fail(source.condition, TWCC_SEQERROR);
+    Disable(source);
+    return TWRC_SUCCESS;
+  }
+  if (dg == DG_IMAGE && dat == DAT_IMAGENATIVEXFER && msg == MSG_GET)
+    return NativeTransfer(source, *static_cast<HGLOBAL*>(data));
+  if (dg == DG_CONTROL && dat == DAT_PENDINGXFERS && msg == MSG_ENDXFER) {
+    static_cast<TW_PENDINGXFERS*>(data)->Count = 0;
+    source.image.reset();
+    return TWRC_SUCCESS;
+  }
+  if (dg == DG_CONTROL && dat == DAT_CAPABILITY) {
+    if (msg != MSG_SET) return Fail(source.condition, TWCC_CAPBADOPERATION);
+    if (source.enabled) return Fail(source.condition, TWCC_SEQERROR);
+    return SetCapability(source, *static_cast<TW_CAPABILITY*>(data));
+  }
+  return Fail(source.condition, TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 ManagerTriplet(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                         TW_MEMREF data) {
+  Manager& m = State();
+  if (dg != DG_CONTROL) return ManagerFails(TWCC_BADPROTOCOL);
+  if (dat == DAT_PARENT && msg == MSG_OPENDSM) return OpenManager(origin, data);
+  if (dat == DAT_STATUS && msg == MSG_GET) {
+    static_cast<TW_STATUS*>(data)->ConditionCode = m.condition;
+    m.condition = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+  }
+  if (m.openCount == 0) return ManagerFails(TWCC_SEQERROR);
+  if (dat == DAT_PARENT && msg == MSG_CLOSEDSM) return CloseManager();
+  if (dat != DAT_IDENTITY) return ManagerFails(TWCC_BADPROTOCOL);
+  auto& identity = *static_cast<TW_IDENTITY*>(data);
+  switch (msg) {
+    case MSG_GETFIRST:
+    case MSG_GETNEXT:
+      return ListDevices(msg, identity);
+    case MSG_USERSELECT:
+      return UserSelect(identity);
+    case MSG_OPENDS:
+      return OpenSource(identity);
+    case MSG_CLOSEDS:
+      if (!m.source) return ManagerFails(TWCC_SEQERROR);
+      CloseSource();
+      return TWRC_SUCCESS;
+    default:
+      return ManagerFails(TWCC_BADPROTOCOL);
+  }
+}
+
+}  // namespace
+
+TW_UINT16 Dispatch(pTW_IDENTITY origin, pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat,
+                   TW_UINT16 msg, TW_MEMREF data) {
+  try {
+    if (!data && !(dat == DAT_PARENT)) return ManagerFails(TWCC_BADVALUE);
+    if (!destination) return ManagerTriplet(origin, dg, dat, msg, data);
+    Manager& m = State();
+    if (!m.source) return ManagerFails(TWCC_BADDEST);
+    return SourceTriplet(*m.source, *destination, dg, dat, msg, data);
+  } catch (const std::bad_alloc&) {
+    return ManagerFails(TWCC_LOWMEMORY);
+  } catch (...) {
+    return ManagerFails(TWCC_BUMMER);
+  }
+}
+
+}  // namespace scanner

@@ -1,0 +1,13 @@
+// The manager's answer to every triplet: the state of the manager and of the one open source.
+#pragma once
+
+#include "twain/twain.h"
+
+namespace scanner {
+
+// One triplet; never throws. The floating-point control state is the caller's (the entry
+// masks it).
+TW_UINT16 Dispatch(pTW_IDENTITY origin, pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat,
+                   TW_UINT16 msg, TW_MEMREF data);
+
+}  // namespace scanner

@@ -1,0 +1,73 @@
+// Every text the scanner manager shows, in one place.
+#pragma once
+
+namespace scanner {
+
+// Selection dialog.
+inline constexpr const char* kSelectTitle = "スキャナーの選択";
+inline constexpr const char* kSearching = "スキャナーを探しています…";
+inline constexpr const char* kSelectButton = "選択";
+inline constexpr const char* kCancelButton = "キャンセル";
+inline constexpr const char* kRescanButton = "再検索";
+inline constexpr const char* kDeviceHeaderVendor = "メーカー";
+inline constexpr const char* kDeviceHeaderModel = "モデル";
+inline constexpr const char* kDeviceHeaderName = "デバイス名";
+inline constexpr const char* kNoDevices =
+    "スキャナーが見つかりません。\n"
+    "・パッケージ libsane1 と sane-utils をインストールしてください。\n"
+    "・ネットワーク接続や USB 複合機には sane-airscan と ipp-usb も必要です。\n"
+    "・端末で scanimage -L を実行すると、SANE が認識している機器が表示されます。\n"
+    "・ユーザーを scanner グループに追加する必要がある場合があります。\n"
+    "確認したら「再検索」を押してください。";
+inline constexpr const char* kNoSaneLibrary =
+    "スキャナーのライブラリ libsane.so.1 が読み込めません。\n"
+    "パッケージ libsane1 をインストールしてください (sudo apt install libsane1 sane-utils)。";
+inline constexpr const char* kSearchFailed = "スキャナーの検索に失敗しました: ";
+
+// Source dialog.
+inline constexpr const char* kScanTitle = "スキャン";
+inline constexpr const char* kModeLabel = "モード";
+inline constexpr const char* kModeColor = "カラー";
+inline constexpr const char* kModeGray = "グレースケール";
+inline constexpr const char* kModeLineart = "白黒";
+inline constexpr const char* kResolutionLabel = "解像度";
+inline constexpr const char* kResolutionUnit = " dpi";
+inline constexpr const char* kAreaLabel = "読み取り範囲";
+inline constexpr const char* kAreaLeft = "左";
+inline constexpr const char* kAreaTop = "上";
+inline constexpr const char* kAreaRight = "右";
+inline constexpr const char* kAreaBottom = "下";
+inline constexpr const char* kSourceLabel = "原稿";
+inline constexpr const char* kSourceFlatbed = "フラットベッド";
+inline constexpr const char* kSourceFeeder = "ADF (自動原稿送り)";
+inline constexpr const char* kSizeForm = "%1 × %2 ピクセル、%3 MB";
+inline constexpr const char* kSizeUnknownHeight = "幅 %1 ピクセル (高さは読み取り後に決まります)";
+inline constexpr const char* kScanButton = "スキャン";
+inline constexpr const char* kCloseButton = "閉じる";
+inline constexpr const char* kScanning = "スキャンしています…";
+inline constexpr const char* kCancelled = "スキャンを中止しました。";
+inline constexpr const char* kPictureTooLarge =
+    "画像が大きすぎます。解像度か読み取り範囲を小さくしてください。";
+inline constexpr const char* kProgressTitle = "スキャン中";
+
+// Device conditions, as shown in the dialogs.
+inline constexpr const char* kDeviceBusy = "スキャナーは他のプログラムが使用中です。";
+inline constexpr const char* kDeviceMissing =
+    "スキャナーが見つかりません。接続を確認してください。";
+inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
+inline constexpr const char* kNoDocuments = "原稿がありません。";
+inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
+inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
+inline constexpr const char* kOutOfMemory = "メモリーが足りません。";
+inline constexpr const char* kAccessDenied = "スキャナーへのアクセスが拒否されました。";
+inline constexpr const char* kInvalidValue = "スキャナーが受け付けない設定です。";
+inline constexpr const char* kUnsupported = "スキャナーがこの操作に対応していません。";
+inline constexpr const char* kDeviceError = "スキャナーでエラーが発生しました。";
+
+// Image data the program cannot take.
+inline constexpr const char* kNoImageData = "画像データがありません。";
+inline constexpr const char* kUnsupportedDepth = "この色深度の画像には対応していません。";
+inline constexpr const char* kBadFrameLayout =
+    "スキャナーから受け取った画像の形式に対応していません。";
+
+}  // namespace scanner

@@ -1,0 +1,192 @@
+#include "packed_dib.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "messages.h"
+
+namespace scanner {
+namespace {
+
+constexpr std::uint32_t kInfoHeaderSize = 40;
+constexpr double kInchesPerMetre = 1 / 0.0254;
+
+std::int64_t Stride(std::int64_t width, int bitsPerPixel) {
+  return (width * bitsPerPixel + 31) / 32 * 4;
+}
+
+std::int64_t NeededBytesPerLine(const FrameData& frame, int samplesPerPixel) {
+  return (static_cast<std::int64_t>(frame.pixelsPerLine) * samplesPerPixel * frame.depth + 7) / 8;
+}
+
+int SamplesPerPixel(FrameKind kind) {
+  return kind == FrameKind::kRgb ? 3 : 1;
+}
+
+std::int64_t CompleteLines(const FrameData& frame) {
+  return static_cast<std::int64_t>(frame.bytes.size()) / frame.bytesPerLine;
+}
+
+std::int64_t HeightOf(const FrameData& frame) {
+  return frame.lines >= 0 ? frame.lines : CompleteLines(frame);
+}
+
+// Sample index of row y (or white beyond what came), scaled to 8 bits; 1-bit frames are
+// handled by their own path.
+std::uint8_t Sample(const FrameData& frame, std::int64_t y, std::int64_t index) {
+  if (y >= CompleteLines(frame)) return 255;
+  const std::uint8_t* row = frame.bytes.data() + y * frame.bytesPerLine;
+  if (frame.depth == 8) return row[index];
+  std::uint16_t sample = 0;
+  std::memcpy(&sample, row + 2 * index, 2);
+  return To8Bit(sample);
+}
+
+void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value) {
+  out[at] = static_cast<std::uint8_t>(value);
+  out[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Header and colour table; returns the offset of the first (bottom) row.
+std::size_t WriteHeader(std::vector<std::uint8_t>& out, std::int64_t width, std::int64_t height,
+                        int bits, double dpi, std::span<const std::array<std::uint8_t, 3>> table) {
+  const std::int64_t imageBytes = Stride(width, bits) * height;
+  const std::size_t offset = kInfoHeaderSize + 4 * table.size();
+  out.assign(offset + static_cast<std::size_t>(imageBytes), 0);
+  const auto ppm = static_cast<std::uint32_t>(std::lround(dpi * kInchesPerMetre));
+  Put32(out, 0, kInfoHeaderSize);
+  Put32(out, 4, static_cast<std::uint32_t>(width));
+  Put32(out, 8, static_cast<std::uint32_t>(height));
+  Put16(out, 12, 1);
+  Put16(out, 14, static_cast<std::uint16_t>(bits));
+  Put32(out, 20, static_cast<std::uint32_t>(imageBytes));
+  Put32(out, 24, ppm);
+  Put32(out, 28, ppm);
+  Put32(out, 32, static_cast<std::uint32_t>(table.size()));
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const std::size_t at = kInfoHeaderSize + 4 * i;
+    out[at] = table[i][2];  // blue, green, red, reserved
+    out[at + 1] = table[i][1];
+    out[at + 2] = table[i][0];
+  }
+  return offset;
+}
+
+}  // namespace
+
+std::int64_t Picture24Bytes(std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 32) ||
+      height > (std::int64_t{1} << 32))
+    return -1;
+  return Stride(width, 24) * height;
+}
+
+bool FitsProgram(std::int64_t width, std::int64_t height) {
+  const std::int64_t bytes = Picture24Bytes(width, height);
+  return bytes > 0 && bytes <= kMaxPictureBytes;
+}
+
+std::string RefusalOf(std::span<const FrameData> frames) {
+  if (frames.empty()) return kNoImageData;
+  for (const FrameData& frame : frames) {
+    if (frame.depth != 1 && frame.depth != 8 && frame.depth != 16) return kUnsupportedDepth;
+    if (frame.pixelsPerLine <= 0 || frame.bytesPerLine <= 0 ||
+        frame.bytesPerLine < NeededBytesPerLine(frame, SamplesPerPixel(frame.kind)))
+      return kBadFrameLayout;
+  }
+  const FrameData& first = frames.front();
+  if (first.kind == FrameKind::kGray || first.kind == FrameKind::kRgb) {
+    if (frames.size() != 1) return kBadFrameLayout;
+    if (first.kind == FrameKind::kRgb && first.depth == 1) return kUnsupportedDepth;
+    return {};
+  }
+  // Separate red, green and blue frames: each once, all alike.
+  if (frames.size() != 3) return kBadFrameLayout;
+  std::array<bool, 3> seen{};
+  for (const FrameData& frame : frames) {
+    if (frame.kind == FrameKind::kGray || frame.kind == FrameKind::kRgb) return kBadFrameLayout;
+    const auto channel = static_cast<std::size_t>(frame.kind) - 2;
+    if (seen[channel] || frame.depth == 1 || frame.depth != first.depth ||
+        frame.pixelsPerLine != first.pixelsPerLine)
+      return kBadFrameLayout;
+    seen[channel] = true;
+  }
+  return {};
+}
+
+std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> frames,
+                                                     double dpi) {
+  if (!RefusalOf(frames).empty()) return std::nullopt;
+  const FrameData& first = frames.front();
+  const std::int64_t width = first.pixelsPerLine;
+  std::int64_t height = HeightOf(first);
+  for (const FrameData& frame : frames) height = std::min(height, HeightOf(frame));
+  if (!FitsProgram(width, height)) return std::nullopt;
+
+  std::vector<std::uint8_t> out;
+  if (first.kind == FrameKind::kGray && first.depth == 1) {
+    // A set bit is black in the frame and index 1 of the table.
+    const std::array<std::array<std::uint8_t, 3>, 2> table{{{255, 255, 255}, {0, 0, 0}}};
+    const std::size_t offset = WriteHeader(out, width, height, 1, dpi, table);
+    const std::int64_t stride = Stride(width, 1);
+    const std::int64_t rowBytes = (width + 7) / 8;
+    const auto lastMask = static_cast<std::uint8_t>(0xFF << ((8 - width % 8) % 8));
+    const std::int64_t complete = CompleteLines(first);
+    for (std::int64_t y = 0; y < height && y < complete; ++y) {
+      std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
+      std::memcpy(row, first.bytes.data() + y * first.bytesPerLine, rowBytes);
+      row[rowBytes - 1] &= lastMask;
+    }
+    return out;
+  }
+  if (first.kind == FrameKind::kGray) {
+    std::array<std::array<std::uint8_t, 3>, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<std::uint8_t>(i);
+      table[i] = {v, v, v};
+    }
+    const std::size_t offset = WriteHeader(out, width, height, 8, dpi, table);
+    const std::int64_t stride = Stride(width, 8);
+    for (std::int64_t y = 0; y < height; ++y) {
+      std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
+      for (std::int64_t x = 0; x < width; ++x) row[x] = Sample(first, y, x);
+    }
+    return out;
+  }
+  // Colour: interleaved, or one frame per channel. source[c] gives channel c (red, green, blue)
+  // and the sample position of that channel within a pixel.
+  std::array<const FrameData*, 3> source{};
+  std::array<int, 3> step{}, shift{};
+  for (int c = 0; c < 3; ++c) {
+    if (first.kind == FrameKind::kRgb) {
+      source[c] = &first;
+      step[c] = 3;
+      shift[c] = c;
+    }
+  }
+  if (first.kind != FrameKind::kRgb) {
+    for (const FrameData& frame : frames) {
+      const auto c = static_cast<std::size_t>(frame.kind) - 2;
+      source[c] = &frame;
+      step[c] = 1;
+      shift[c] = 0;
+    }
+  }
+  const std::size_t offset = WriteHeader(out, width, height, 24, dpi, {});
+  const std::int64_t stride = Stride(width, 24);
+  for (std::int64_t y = 0; y < height; ++y) {
+    std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
+    for (std::int64_t x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c)
+        row[3 * x + 2 - c] = Sample(*source[c], y, x * step[c] + shift[c]);
+  }
+  return out;
+}
+
+}  // namespace scanner

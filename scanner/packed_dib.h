@@ -1,0 +1,50 @@
+// Turning the frames a scanner delivers into the packed device-independent bitmap that the
+// program takes over: header, colour table, rows bottom-up. Pure functions, no device involved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace scanner {
+
+enum class FrameKind { kGray, kRgb, kRed, kGreen, kBlue };
+
+// One frame as the device describes it and the bytes it delivered for it, top row first.
+struct FrameData {
+  FrameKind kind = FrameKind::kGray;
+  int depth = 8;  // bits per sample: 1, 8 or 16
+  int pixelsPerLine = 0;
+  int bytesPerLine = 0;
+  int lines = -1;  // -1: not known before the end of the frame
+  std::vector<std::uint8_t> bytes;
+};
+
+// The largest pixel store the program takes for one picture, at 24 bits per pixel.
+inline constexpr std::int64_t kMaxPictureBytes = 0x7FFFFFFF;
+
+// Bytes of a 24-bit picture of width x height pixels (rows padded to whole 32-bit words); -1
+// for a size that is not positive.
+std::int64_t Picture24Bytes(std::int64_t width, std::int64_t height);
+bool FitsProgram(std::int64_t width, std::int64_t height);
+
+// Why a set of frames cannot be converted; empty when it can.
+std::string RefusalOf(std::span<const FrameData> frames);
+
+// The packed bitmap for frames (one gray or colour frame, or red, green and blue frames in any
+// order) at dpi dots per inch. Colour gives 24 bits, gray 8 bits with a gray table, line art 1
+// bit with a white-black table; 16-bit samples (in the machine's byte order) are rounded to 8
+// bits. A frame of unknown height takes the complete lines received; a frame of known height
+// that came short is filled with white. Nothing for frames that RefusalOf refuses or a picture
+// beyond kMaxPictureBytes.
+std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> frames, double dpi);
+
+// 16-bit sample to 8 bits, rounded to nearest.
+constexpr std::uint8_t To8Bit(std::uint16_t sample) {
+  return static_cast<std::uint8_t>((sample * 255u + 32767u) / 65535u);
+}
+
+}  // namespace scanner
