@@ -196,6 +196,57 @@ bool Device::HasArea() const {
   return true;
 }
 
+namespace {
+
+bool Has(const std::vector<std::string>& list, const char* value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+// The SANE mode that stands for line art, if the device has one.
+const char* LineartMode(const std::vector<std::string>& modes) {
+  for (const char* name : {"Lineart", "Binary"})
+    if (Has(modes, name)) return name;
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<ColourMode> Device::Modes() const {
+  const std::vector<std::string> modes = Strings("mode");
+  std::vector<ColourMode> offered;
+  if (Has(modes, "Color")) offered.push_back(ColourMode::kColor);
+  if (Has(modes, "Gray")) offered.push_back(ColourMode::kGray);
+  const std::optional<NumberChoice> depth = Choice("depth");
+  if (LineartMode(modes) || (Has(modes, "Gray") && depth && depth->Takes(1)))
+    offered.push_back(ColourMode::kLineart);
+  return offered;
+}
+
+std::optional<ColourMode> Device::Mode() const {
+  const std::optional<std::string> mode = String("mode");
+  if (!mode) return std::nullopt;
+  if (*mode == "Color") return ColourMode::kColor;
+  if (*mode == "Lineart" || *mode == "Binary") return ColourMode::kLineart;
+  if (*mode == "Gray") return Number("depth") == 1.0 ? ColourMode::kLineart : ColourMode::kGray;
+  return std::nullopt;
+}
+
+SANE_Status Device::SetMode(ColourMode mode) {
+  const std::vector<std::string> modes = Strings("mode");
+  const std::optional<NumberChoice> depth = Choice("depth");
+  if (mode == ColourMode::kLineart) {
+    if (const char* lineart = LineartMode(modes)) return SetString("mode", lineart);
+    if (!depth || !depth->Takes(1)) return SANE_STATUS_INVAL;
+    const SANE_Status status = SetString("mode", "Gray");
+    return status != SANE_STATUS_GOOD ? status : SetNumber("depth", 1);
+  }
+  const SANE_Status status = SetString("mode", mode == ColourMode::kColor ? "Color" : "Gray");
+  if (status != SANE_STATUS_GOOD) return status;
+  // Gray at 1 bit is line art: leave it for 8 bits.
+  if (Number("depth") == 1.0 && depth && depth->Takes(8)) return SetNumber("depth", 8);
+  return SANE_STATUS_GOOD;
+}
+
 SANE_Status Device::Parameters(SANE_Parameters& parameters) const {
   return Sane()->get_parameters(handle_, &parameters);
 }

@@ -40,6 +40,9 @@ struct NumberChoice {
   bool Takes(double value) const;
 };
 
+// The picture kinds offered to the user; line art may be a mode of its own or gray at 1 bit.
+enum class ColourMode { kColor, kGray, kLineart };
+
 struct ScanResult {
   enum class Outcome { kComplete, kCancelled, kFailed, kTooLarge, kRefused };
   Outcome outcome = Outcome::kFailed;
@@ -69,6 +72,10 @@ class Device {
   std::optional<double> Number(const char* option) const;
   SANE_Status SetNumber(const char* option, double value);
   bool HasArea() const;
+  // The colour modes offered, in the order colour, gray, line art; the current one; choosing.
+  std::vector<ColourMode> Modes() const;
+  std::optional<ColourMode> Mode() const;
+  SANE_Status SetMode(ColourMode mode);
 
   // The picture the current options give (lines -1 when not known before the scan).
   SANE_Status Parameters(SANE_Parameters& parameters) const;

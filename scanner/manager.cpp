@@ -103,7 +103,7 @@ const char* TextOf(SANE_Status status) {
 struct Source {
   TW_IDENTITY identity{};
   std::string name;
-  std::optional<std::string> mode;   // set through ICAP_PIXELTYPE
+  std::optional<ColourMode> mode;    // set through ICAP_PIXELTYPE
   std::optional<double> resolution;  // set through ICAP_XRESOLUTION / ICAP_YRESOLUTION
   TW_UINT16 condition = TWCC_SUCCESS;
   bool enabled = false;
@@ -297,7 +297,7 @@ void ScanFromDialog(Source& source) {
 }
 
 void ApplyCapabilities(Source& source) {
-  if (source.mode) source.device->SetString("mode", *source.mode);
+  if (source.mode) source.device->SetMode(*source.mode);
   if (source.resolution) source.device->SetNumber("resolution", *source.resolution);
 }
 
@@ -458,15 +458,13 @@ TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
   if (capability.Cap == ICAP_PIXELTYPE) {
     if (value->ItemType != TWTY_UINT16) return Fail(source.condition, TWCC_BADVALUE);
     const auto type = static_cast<TW_UINT16>(value->Item);
-    const std::vector<std::string> modes = device->Strings("mode");
-    auto offered = [&](const char* mode) {
-      return std::find(modes.begin(), modes.end(), mode) != modes.end();
-    };
-    const char* mode = type == TWPT_RGB    ? "Color"
-                       : type == TWPT_GRAY ? "Gray"
-                       : type == TWPT_BW   ? (offered("Lineart") ? "Lineart" : "Binary")
-                                           : nullptr;
-    if (!mode || !offered(mode)) return Fail(source.condition, TWCC_BADVALUE);
+    const std::optional<ColourMode> mode = type == TWPT_RGB    ? ColourMode::kColor
+                                           : type == TWPT_GRAY ? ColourMode::kGray
+                                           : type == TWPT_BW   ? ColourMode::kLineart
+                                                               : std::optional<ColourMode>();
+    const std::vector<ColourMode> modes = device->Modes();
+    if (!mode || std::find(modes.begin(), modes.end(), *mode) == modes.end())
+      return Fail(source.condition, TWCC_BADVALUE);
     source.mode = mode;
     return TWRC_SUCCESS;
   }
@@ -474,7 +472,7 @@ TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
   TW_FIX32 fix{};
   std::memcpy(&fix, &value->Item, sizeof fix);
   const double dpi = fix.Whole + fix.Frac / 65536.0;
-  if (source.mode && device->SetString("mode", *source.mode) != SANE_STATUS_GOOD)
+  if (source.mode && device->SetMode(*source.mode) != SANE_STATUS_GOOD)
     return Fail(source.condition, TWCC_BADVALUE);
   const std::optional<NumberChoice> choice = device->Choice("resolution");
   if (!choice || dpi <= 0 || !choice->Takes(dpi)) return Fail(source.condition, TWCC_BADVALUE);

@@ -25,15 +25,17 @@ constexpr std::array<const char*, 4> kAreaOptions{"tl-x", "tl-y", "br-x", "br-y"
 constexpr std::array<const char*, 4> kAreaNames{"areaLeft", "areaTop", "areaRight", "areaBottom"};
 constexpr std::array<const char*, 4> kAreaLabels{kAreaLeft, kAreaTop, kAreaRight, kAreaBottom};
 
-// The SANE mode names shown, in the order shown; the last column is the text.
-struct ModeName {
-  const char* sane;
-  const char* text;
-};
-constexpr std::array<ModeName, 4> kModes{{{"Color", kModeColor},
-                                          {"Gray", kModeGray},
-                                          {"Lineart", kModeLineart},
-                                          {"Binary", kModeLineart}}};
+const char* ModeText(ColourMode mode) {
+  switch (mode) {
+    case ColourMode::kColor:
+      return kModeColor;
+    case ColourMode::kGray:
+      return kModeGray;
+    case ColourMode::kLineart:
+      return kModeLineart;
+  }
+  return "";
+}
 
 QString SourceText(const std::string& source) {
   const QString name = QString::fromStdString(source);
@@ -71,11 +73,8 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
 
   mode_ = new QComboBox(this);
   mode_->setObjectName("modeCombo");
-  const std::vector<std::string> modes = device_.Strings("mode");
-  for (const ModeName& mode : kModes)
-    if (std::find(modes.begin(), modes.end(), mode.sane) != modes.end() &&
-        mode_->findText(QString::fromUtf8(mode.text)) < 0)
-      mode_->addItem(QString::fromUtf8(mode.text), QString::fromUtf8(mode.sane));
+  for (ColourMode mode : device_.Modes())
+    mode_->addItem(QString::fromUtf8(ModeText(mode)), static_cast<int>(mode));
   form->addRow(QString::fromUtf8(kModeLabel), mode_);
   mode_->setVisible(mode_->count() > 0);
 
@@ -152,7 +151,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
     };
   };
   connect(mode_, &QComboBox::currentIndexChanged, this, changed([this] {
-            device_.SetString("mode", mode_->currentData().toString().toStdString());
+            device_.SetMode(static_cast<ColourMode>(mode_->currentData().toInt()));
           }));
   connect(resolution_, &QSpinBox::valueChanged, this,
           changed([this] { device_.SetNumber("resolution", resolution_->value()); }));
@@ -174,7 +173,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
 ScanDialog::~ScanDialog() = default;
 
 void ScanDialog::Apply(const DialogSettings& settings) {
-  if (!settings.mode.empty()) device_.SetString("mode", settings.mode);
+  if (settings.mode) device_.SetMode(*settings.mode);
   if (!settings.source.empty()) device_.SetString("source", settings.source);
   if (settings.resolution > 0) device_.SetNumber("resolution", settings.resolution);
   if (settings.area && device_.HasArea())
@@ -185,7 +184,7 @@ void ScanDialog::Apply(const DialogSettings& settings) {
 
 DialogSettings ScanDialog::Current() const {
   DialogSettings settings;
-  settings.mode = device_.String("mode").value_or("");
+  settings.mode = device_.Mode();
   settings.source = device_.String("source").value_or("");
   settings.resolution = device_.Number("resolution").value_or(0);
   if (device_.HasArea()) {
@@ -199,8 +198,8 @@ DialogSettings ScanDialog::Current() const {
 
 void ScanDialog::Refresh() {
   refreshing_ = true;
-  if (const std::optional<std::string> mode = device_.String("mode")) {
-    const int index = mode_->findData(QString::fromStdString(*mode));
+  if (const std::optional<ColourMode> mode = device_.Mode()) {
+    const int index = mode_->findData(static_cast<int>(*mode));
     if (index >= 0) mode_->setCurrentIndex(index);
   }
   if (const std::optional<double> dpi = device_.Number("resolution"))

@@ -22,7 +22,8 @@ namespace scanner {
 
 // What the user chose in the dialog, remembered per device for the next time it is shown.
 struct DialogSettings {
-  std::string mode, source;
+  std::optional<ColourMode> mode;
+  std::string source;
   double resolution = 0;
   std::optional<std::array<double, 4>> area;  // tl-x, tl-y, br-x, br-y
 };
