@@ -1,0 +1,289 @@
+// The scanner command of the window against the real manager on SANE's test backend: pixels as
+// scanimage gives them, the dialogs, the lifecycle, cancelling and the device's errors.
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "platform/fpu_control.h"
+#include "scanner/messages.h"
+#include "scanner_fixture.h"
+
+namespace {
+
+// One picture: the backend's options (test.conf), what the dialog changes, and the same for
+// scanimage.
+struct PixelCase {
+  const char* name;
+  const char* testConf;
+  std::vector<Step> dialog;
+  const char* scanimageOptions;
+};
+
+class ScannerPixels : public ScannerTest, public ::testing::WithParamInterface<PixelCase> {};
+
+Step PickMode(const char* text) {
+  return [=] {
+    auto* combo = DialogDriver::Find<QComboBox>("ScanDialog", "modeCombo");
+    const int index = combo ? combo->findText(QString::fromUtf8(text)) : -1;
+    if (index < 0) return false;
+    combo->setCurrentIndex(index);
+    return true;
+  };
+}
+Step SetResolution(int dpi) {
+  return [=] {
+    auto* spin = DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin");
+    if (!spin) return false;
+    spin->setValue(dpi);
+    return true;
+  };
+}
+Step SetArea(double left, double top, double right, double bottom) {
+  return [=] {
+    const std::array<std::pair<const char*, double>, 4> values{
+        {{"areaLeft", left}, {"areaTop", top}, {"areaRight", right}, {"areaBottom", bottom}}};
+    for (auto [name, value] : values) {
+      auto* spin = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", name);
+      if (!spin) return false;
+      spin->setValue(value);
+    }
+    return true;
+  };
+}
+
+TEST_P(ScannerPixels, TheViewGetsScanimagesPixels) {
+  const PixelCase& c = GetParam();
+  Configure(c.testConf);
+  std::deque<Step> steps{Choose("test:0"), ScanReady()};
+  steps.insert(steps.end(), c.dialog.begin(), c.dialog.end());
+  steps.push_back(Click("ScanDialog", "scanButton"));
+  RunCommand(std::move(steps));
+  EXPECT_TRUE(Errors().empty()) << Errors().front();
+  ExpectSamePicture(View(), Scanimage("test:0", c.scanimageOptions));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TestBackend, ScannerPixels,
+    ::testing::Values(
+        PixelCase{"Gray8Grid", "test-picture Grid\n", {}, ""},
+        PixelCase{"Gray16", "depth 16\ntest-picture Color pattern\n", {}, ""},
+        PixelCase{"LineartFromTheDialog",
+                  "test-picture Color pattern\n",
+                  {PickMode(scanner::kModeLineart)},
+                  "--depth 1"},
+        PixelCase{"Color8FromTheDialogAt75Dpi",
+                  "test-picture Color pattern\n",
+                  {PickMode(scanner::kModeColor), SetResolution(75)},
+                  "--mode Color --resolution 75"},
+        PixelCase{"Color16", "mode Color\ndepth 16\ntest-picture Color pattern\n", {}, ""},
+        PixelCase{"ThreePassRgb",
+                  "mode Color\nthree-pass true\nthree-pass-order RGB\ntest-picture Color pattern\n",
+                  {},
+                  ""},
+        PixelCase{"ThreePassGbr",
+                  "mode Color\nthree-pass true\nthree-pass-order GBR\ntest-picture Color pattern\n",
+                  {},
+                  ""},
+        PixelCase{"HandScanner", "hand-scanner true\ntest-picture Grid\n", {}, ""},
+        PixelCase{"ScanArea",
+                  "test-picture Grid\n",
+                  {SetArea(10, 20, 50, 45)},
+                  "-l 10 -t 20 -x 40 -y 25"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The library as other programs see it: the device is free after the scan when it can be
+// opened again here (the manager and this test share the one libsane of the process).
+bool DeviceFree(const char* name) {
+  void* sane = ::dlopen("libsane.so.1", RTLD_NOW | RTLD_NOLOAD);
+  if (!sane) return false;
+  using Open = int (*)(const char*, void**);
+  using Close = void (*)(void*);
+  auto open = reinterpret_cast<Open>(::dlsym(sane, "sane_open"));
+  auto close = reinterpret_cast<Close>(::dlsym(sane, "sane_close"));
+  void* handle = nullptr;
+  const bool free = open(name, &handle) == 0;
+  if (free) close(handle);
+  ::dlclose(sane);
+  return free;
+}
+
+Step Listed(int count) {
+  return [=] {
+    auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
+    auto* rescan = DialogDriver::Find<QAbstractButton>("ScannerSelectDialog", "rescanButton");
+    return list && rescan && rescan->isEnabled() && list->topLevelItemCount() == count;
+  };
+}
+Step Selected(const char* device) {
+  return [=] {
+    auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
+    return list && list->currentItem() && list->currentItem()->text(2) == device;
+  };
+}
+std::string Text(const TW_STR32& field) {
+  return field.text;
+}
+
+TEST_F(ScannerTest, CancelSwitchDevicesScanAgainAndTheDeviceIsFreeBetweenScans) {
+  Configure("test-picture Grid\n");
+  RunCommand({Listed(2), Click("ScannerSelectDialog", "cancelButton")});
+  EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
+  EXPECT_TRUE(Errors().empty());
+
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
+  ExpectSamePicture(View(), Scanimage("test:0", ""));
+  EXPECT_TRUE(DeviceFree("test:0"));
+  EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductName), "test:0");
+  EXPECT_EQ(Text(GlobalTwain().SourceIdentity.Manufacturer), "Noname");
+  EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductFamily), "frontend-tester");
+
+  // The earlier choice comes selected; another device, in colour this time.
+  RunCommand({Listed(2), Selected("test:0"), Choose("test:1"), ScanReady(),
+              PickMode(scanner::kModeColor), Click("ScanDialog", "scanButton")});
+  EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductName), "test:1");
+  ExpectSamePicture(View(), Scanimage("test:1", "--mode Color"));
+  EXPECT_TRUE(DeviceFree("test:0"));
+  EXPECT_TRUE(DeviceFree("test:1"));
+
+  // Closing the dialog without scanning leaves the view as it was.
+  const Picture before = View();
+  RunCommand({Choose("test:1"), ScanReady(), Click("ScanDialog", "closeButton")});
+  ExpectSamePicture(View(), before);
+  EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(ScannerTest, NoDevicesSaysWhatToInstallThenANewSearchFindsThem) {
+  Configure("test-picture Grid\n", "");
+  QString shown;
+  RunCommand({Listed(0), Do([&] {
+                shown = DialogDriver::Find<QLabel>("ScannerSelectDialog", "statusLabel")->text();
+                WriteText("dll.conf", "test\n");
+              }),
+              Click("ScannerSelectDialog", "rescanButton"), Listed(2), Choose("test:1"),
+              ScanReady(), Click("ScanDialog", "scanButton")});
+  for (const char* hint :
+       {"libsane1", "sane-utils", "sane-airscan", "ipp-usb", "scanimage -L", "scanner"})
+    EXPECT_TRUE(shown.contains(hint)) << hint << " missing from: " << shown.toStdString();
+  ExpectSamePicture(View(), Scanimage("test:1", ""));
+}
+
+TEST_F(ScannerTest, ABusyDeviceAndAMissingOneGiveTheBindingsTexts) {
+  Configure("");
+  GlobalTwain();  // loads the manager; another connection through it holds test:0
+  void* library = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(library, nullptr);
+  auto entry = reinterpret_cast<DSMENTRYPROC>(::dlsym(library, "DSM_Entry"));
+  TW_IDENTITY other{};
+  TW_HANDLE noWindow = nullptr;
+  TW_IDENTITY held{};
+  std::strcpy(held.ProductName.text, "test:0");
+  ASSERT_EQ(entry(&other, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &noWindow), TWRC_SUCCESS);
+  ASSERT_EQ(entry(&other, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &held), TWRC_SUCCESS);
+
+  RunCommand({Choose("test:0")});
+  EXPECT_EQ(Errors(),
+            std::vector<std::string>{"TWAIN: DS is connected to max possible applications."});
+  EXPECT_EQ(entry(&other, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &held), TWRC_SUCCESS);
+  EXPECT_EQ(entry(&other, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &noWindow), TWRC_SUCCESS);
+  ::dlclose(library);
+
+  GlobalTwain().SourceIdentity = TW_IDENTITY{};
+  std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "test:7");
+  TBitmap bitmap;
+  std::string message;
+  try {
+    GlobalTwain().Acquire(bitmap, false, form_.get());
+  } catch (const std::exception& error) {
+    message = error.what();
+  }
+  EXPECT_EQ(message, "TWAIN: No Data Source");
+}
+
+TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
+  Configure("test-picture Grid\nread-delay true\nread-delay-duration 200000\n");
+  form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
+  QElapsedTimer clock;
+  qint64 readyAfter = -1;
+  QString message;
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
+              Do([&] { clock.start(); }), WaitFor([&] { return clock.elapsed() > 300; }),
+              Do([&] { clock.restart(); }), Click("ScanDialog", "cancelButton"), ScanReady(),
+              Do([&] {
+                readyAfter = clock.elapsed();
+                message = ScanMessage();
+              }),
+              Click("ScanDialog", "closeButton")});
+  EXPECT_GE(readyAfter, 0);
+  EXPECT_LT(readyAfter, 1000);
+  EXPECT_EQ(message.toStdString(), scanner::kCancelled);
+  EXPECT_EQ(View().pixels, std::vector<Bgr>(4, Bgr{1, 2, 3}));
+  EXPECT_TRUE(Errors().empty());
+
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
+  ExpectSamePicture(View(), Scanimage("test:0", ""));
+}
+
+struct DeviceError {
+  const char* status;
+  const char* dialogText;
+  const char* conditionText;
+};
+
+class ScannerErrors : public ScannerTest, public ::testing::WithParamInterface<DeviceError> {};
+
+TEST_P(ScannerErrors, ShowInTheDialogAndWithoutItFailTheTransfer) {
+  const DeviceError& e = GetParam();
+  Configure(std::string("read-status-code ") + e.status + "\n");
+  QString message;
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
+              WaitFor([&] { return !ScanMessage().isEmpty() && ScanReady()(); }),
+              Do([&] { message = ScanMessage(); }), Click("ScanDialog", "closeButton")});
+  EXPECT_EQ(message.toStdString(), e.dialogText);
+  EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
+  EXPECT_TRUE(Errors().empty());
+
+  // Without the dialog the failure comes with the transfer; the source tells the condition.
+  TBitmap bitmap;
+  std::string failure;
+  try {
+    GlobalTwain().Acquire(bitmap, false, form_.get());
+  } catch (const std::exception& error) {
+    failure = error.what();
+  }
+  EXPECT_EQ(failure, "転送中にエラー発生");
+  EXPECT_EQ(GlobalTwain().ConditionText(&GlobalTwain().SourceIdentity), e.conditionText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TestBackend, ScannerErrors,
+    ::testing::Values(DeviceError{"SANE_STATUS_JAMMED", scanner::kPaperJam, "The feeder is jammed"},
+                      DeviceError{"SANE_STATUS_IO_ERROR", scanner::kIoError,
+                                  "The device went offline prior to or during this operation"},
+                      DeviceError{"SANE_STATUS_NO_MEM", scanner::kOutOfMemory,
+                                  "Not enough memory to perform operation"},
+                      DeviceError{"SANE_STATUS_ACCESS_DENIED", scanner::kAccessDenied,
+                                  "File System operation is denied (file is protected)"}),
+    [](const auto& info) { return std::string(info.param.status); });
+
+TEST_F(ScannerTest, AScanWithoutTheDialogKeepsTheProgramsFloatingPointControl) {
+  Configure("test-picture Color pattern\nmode Color\n");
+  const FpuControl before = CurrentFpuControl();
+  FpuControl program = before;
+  program.x87 = 0x1332;                     // invalid, zero divide and overflow unmasked
+  program.mxcsr = before.mxcsr & ~0x0280u;  // invalid and zero divide unmasked
+  SetFpuControl(program);
+  program = CurrentFpuControl();  // as the processor keeps it (reserved bits read as set)
+  GlobalTwain().OpenDSM(form_.get());
+  std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "test:0");
+  TBitmap bitmap;
+  const bool acquired = GlobalTwain().Acquire(bitmap, false, form_.get());
+  const FpuControl after = CurrentFpuControl();
+  SetFpuControl(before);
+  EXPECT_TRUE(acquired);
+  EXPECT_EQ(after.x87, program.x87);
+  EXPECT_EQ(after.mxcsr, program.mxcsr);
+  Picture scanned{bitmap.Width(), bitmap.Height(), PixelsOf(*bitmap.Object())};
+  ExpectSamePicture(scanned, Scanimage("test:0", ""));
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// The real scanner manager on SANE's test backend: a configuration folder of the test's own, the
+// window, a driver that works the manager's dialogs by object name, and scanimage's pictures.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/TorvaskUnit1.h"
+#include "support/scripted_dialogs.h"
+#include "support/test_support.h"
+#include "twain/TwainUtils.h"
+
+// Rows of blue, green, red as the program sees them; 16-bit samples rounded to 8 bits.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<Bgr> pixels;
+};
+
+// Reads what scanimage --format=pnm writes: P4 (a set bit is black), P5 and P6 at 8 or 16 bits.
+inline Picture ReadPnm(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  std::size_t at = 0;
+  auto token = [&] {
+    std::string word;
+    while (at < bytes.size()) {
+      const char c = static_cast<char>(bytes[at]);
+      if (c == '#') {
+        while (at < bytes.size() && bytes[at] != '\n') ++at;
+      } else if (std::isspace(static_cast<unsigned char>(c))) {
+        ++at;
+        if (!word.empty()) return word;
+      } else {
+        word += c;
+        ++at;
+      }
+    }
+    return word;
+  };
+  const std::string kind = token();
+  Picture picture;
+  picture.width = std::stoi(token());
+  picture.height = std::stoi(token());
+  const int maxval = kind == "P4" ? 1 : std::stoi(token());
+  const int channels = kind == "P6" ? 3 : 1;
+  const int sampleBytes = maxval > 255 ? 2 : 1;
+  const std::size_t rowBytes =
+      kind == "P4" ? (picture.width + 7) / 8 : std::size_t(picture.width) * channels * sampleBytes;
+  EXPECT_GE(bytes.size(), at + rowBytes * picture.height) << path;
+  for (int y = 0; y < picture.height; ++y) {
+    const std::uint8_t* row = bytes.data() + at + rowBytes * y;
+    for (int x = 0; x < picture.width; ++x) {
+      if (kind == "P4") {
+        const std::uint8_t v = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+        picture.pixels.push_back({v, v, v});
+        continue;
+      }
+      std::array<std::uint8_t, 3> rgb{};
+      for (int c = 0; c < channels; ++c) {
+        const std::size_t i = (std::size_t(x) * channels + c) * sampleBytes;
+        rgb[c] = sampleBytes == 1
+                     ? row[i]
+                     : static_cast<std::uint8_t>(std::lround((row[i] * 256 + row[i + 1]) / 257.0));
+      }
+      if (channels == 1) rgb[1] = rgb[2] = rgb[0];
+      picture.pixels.push_back({rgb[2], rgb[1], rgb[0]});
+    }
+  }
+  return picture;
+}
+
+class DialogDriver;
+inline bool ClickNow(const char* window, const char* button);
+
+// A driver that works the windows of a running command from timer ticks: one step after the
+// other, each retried on every tick until it reports done. A step that does not get done in
+// time fails the test, and the driver then closes the manager's windows so the command ends.
+class DialogDriver {
+ public:
+  using Step = std::function<bool()>;
+  explicit DialogDriver(std::deque<Step> steps) : steps_(std::move(steps)) {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    timer_.start();
+    clock_.start();
+  }
+  bool Done() const { return steps_.empty() && !failed_; }
+  std::string failure;
+
+ private:
+  void Tick() {
+    if (failed_) {
+      // Unwind: the scan dialog closes with its close button, the others with cancel.
+      for (auto [window, button] : {std::pair{"ScannerSelectDialog", "cancelButton"},
+                                    std::pair{"ScanDialog", "closeButton"},
+                                    std::pair{"ScanProgressWindow", "cancelButton"}})
+        ClickNow(window, button);
+      return;
+    }
+    if (steps_.empty()) return;
+    if (steps_.front()()) {
+      steps_.pop_front();
+      ++index_;
+      clock_.restart();
+    } else if (clock_.elapsed() > 30000) {
+      failed_ = true;
+      failure = "step " + std::to_string(index_) + " not done in time";
+      ADD_FAILURE() << failure;
+    }
+  }
+
+ public:
+  static QWidget* Shown(const char* name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == name && w->isVisible()) return w;
+    return nullptr;
+  }
+  template <typename W>
+  static W* Find(const char* window, const char* name) {
+    QWidget* w = Shown(window);
+    return w ? w->findChild<W*>(name) : nullptr;
+  }
+
+ private:
+  std::deque<Step> steps_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  int index_ = 0;
+  bool failed_ = false;
+};
+
+using Step = DialogDriver::Step;
+
+inline bool ClickNow(const char* window, const char* button) {
+  auto* b = DialogDriver::Find<QAbstractButton>(window, button);
+  if (!b || !b->isEnabled()) return false;
+  b->click();
+  return true;
+}
+inline Step Click(const char* window, const char* button) {
+  return [=] { return ClickNow(window, button); };
+}
+inline Step Choose(const std::string& device) {
+  return [=] {
+    auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
+    if (!list) return false;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(2).toStdString() == device) {
+        list->setCurrentItem(list->topLevelItem(i));
+        return Click("ScannerSelectDialog", "selectButton")();
+      }
+    return false;
+  };
+}
+inline Step Do(std::function<void()> action) {
+  return [action] {
+    action();
+    return true;
+  };
+}
+inline Step WaitFor(std::function<bool()> condition) {
+  return condition;
+}
+inline Step ScanReady() {
+  return [] {
+    auto* b = DialogDriver::Find<QAbstractButton>("ScanDialog", "scanButton");
+    return b && b->isEnabled();
+  };
+}
+inline QString ScanMessage() {
+  auto* label = DialogDriver::Find<QLabel>("ScanDialog", "messageLabel");
+  return label ? label->text() : QString();
+}
+
+inline std::string ThreadNames() {
+  std::string names;
+  if (DIR* dir = ::opendir("/proc/self/task")) {
+    while (const dirent* entry = ::readdir(dir))
+      if (entry->d_name[0] != '.') {
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names += name + "|";
+      }
+    ::closedir(dir);
+  }
+  return names;
+}
+
+// Threads of the process but Qt's pooled workers (idle ones linger for a while).
+inline int ThreadCount() {
+  int count = 0;
+  std::istringstream names(ThreadNames());
+  for (std::string name; std::getline(names, name, '|');)
+    count += name != "Thread (pooled)" && !name.empty();
+  return count;
+}
+
+// Every test process has a SANE configuration of its own (SANE reads the folder's name once per
+// process): the test backend with the options of testConf; the resolution is always set (the
+// backend's own default gives a 1 x 1 picture).
+class ScannerTest : public ::testing::Test {
+ protected:
+  void Configure(const std::string& testConf, const std::string& backends = "test\n") {
+    WriteText("dll.conf", backends);
+    WriteText("test.conf", "resolution 100\n" + testConf);
+    ::setenv("SANE_CONFIG_DIR", config_.path().c_str(), 1);
+  }
+  void WriteText(const std::string& name, const std::string& text) {
+    std::ofstream(config_ / name) << text;
+  }
+  void SetUp() override {
+    threadsBefore_ = ThreadCount();
+    blocksBefore_ = GlobalBlockCount();
+    SetUpApplication();  // errors go to the message box, which the scripted dialogs record
+    form_ = std::make_unique<TForm1>();
+    form_->show();
+  }
+  void TearDown() override {
+    FreeGlobalTwain();  // the last CLOSEDSM ends SANE
+    QCoreApplication::processEvents();
+    for (const char* window : {"ScannerSelectDialog", "ScanDialog", "ScanProgressWindow"})
+      EXPECT_EQ(DialogDriver::Shown(window), nullptr) << window << " left behind";
+    for (QWidget* w : QApplication::topLevelWidgets())
+      EXPECT_FALSE(w->objectName().startsWith("Scan"))
+          << "widget left: " << w->objectName().toStdString();
+    EXPECT_EQ(GlobalBlockCount(), blocksBefore_);
+    EXPECT_EQ(ThreadCount(), threadsBefore_)
+        << "threads left after the manager closed: " << ThreadNames();
+    form_.reset();
+  }
+
+  // Runs the scanner command while driver works its dialogs.
+  void RunCommand(std::deque<Step> steps) {
+    DialogDriver driver(std::move(steps));
+    form_->N1->trigger();
+    EXPECT_TRUE(driver.Done()) << driver.failure;
+  }
+  Picture View() {
+    Picture picture;
+    TPicture& view = form_->Image1->Picture();
+    if (!view.HasGraphic()) return picture;
+    picture.width = view.Bitmap().Width();
+    picture.height = view.Bitmap().Height();
+    picture.pixels = PixelsOf(*view.Bitmap().Object());
+    return picture;
+  }
+  // What scanimage gives for the device with the same configuration and these options.
+  Picture Scanimage(const std::string& device, const std::string& options) {
+    const std::string out = scratch_ / "scanimage.pnm";
+    EXPECT_EQ(
+        RunShell("scanimage -d " + device + " --format=pnm " + options + " > " + ShellQuote(out)),
+        0);
+    return ReadPnm(out);
+  }
+  std::vector<std::string> Errors() { return dialogs_->ErrorTexts(); }
+
+  ScratchDir config_, scratch_;
+  ScriptedDialogsScope dialogs_;
+  std::unique_ptr<TForm1> form_;
+  int threadsBefore_ = 0;
+  std::size_t blocksBefore_ = 0;
+};
+
+inline void ExpectSamePicture(const Picture& got, const Picture& want) {
+  ASSERT_EQ(got.width, want.width);
+  ASSERT_EQ(got.height, want.height);
+  ASSERT_GT(got.width * got.height, 0);
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < want.pixels.size(); ++i) differing += got.pixels[i] != want.pixels[i];
+  EXPECT_EQ(differing, 0u) << "pixels differing from scanimage's";
+}
