@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
+#include <atomic>
 #include <optional>
 
 namespace scanner {
@@ -10,7 +10,8 @@ namespace {
 
 constexpr const char* kSaneLibrary = "libsane.so.1";
 
-bool started = false;
+// Discovery may run on a worker thread while the GUI thread waits for it.
+std::atomic<bool> started = false;
 
 template <typename Function>
 bool Resolve(void* library, const char* name, Function& function) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -16,6 +17,7 @@
 #include <QTreeWidget>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -227,6 +229,15 @@ class ScannerTest : public ::testing::Test {
     std::ofstream(config_ / name) << text;
   }
   void SetUp() override {
+    // The program finds the manager through its run path; under the sanitizers dlopen hides
+    // the caller's run path, so the manager is then loaded by its full path first.
+    manager_ = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_LOCAL);
+    if (!manager_) manager_ = ::dlopen(TWAIN_MANAGER_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(manager_, nullptr) << ::dlerror();
+    Dl_info info{};
+    ASSERT_NE(::dladdr(::dlsym(manager_, "DSM_Entry"), &info), 0);
+    ASSERT_EQ(std::filesystem::canonical(info.dli_fname),
+              std::filesystem::canonical(TWAIN_MANAGER_PATH));
     threadsBefore_ = ThreadCount();
     blocksBefore_ = GlobalBlockCount();
     SetUpApplication();  // errors go to the message box, which the scripted dialogs record
@@ -245,6 +256,7 @@ class ScannerTest : public ::testing::Test {
     EXPECT_EQ(ThreadCount(), threadsBefore_)
         << "threads left after the manager closed: " << ThreadNames();
     form_.reset();
+    if (manager_) ::dlclose(manager_);
   }
 
   // Runs the scanner command while driver works its dialogs.
@@ -275,6 +287,7 @@ class ScannerTest : public ::testing::Test {
   ScratchDir config_, scratch_;
   ScriptedDialogsScope dialogs_;
   std::unique_ptr<TForm1> form_;
+  void* manager_ = nullptr;
   int threadsBefore_ = 0;
   std::size_t blocksBefore_ = 0;
 };
