@@ -12,6 +12,7 @@
 #include <new>
 
 #include "device.h"
+#include "identity_text.h"
 #include "messages.h"
 #include "sane_api.h"
 #include "scan_dialog.h"
@@ -20,7 +21,6 @@
 namespace scanner {
 namespace {
 
-constexpr std::size_t kIdentityTextBytes = 33;  // a TW_STR32 keeps one byte for its end
 constexpr TW_UINT32 kFirstSourceId = 100;
 
 // What a source posts to its own receiver; the binding's loop offers it back through
@@ -41,19 +41,6 @@ class NoticeEvent final : public QEvent {
   Notice notice_;
 };
 
-// Text cut to at most kIdentityTextBytes bytes without splitting a UTF-8 character.
-void SetText(TW_STR32& field, const std::string& text) {
-  std::size_t length = std::min(text.size(), kIdentityTextBytes);
-  if (length < text.size())
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  std::memset(field.text, 0, sizeof field.text);
-  std::memcpy(field.text, text.data(), length);
-}
-
-std::string TextOf(const TW_STR32& field) {
-  return std::string(field.text, strnlen(field.text, sizeof field.text));
-}
-
 TW_UINT16 ConditionOf(SANE_Status status) {
   switch (status) {
     case SANE_STATUS_GOOD:
@@ -73,7 +60,7 @@ TW_UINT16 ConditionOf(SANE_Status status) {
   }
 }
 
-const char* TextOf(SANE_Status status) {
+const char* MessageOf(SANE_Status status) {
   switch (status) {
     case SANE_STATUS_DEVICE_BUSY:
       return kDeviceBusy;
@@ -390,7 +377,7 @@ TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
         source.dialog->ShowMessage(QString::fromStdString(result.refusal));
         break;
       default:
-        source.dialog->ShowMessage(QString::fromUtf8(TextOf(result.status)));
+        source.dialog->ShowMessage(QString::fromUtf8(MessageOf(result.status)));
         break;
     }
     return TWRC_DSEVENT;

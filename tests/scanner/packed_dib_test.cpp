@@ -182,3 +182,33 @@ TEST(PackedDibRefusal, FormatsThePictureCannotTakeAreRefusedWithAReason) {
 }
 
 }  // namespace
+
+// Identity texts keep at most 33 bytes and never split a UTF-8 character.
+#include "scanner/identity_text.h"
+
+namespace {
+
+TEST(IdentityText, CutsAtACharacterBoundaryWithin33Bytes) {
+  const std::string kana = "スキャナー";  // 3 bytes a character
+  const struct {
+    std::string text, kept;
+  } rows[] = {
+      {"test:0", "test:0"},
+      {std::string(33, 'a'), std::string(33, 'a')},
+      {std::string(40, 'b'), std::string(33, 'b')},
+      {"airscan:e0:" + kana + kana, "airscan:e0:" + kana + "スキ"},  // 11 + 15 + 6 = 32
+      {"ab" + kana + kana, "ab" + kana + kana},                      // 32 bytes: all of it
+      {std::string(32, 'c') + "ä", std::string(32, 'c')},            // 2-byte character at 32
+      {"", ""},
+  };
+  for (const auto& row : rows) {
+    TW_STR32 field;
+    std::memset(field.text, 0x7F, sizeof field.text);
+    scanner::SetText(field, row.text);
+    const std::string kept = scanner::TextOf(field);
+    EXPECT_EQ(kept, row.kept);
+    for (std::size_t i = kept.size(); i < sizeof field.text; ++i) ASSERT_EQ(field.text[i], 0);
+  }
+}
+
+}  // namespace

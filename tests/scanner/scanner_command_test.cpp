@@ -265,6 +265,73 @@ INSTANTIATE_TEST_SUITE_P(
                                   "File System operation is denied (file is protected)"}),
     [](const auto& info) { return std::string(info.param.status); });
 
+// One capability set through the binding: a one-value container in a global block.
+TW_UINT16 SetCapability(TW_UINT16 cap, TW_UINT16 type, TW_UINT32 item) {
+  const HGLOBAL block = GlobalAlloc(0, sizeof(TW_ONEVALUE));
+  TW_ONEVALUE value{type, item};
+  std::memcpy(GlobalLock(block), &value, sizeof value);
+  GlobalUnlock(block);
+  TW_CAPABILITY capability{cap, TWON_ONEVALUE, block};
+  TTwain& twain = GlobalTwain();
+  const TW_UINT16 result =
+      twain.Send(&twain.SourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+  GlobalFree(block);
+  return result;
+}
+
+TW_UINT32 Fix32(double value) {
+  TW_FIX32 fix{static_cast<TW_INT16>(value), static_cast<TW_UINT16>((value - int(value)) * 65536)};
+  TW_UINT32 item = 0;
+  std::memcpy(&item, &fix, sizeof fix);
+  return item;
+}
+
+TEST_F(ScannerTest, SourcesListedWithoutADialogAndCapabilitiesSetBeforeTheScan) {
+  Configure("test-picture Color pattern\n");
+  TTwain& twain = GlobalTwain();
+  twain.OpenDSM(form_.get());
+  std::vector<std::string> names;
+  TW_IDENTITY identity{};
+  TW_UINT16 result = twain.Send(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &identity);
+  for (; result == TWRC_SUCCESS;
+       result = twain.Send(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &identity)) {
+    names.push_back(Text(identity.ProductName));
+    if (names.size() == 1) twain.SourceIdentity = identity;
+  }
+  EXPECT_EQ(result, TWRC_ENDOFLIST);
+  EXPECT_EQ(names, (std::vector<std::string>{"test:0", "test:1"}));
+  EXPECT_EQ(DialogDriver::Shown("ScannerSelectDialog"), nullptr);
+  twain.OpenDS();
+
+  const struct {
+    TW_UINT16 cap, type;
+    TW_UINT32 item;
+    TW_UINT16 result;
+    const char* condition;  // the source's condition text after a failure
+  } rows[] = {
+      {ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW, TWRC_SUCCESS, ""},
+      {ICAP_PIXELTYPE, TWTY_UINT16, 9, TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_PIXELTYPE, TWTY_FIX32, TWPT_RGB, TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(5000), TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(75.5), TWRC_FAILURE, "Data parameter out of range"},
+      {0x1234, TWTY_UINT16, 1, TWRC_FAILURE, "Capability not supported by source"},
+      {ICAP_PIXELTYPE, TWTY_UINT16, TWPT_RGB, TWRC_SUCCESS, ""},
+      {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(75), TWRC_SUCCESS, ""},
+      {ICAP_YRESOLUTION, TWTY_FIX32, Fix32(75), TWRC_SUCCESS, ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SetCapability(row.cap, row.type, row.item), row.result) << std::hex << row.cap;
+    if (row.result != TWRC_SUCCESS) {
+      EXPECT_EQ(twain.ConditionText(&twain.SourceIdentity), row.condition);
+    }
+  }
+  TBitmap bitmap;
+  ASSERT_TRUE(twain.Acquire(bitmap, false, form_.get()));
+  Picture scanned{bitmap.Width(), bitmap.Height(), PixelsOf(*bitmap.Object())};
+  ExpectSamePicture(scanned, Scanimage("test:0", "--mode Color --resolution 75"));
+  EXPECT_TRUE(DeviceFree("test:0"));
+}
+
 TEST_F(ScannerTest, AScanWithoutTheDialogKeepsTheProgramsFloatingPointControl) {
   Configure("test-picture Color pattern\nmode Color\n");
   const FpuControl before = CurrentFpuControl();
