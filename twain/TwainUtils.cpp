@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 
@@ -19,6 +20,7 @@ constexpr const char* kLibraryMissing = "TWAIN_32.DLLが見つかりません";
 constexpr const char* kTwainErrorPrefix = "TWAIN: ";
 constexpr const char* kTransferFailed = "転送中にエラー発生";
 constexpr const char* kTransferCancelled = "キャンセルされました";
+constexpr const char* kNoSuchSource = "スキャナー %s が見つかりません";
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
@@ -72,6 +74,12 @@ class LockedBlock {
   HGLOBAL handle_;
   void* address_;
 };
+
+// A global block owned until the end of the scope.
+struct GlobalBlockFree {
+  void operator()(GlobalBlock* block) const { GlobalFree(block); }
+};
+using OwnedGlobalBlock = std::unique_ptr<GlobalBlock, GlobalBlockFree>;
 
 }  // namespace
 
@@ -245,6 +253,65 @@ std::string TTwain::ConditionText(pTW_IDENTITY destination) {
 
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
   throw Exception(kTwainErrorPrefix + ConditionText(destination));
+}
+
+// ---- Sources and capabilities without a dialog ---------------------------------------------
+
+std::vector<TW_IDENTITY> TTwain::ListSources(TW_HANDLE window) {
+  if (!DSMOpen) OpenDSM(window);
+  std::vector<TW_IDENTITY> sources;
+  TW_UINT16 msg = MSG_GETFIRST;
+  for (;;) {
+    TW_IDENTITY identity{};
+    const TW_UINT16 result = Send(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &identity);
+    if (result == TWRC_ENDOFLIST) return sources;
+    if (result != TWRC_SUCCESS) RaiseTwainError(nullptr);
+    sources.push_back(identity);
+    msg = MSG_GETNEXT;
+  }
+}
+
+void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
+  for (const TW_IDENTITY& identity : ListSources(window)) {
+    if (Str32Text(identity.ProductName) == name) {
+      SourceIdentity = identity;
+      return;
+    }
+  }
+  throw Exception(FormatMessage(kNoSuchSource, name));
+}
+
+namespace {
+
+// Sends MSG_SET for capability with a one-value container holding item of itemType; the
+// container's block lives exactly as long as the call.
+void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UINT32 item) {
+  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof(TW_ONEVALUE)));
+  if (!container) throw std::bad_alloc();
+  void* address = GlobalLock(container.get());
+  if (!address) throw std::bad_alloc();
+  const TW_ONEVALUE value{itemType, item};
+  std::memcpy(address, &value, sizeof value);
+  GlobalUnlock(container.get());
+  TW_CAPABILITY request{capability, TWON_ONEVALUE, container.get()};
+  twain.SendOrRaise(&twain.SourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &request);
+}
+
+}  // namespace
+
+void TTwain::SetCapability(TW_UINT16 capability, TW_UINT16 value) {
+  SetOneValue(*this, capability, TWTY_UINT16, value);
+}
+
+void TTwain::SetCapability(TW_UINT16 capability, TW_FIX32 value) {
+  // The item holds the fixed-point number in its low bytes: Whole, then Frac.
+  TW_UINT32 item = 0;
+  std::memcpy(&item, &value, sizeof value);
+  SetOneValue(*this, capability, TWTY_FIX32, item);
+}
+
+std::string Str32Text(const TW_STR32& field) {
+  return std::string(field.text, ::strnlen(field.text, sizeof field.text));
 }
 
 // ---- Acquisition ----------------------------------------------------------------------------
