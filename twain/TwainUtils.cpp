@@ -81,6 +81,20 @@ struct GlobalBlockFree {
 };
 using OwnedGlobalBlock = std::unique_ptr<GlobalBlock, GlobalBlockFree>;
 
+// Sends MSG_SET for capability with a one-value container holding item of itemType; the
+// container's block lives exactly as long as the call.
+void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UINT32 item) {
+  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof(TW_ONEVALUE)));
+  if (!container) throw std::bad_alloc();
+  void* address = GlobalLock(container.get());
+  if (!address) throw std::bad_alloc();
+  const TW_ONEVALUE value{itemType, item};
+  std::memcpy(address, &value, sizeof value);
+  GlobalUnlock(container.get());
+  TW_CAPABILITY request{capability, TWON_ONEVALUE, container.get()};
+  twain.SendOrRaise(&twain.SourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &request);
+}
+
 }  // namespace
 
 const std::array<ConditionTextRow, 22> ConditionTexts = {{
@@ -280,24 +294,6 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
   }
   throw Exception(FormatMessage(kNoSuchSource, name));
 }
-
-namespace {
-
-// Sends MSG_SET for capability with a one-value container holding item of itemType; the
-// container's block lives exactly as long as the call.
-void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UINT32 item) {
-  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof(TW_ONEVALUE)));
-  if (!container) throw std::bad_alloc();
-  void* address = GlobalLock(container.get());
-  if (!address) throw std::bad_alloc();
-  const TW_ONEVALUE value{itemType, item};
-  std::memcpy(address, &value, sizeof value);
-  GlobalUnlock(container.get());
-  TW_CAPABILITY request{capability, TWON_ONEVALUE, container.get()};
-  twain.SendOrRaise(&twain.SourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &request);
-}
-
-}  // namespace
 
 void TTwain::SetCapability(TW_UINT16 capability, TW_UINT16 value) {
   SetOneValue(*this, capability, TWTY_UINT16, value);
