@@ -153,6 +153,24 @@ TEST_F(BatchScan, ListsScansAndReportsFailures) {
   }
 }
 
+// Without a manager library anywhere the loader looks (a copy of the tool in a folder of its
+// own), scanning and listing fail with the window's message and touch no file.
+TEST_F(BatchScan, WithoutAManagerLibraryTheWindowsMessageIsPrinted) {
+  std::filesystem::create_directories(dir_ / "bin");
+  std::filesystem::copy_file(BatchToolPath(), dir_ / "bin/lumivane-batch");
+  for (const std::string& arguments :
+       {std::string("--list-sources"), "--scan Flatbed " + ShellQuote(dir_ / "old.bmp")}) {
+    std::string output;
+    EXPECT_EQ(RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LD_LIBRARY_PATH " +
+                           ShellQuote(dir_ / "bin/lumivane-batch") + " " + arguments + " 2>&1",
+                       &output),
+              1)
+        << arguments;
+    EXPECT_EQ(output, "TWAIN_32.DLLが見つかりません.\n") << arguments;
+  }
+  EXPECT_EQ(ReadBytes(dir_ / "old.bmp"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
 // Should the scanner layer hang while it shuts down, the results are already out: the picture
 // is written, the list printed, before the manager is closed.
 TEST_F(BatchScan, AHangWhileClosingLosesNothing) {
