@@ -114,19 +114,19 @@ void ReadEnvironmentScript() {
 void Log(const RecordedCall& call) {
   const std::string& path = FromEnvironment().log;
   if (path.empty() || call.dat == DAT_EVENT) return;
-  std::FILE* file = std::fopen(path.c_str(), "a");
-  if (!file) return;
-  std::fprintf(file, "%04x %04x %u", call.dat, call.msg, call.result);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04x %04x %u", call.dat, call.msg, call.result);
+  std::string line = text;
   // The identity as the manager left it: the one handed out by MSG_GETFIRST and MSG_GETNEXT.
   if (call.dat == DAT_IDENTITY)
-    std::fprintf(file, " %s",
-                 Str32(static_cast<const TW_IDENTITY*>(call.data)->ProductName).c_str());
-  if (call.dat == DAT_CAPABILITY)
-    std::fprintf(file, " %04x %u %08x", call.capability.Cap, call.oneValue.ItemType,
-                 call.oneValue.Item);
-  if (call.dat == DAT_USERINTERFACE) std::fprintf(file, " show %u", call.ui.ShowUI);
-  std::fprintf(file, "\n");
-  std::fclose(file);
+    line += " " + Str32(static_cast<const TW_IDENTITY*>(call.data)->ProductName);
+  if (call.dat == DAT_CAPABILITY) {
+    std::snprintf(text, sizeof text, " %04x %u %08x", call.capability.Cap, call.oneValue.ItemType,
+                  call.oneValue.Item);
+    line += text;
+  }
+  if (call.dat == DAT_USERINTERFACE) line += " show " + std::to_string(call.ui.ShowUI);
+  std::ofstream(path, std::ios::app) << line << '\n';
 }
 
 TW_UINT16 NextSource(TW_UINT16 msg, TW_IDENTITY& identity) {
