@@ -1,6 +1,7 @@
 #include "TwainUtils.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -21,6 +22,11 @@ constexpr const char* kTwainErrorPrefix = "TWAIN: ";
 constexpr const char* kTransferFailed = "転送中にエラー発生";
 constexpr const char* kTransferCancelled = "キャンセルされました";
 constexpr const char* kNoSuchSource = "スキャナー %s が見つかりません";
+constexpr const char* kAmbiguousSource = "スキャナー %s に当てはまるスキャナーが複数あります";
+// Text bytes a TW_STR32 holds before its terminating zero, and how many bytes a text cut at a
+// character boundary can fall short of them.
+constexpr std::size_t kStr32Capacity = sizeof(TW_STR32::text) - 1;
+constexpr std::size_t kLongestPartialCharacter = 3;
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
@@ -286,13 +292,28 @@ std::vector<TW_IDENTITY> TTwain::ListSources(TW_HANDLE window) {
 }
 
 void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
-  for (const TW_IDENTITY& identity : ListSources(window)) {
-    if (Str32Text(identity.ProductName) == name) {
-      SourceIdentity = identity;
-      return;
+  const std::vector<TW_IDENTITY> sources = ListSources(window);
+  // The one source whose name matches; more than one is an error, as either might be meant.
+  auto only = [&](const std::function<bool(const std::string& product)>& matches) {
+    const TW_IDENTITY* found = nullptr;
+    for (const TW_IDENTITY& identity : sources) {
+      if (!matches(Str32Text(identity.ProductName))) continue;
+      if (found) throw Exception(FormatMessage(kAmbiguousSource, name));
+      found = &identity;
     }
+    return found;
+  };
+  const TW_IDENTITY* found = only([&](const std::string& product) { return product == name; });
+  // A manager cuts a longer name to the field, at a character boundary: up to three bytes of an
+  // unfinished UTF-8 character may be missing at its end.
+  if (!found && name.size() > kStr32Capacity) {
+    found = only([&](const std::string& product) {
+      return product.size() + kLongestPartialCharacter >= kStr32Capacity &&
+             name.starts_with(product);
+    });
   }
-  throw Exception(FormatMessage(kNoSuchSource, name));
+  if (!found) throw Exception(FormatMessage(kNoSuchSource, name));
+  SourceIdentity = *found;
 }
 
 void TTwain::SetCapability(TW_UINT16 capability, TW_UINT16 value) {

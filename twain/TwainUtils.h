@@ -68,8 +68,10 @@ class TTwain {
   // TWRC_ENDOFLIST), without a dialog. Opens the manager if need be.
   std::vector<TW_IDENTITY> ListSources(TW_HANDLE window);
   // Chooses the source whose ProductName is name, without a dialog: its identity becomes
-  // SourceIdentity. Like SelectSource it opens the manager if need be and neither opens nor
-  // closes a source. Raises, naming it, when the manager offers no source by that name.
+  // SourceIdentity. A name longer than the field holds also matches the source whose
+  // ProductName is that name cut to the field. Like SelectSource it opens the manager if need
+  // be and neither opens nor closes a source. Raises, naming it, when no source or more than
+  // one source matches.
   void SelectSourceByName(TW_HANDLE window, const std::string& name);
   // Sets a capability of the open source to one value (MSG_SET with a one-value container in
   // global memory, which is freed again however the call ends). Raises "TWAIN: <condition>"

@@ -330,29 +330,35 @@ TEST_F(ConnectionTest, ListSourcesEnumeratesUntilTheEndOfTheList) {
   }
 }
 
-TEST_F(ConnectionTest, SelectSourceByNameTakesTheIdentityOfThatNameOnly) {
-  const std::string longest(33, 'L');
+TEST_F(ConnectionTest, SelectSourceByNameTakesTheOneIdentityOfThatName) {
+  const std::string longest(33, 'L');  // fills the field
+  const std::string cut(31, 'M');      // a name cut before a three-byte character
   struct Case {
     std::string name;
-    TW_UINT32 chosen;  // 0: none by that name
+    TW_UINT32 chosen;  // 0: none
+    const char* message;
   };
   const Case cases[] = {
-      {"Flatbed", 1}, {"Sheetfed", 2}, {longest, 3}, {"Flat", 0}, {"flatbed", 0}, {"", 0},
+      {"Flatbed", 1, ""},
+      {"Sheetfed", 2, ""},
+      {longest, 3, ""},
+      {longest + "-and-more", 3, ""},
+      {cut + "\u3042 and more", 6, ""},
+      {"Flat", 0, "スキャナー Flat が見つかりません"},
+      {"flatbed", 0, "スキャナー flatbed が見つかりません"},
+      {"", 0, "スキャナー  が見つかりません"},
+      {"Flatbed with a name longer than the field", 0,
+       "スキャナー Flatbed with a name longer than the field が見つかりません"},
+      {"Twin", 0, "スキャナー Twin に当てはまるスキャナーが複数あります"},
   };
   for (const Case& c : cases) {
     Manager().Reset();
-    Manager().sources = {Source(1, "Flatbed"), Source(2, "Sheetfed"), Source(3, longest.c_str())};
+    Manager().sources = {Source(1, "Flatbed"), Source(2, "Sheetfed"), Source(3, longest.c_str()),
+                         Source(4, "Twin"),    Source(5, "Twin"),     Source(6, cut.c_str())};
     TTwain twain;
     twain.SourceIdentity = Source(77, "Earlier");
-    const std::string message = MessageOf([&] { twain.SelectSourceByName(nullptr, c.name); });
-    if (c.chosen) {
-      EXPECT_EQ(message, "") << c.name;
-      EXPECT_EQ(+twain.SourceIdentity.Id, c.chosen) << c.name;
-      EXPECT_EQ(Str32Text(twain.SourceIdentity.ProductName), c.name);
-    } else {
-      EXPECT_EQ(message, "スキャナー " + c.name + " が見つかりません") << c.name;
-      EXPECT_EQ(+twain.SourceIdentity.Id, 77u) << "the earlier choice stays: " << c.name;
-    }
+    EXPECT_EQ(MessageOf([&] { twain.SelectSourceByName(nullptr, c.name); }), c.message) << c.name;
+    EXPECT_EQ(+twain.SourceIdentity.Id, c.chosen ? c.chosen : 77u) << c.name;
     EXPECT_EQ(Count(kOpenDS) + Count(kCloseDS), 0) << "no source is opened or closed";
     EXPECT_FALSE(twain.DSOpen);
     twain.DSMOpen = false;
