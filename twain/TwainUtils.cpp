@@ -1,7 +1,9 @@
 #include "TwainUtils.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 
@@ -19,6 +21,12 @@ constexpr const char* kLibraryMissing = "TWAIN_32.DLLが見つかりません";
 constexpr const char* kTwainErrorPrefix = "TWAIN: ";
 constexpr const char* kTransferFailed = "転送中にエラー発生";
 constexpr const char* kTransferCancelled = "キャンセルされました";
+constexpr const char* kNoSuchSource = "スキャナー %s が見つかりません";
+constexpr const char* kAmbiguousSource = "スキャナー %s に当てはまるスキャナーが複数あります";
+// Text bytes a TW_STR32 holds before its terminating zero, and how many bytes a text cut at a
+// character boundary can fall short of them.
+constexpr std::size_t kStr32Capacity = sizeof(TW_STR32::text) - 1;
+constexpr std::size_t kLongestPartialCharacter = 3;
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
@@ -72,6 +80,26 @@ class LockedBlock {
   HGLOBAL handle_;
   void* address_;
 };
+
+// A global block owned until the end of the scope.
+struct GlobalBlockFree {
+  void operator()(GlobalBlock* block) const { GlobalFree(block); }
+};
+using OwnedGlobalBlock = std::unique_ptr<GlobalBlock, GlobalBlockFree>;
+
+// Sends MSG_SET for capability with a one-value container holding item of itemType; the
+// container's block lives exactly as long as the call.
+void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UINT32 item) {
+  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof(TW_ONEVALUE)));
+  if (!container) throw std::bad_alloc();
+  void* address = GlobalLock(container.get());
+  if (!address) throw std::bad_alloc();
+  const TW_ONEVALUE value{itemType, item};
+  std::memcpy(address, &value, sizeof value);
+  GlobalUnlock(container.get());
+  TW_CAPABILITY request{capability, TWON_ONEVALUE, container.get()};
+  twain.SendOrRaise(&twain.SourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &request);
+}
 
 }  // namespace
 
@@ -245,6 +273,62 @@ std::string TTwain::ConditionText(pTW_IDENTITY destination) {
 
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
   throw Exception(kTwainErrorPrefix + ConditionText(destination));
+}
+
+// ---- Sources and capabilities without a dialog ---------------------------------------------
+
+std::vector<TW_IDENTITY> TTwain::ListSources(TW_HANDLE window) {
+  if (!DSMOpen) OpenDSM(window);
+  std::vector<TW_IDENTITY> sources;
+  TW_UINT16 msg = MSG_GETFIRST;
+  for (;;) {
+    TW_IDENTITY identity{};
+    const TW_UINT16 result = Send(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &identity);
+    if (result == TWRC_ENDOFLIST) return sources;
+    if (result != TWRC_SUCCESS) RaiseTwainError(nullptr);
+    sources.push_back(identity);
+    msg = MSG_GETNEXT;
+  }
+}
+
+void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
+  const std::vector<TW_IDENTITY> sources = ListSources(window);
+  // The one source whose name matches; more than one is an error, as either might be meant.
+  auto only = [&](const std::function<bool(const std::string& product)>& matches) {
+    const TW_IDENTITY* found = nullptr;
+    for (const TW_IDENTITY& identity : sources) {
+      if (!matches(Str32Text(identity.ProductName))) continue;
+      if (found) throw Exception(FormatMessage(kAmbiguousSource, name));
+      found = &identity;
+    }
+    return found;
+  };
+  const TW_IDENTITY* found = only([&](const std::string& product) { return product == name; });
+  // A manager cuts a longer name to the field, at a character boundary: up to three bytes of an
+  // unfinished UTF-8 character may be missing at its end.
+  if (!found && name.size() > kStr32Capacity) {
+    found = only([&](const std::string& product) {
+      return product.size() + kLongestPartialCharacter >= kStr32Capacity &&
+             name.starts_with(product);
+    });
+  }
+  if (!found) throw Exception(FormatMessage(kNoSuchSource, name));
+  SourceIdentity = *found;
+}
+
+void TTwain::SetCapability(TW_UINT16 capability, TW_UINT16 value) {
+  SetOneValue(*this, capability, TWTY_UINT16, value);
+}
+
+void TTwain::SetCapability(TW_UINT16 capability, TW_FIX32 value) {
+  // The item holds the fixed-point number in its low bytes: Whole, then Frac.
+  TW_UINT32 item = 0;
+  std::memcpy(&item, &value, sizeof value);
+  SetOneValue(*this, capability, TWTY_FIX32, item);
+}
+
+std::string Str32Text(const TW_STR32& field) {
+  return std::string(field.text, ::strnlen(field.text, sizeof field.text));
 }
 
 // ---- Acquisition ----------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/bitmap.h"
 #include "twain/twain.h"
@@ -63,6 +64,21 @@ class TTwain {
   std::string ConditionText(pTW_IDENTITY destination);
   [[noreturn]] void RaiseTwainError(pTW_IDENTITY destination);
 
+  // The sources the manager offers, in its order (MSG_GETFIRST, then MSG_GETNEXT until
+  // TWRC_ENDOFLIST), without a dialog. Opens the manager if need be.
+  std::vector<TW_IDENTITY> ListSources(TW_HANDLE window);
+  // Chooses the source whose ProductName is name, without a dialog: its identity becomes
+  // SourceIdentity. A name longer than the field holds also matches the source whose
+  // ProductName is that name cut to the field. Like SelectSource it opens the manager if need
+  // be and neither opens nor closes a source. Raises, naming it, when no source or more than
+  // one source matches.
+  void SelectSourceByName(TW_HANDLE window, const std::string& name);
+  // Sets a capability of the open source to one value (MSG_SET with a one-value container in
+  // global memory, which is freed again however the call ends). Raises "TWAIN: <condition>"
+  // with the source's condition when the source refuses.
+  void SetCapability(TW_UINT16 capability, TW_UINT16 value);  // TWTY_UINT16
+  void SetCapability(TW_UINT16 capability, TW_FIX32 value);   // TWTY_FIX32
+
   // Acquires at most one image into bitmap with the source's own interface (shown and modal as
   // show says, parented to window). True when an image was transferred. The floating-point
   // control state is put back, and the source disabled, however the loop ends.
@@ -85,6 +101,9 @@ class TTwain {
   bool DSOpen = false;
   bool DSEnabled = false;
 };
+
+// The text of an identity field: up to its terminating zero, never past the field.
+std::string Str32Text(const TW_STR32& field);
 
 // The one object of the program, constructed on first use. A construction that raises leaves
 // none behind, so that the next call tries again.

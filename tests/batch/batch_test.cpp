@@ -79,9 +79,25 @@ TEST(Batch, UsageErrorsExitTwo) {
   ScratchDir dir;
   HBITMAP h = MakeFlatPicture(2, 2, {1, 2, 3});
   WriteBytes(dir / "in.bmp", EncodeBitmapFile(*h.get()));
-  for (const std::string& arguments :
-       {std::string(), ShellQuote(dir / "in.bmp"),
-        ShellQuote(dir / "in.bmp") + " no-such-effect " + ShellQuote(dir / "o.bmp")}) {
+  const std::string in = ShellQuote(dir / "in.bmp"), out = ShellQuote(dir / "o.bmp");
+  for (const std::string& arguments : std::vector<std::string>{
+           "",
+           in,
+           in + " no-such-effect " + out,
+           "--scan",
+           "--scan Flatbed",
+           "--scan Flatbed no-such-effect " + out,
+           "--scan A --scan B " + out,
+           "--scan Flatbed --mode sepia " + out,
+           "--scan Flatbed --mode " + out,
+           "--scan Flatbed --resolution 0 " + out,
+           "--scan Flatbed --resolution 300dpi " + out,
+           "--scan Flatbed --resolution 32768 " + out,
+           "--mode gray " + in + " " + out,
+           "--list-sources " + out,
+           "--list-sources --scan Flatbed " + out,
+           "--frobnicate " + in + " " + out,
+       }) {
     const BatchRun run = Batch(arguments);
     EXPECT_EQ(run.status, 2) << arguments;
     EXPECT_NE(run.output.find("usage: lumivane-batch"), std::string::npos) << arguments;
@@ -89,5 +105,7 @@ TEST(Batch, UsageErrorsExitTwo) {
   EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp"));
   const BatchRun help = Batch("--help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.output.find("effects:"), std::string::npos);
+  for (const char* documented : {"effects:", "--scan SOURCE", "--list-sources",
+                                 "--mode color|gray|lineart", "--resolution DPI"})
+    EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "scripted_fixture.h"
 
@@ -263,6 +264,158 @@ TEST_F(ConnectionTest, AFailureWhileClosingIsShownAndSkipsTheRest) {
   EXPECT_EQ(shown_, std::vector<std::string>{"TWAIN: DG DAT MSG out of expected sequence."});
   EXPECT_EQ(TwainRefCount(), 0);
   EXPECT_FALSE(TwainLoaded());
+}
+
+}  // namespace
+
+namespace {
+
+TW_IDENTITY Source(TW_UINT32 id, const char* name) {
+  TW_IDENTITY identity{};
+  identity.Id = id;
+  std::strncpy(identity.ProductName.text, name, sizeof identity.ProductName.text - 1);
+  std::strcpy(identity.Manufacturer.text, "Maker");
+  return identity;
+}
+
+// The source list: every identity the manager hands out, in order, and its failures.
+TEST_F(ConnectionTest, ListSourcesEnumeratesUntilTheEndOfTheList) {
+  const std::string longest(33, 'L');  // fills the field up to its terminating zero
+  const std::vector<TW_IDENTITY> three = {Source(1, "Flatbed"), Source(2, "Sheetfed"),
+                                          Source(3, longest.c_str())};
+  struct Case {
+    const char* name;
+    std::vector<TW_IDENTITY> sources;
+    bool managerOpen;
+    std::optional<TW_UINT16> failing;  // the message that fails, with TWCC_SEQERROR
+    std::vector<Triplet> triplets;
+  };
+  const Case cases[] = {
+      {"three", three, false, {}, {kOpenDSM, kGetFirst, kGetNext, kGetNext, kGetNext}},
+      {"none", {}, false, {}, {kOpenDSM, kGetFirst}},
+      {"manager already open", three, true, {}, {kGetFirst, kGetNext, kGetNext, kGetNext}},
+      {"first fails", three, false, MSG_GETFIRST, {kOpenDSM, kGetFirst, kManagerStatus}},
+      {"next fails", three, false, MSG_GETNEXT, {kOpenDSM, kGetFirst, kGetNext, kManagerStatus}},
+  };
+  for (const Case& c : cases) {
+    Manager().Reset();
+    Manager().sources = c.sources;
+    if (c.failing) {
+      Manager().Answer(DAT_IDENTITY, *c.failing, TWRC_FAILURE);
+      Manager().statuses.push_back({TWRC_SUCCESS, TWCC_SEQERROR});
+    }
+    TTwain twain;
+    twain.DSMOpen = c.managerOpen;
+    int window = 0;
+    std::vector<TW_IDENTITY> listed;
+    const std::string message = MessageOf([&] { listed = twain.ListSources(&window); });
+    EXPECT_EQ(Triplets(), c.triplets) << c.name;
+    EXPECT_EQ(message, c.failing ? "TWAIN: DG DAT MSG out of expected sequence" : "") << c.name;
+    const std::size_t expected = c.failing ? 0 : c.sources.size();
+    ASSERT_EQ(listed.size(), expected) << c.name;
+    for (std::size_t i = 0; i < expected; ++i) {
+      EXPECT_EQ(+listed[i].Id, +c.sources[i].Id) << c.name;
+      EXPECT_EQ(Str32Text(listed[i].ProductName), Str32Text(c.sources[i].ProductName)) << c.name;
+      EXPECT_EQ(Str32Text(listed[i].Manufacturer), "Maker") << c.name;
+    }
+    for (const RecordedCall& call : Calls())
+      if (call.dat == DAT_IDENTITY) {
+        EXPECT_EQ(call.destination, nullptr) << c.name;
+      }
+    if (!c.managerOpen) {
+      EXPECT_EQ(Calls()[0].parent, &window) << c.name;
+    }
+    EXPECT_TRUE(twain.DSMOpen) << c.name;
+    twain.DSMOpen = false;
+  }
+}
+
+TEST_F(ConnectionTest, SelectSourceByNameTakesTheOneIdentityOfThatName) {
+  const std::string longest(33, 'L');  // fills the field
+  const std::string cut(31, 'M');      // a name cut before a three-byte character
+  struct Case {
+    std::string name;
+    TW_UINT32 chosen;  // 0: none
+    const char* message;
+  };
+  const Case cases[] = {
+      {"Flatbed", 1, ""},
+      {"Sheetfed", 2, ""},
+      {longest, 3, ""},
+      {longest + "-and-more", 3, ""},
+      {cut + "\u3042 and more", 6, ""},
+      {"Flat", 0, "スキャナー Flat が見つかりません"},
+      {"flatbed", 0, "スキャナー flatbed が見つかりません"},
+      {"", 0, "スキャナー  が見つかりません"},
+      {"Flatbed with a name longer than the field", 0,
+       "スキャナー Flatbed with a name longer than the field が見つかりません"},
+      {"Twin", 0, "スキャナー Twin に当てはまるスキャナーが複数あります"},
+  };
+  for (const Case& c : cases) {
+    Manager().Reset();
+    Manager().sources = {Source(1, "Flatbed"), Source(2, "Sheetfed"), Source(3, longest.c_str()),
+                         Source(4, "Twin"),    Source(5, "Twin"),     Source(6, cut.c_str())};
+    TTwain twain;
+    twain.SourceIdentity = Source(77, "Earlier");
+    EXPECT_EQ(MessageOf([&] { twain.SelectSourceByName(nullptr, c.name); }), c.message) << c.name;
+    EXPECT_EQ(+twain.SourceIdentity.Id, c.chosen ? c.chosen : 77u) << c.name;
+    EXPECT_EQ(Count(kOpenDS) + Count(kCloseDS), 0) << "no source is opened or closed";
+    EXPECT_FALSE(twain.DSOpen);
+    twain.DSMOpen = false;
+  }
+}
+
+TEST_F(ConnectionTest, SetCapabilitySendsAOneValueContainerAndFreesIt) {
+  struct Case {
+    const char* name;
+    std::function<void(TTwain&)> set;
+    TW_UINT16 cap, type;
+    TW_UINT32 item;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"pixel type", [](TTwain& t) { t.SetCapability(ICAP_PIXELTYPE, TWPT_GRAY); }, ICAP_PIXELTYPE,
+       TWTY_UINT16, TWPT_GRAY, false},
+      {"x resolution",
+       [](TTwain& t) {
+         t.SetCapability(ICAP_XRESOLUTION, TW_FIX32{300, 0});
+       },
+       ICAP_XRESOLUTION, TWTY_FIX32, 300, false},
+      {"y resolution with a fraction",
+       [](TTwain& t) {
+         t.SetCapability(ICAP_YRESOLUTION, TW_FIX32{72, 0x8000});
+       },
+       ICAP_YRESOLUTION, TWTY_FIX32, 0x80000048, false},
+      {"refused", [](TTwain& t) { t.SetCapability(ICAP_PIXELTYPE, TWPT_BW); }, ICAP_PIXELTYPE,
+       TWTY_UINT16, TWPT_BW, true},
+  };
+  for (const Case& c : cases) {
+    Manager().Reset();
+    if (c.refused) {
+      Manager().Answer(DAT_CAPABILITY, MSG_SET, TWRC_FAILURE);
+      Manager().statuses.push_back({TWRC_SUCCESS, TWCC_BADVALUE});
+    }
+    TTwain twain;
+    twain.DSMOpen = twain.DSOpen = true;
+    const std::string message = MessageOf([&] { c.set(twain); });
+    EXPECT_EQ(message, c.refused ? "TWAIN: Data parameter out of range" : "") << c.name;
+    const std::vector<Triplet> expected = c.refused
+                                              ? std::vector<Triplet>{kSetCapability, kSourceStatus}
+                                              : std::vector<Triplet>{kSetCapability};
+    ASSERT_EQ(Triplets(), expected) << c.name;
+    const RecordedCall& call = Calls()[0];
+    EXPECT_EQ(call.destination, &twain.SourceIdentity) << c.name;
+    EXPECT_EQ(call.capability.Cap, c.cap) << c.name;
+    EXPECT_EQ(call.capability.ConType, TWON_ONEVALUE) << c.name;
+    EXPECT_EQ(call.oneValue.ItemType, c.type) << c.name;
+    EXPECT_EQ(+call.oneValue.Item, c.item) << c.name;
+    if (c.refused) {
+      EXPECT_EQ(Calls()[1].destination, &twain.SourceIdentity);
+    }
+    EXPECT_EQ(GlobalBlockCount(), 0u) << "the container is freed: " << c.name;
+    EXPECT_TRUE(twain.DSOpen && !twain.DSEnabled) << c.name;
+    twain.DSMOpen = twain.DSOpen = false;
+  }
 }
 
 }  // namespace

@@ -37,6 +37,9 @@ inline constexpr Triplet kSourceStatus{DG_CONTROL, DAT_STATUS, MSG_GET, true};
 inline constexpr Triplet kClaimedEvent{DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, true};
 inline constexpr Triplet kNativeGet{DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, true};
 inline constexpr Triplet kEndXfer{DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, true};
+inline constexpr Triplet kGetFirst{DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, false};
+inline constexpr Triplet kGetNext{DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, false};
+inline constexpr Triplet kSetCapability{DG_CONTROL, DAT_CAPABILITY, MSG_SET, true};
 
 // Loads the manager library of the test folder: by its bare name through the loader, as the
 // program does; when a sanitizer's dlopen hides the executable's run path, by its full path,

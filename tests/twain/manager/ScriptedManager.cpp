@@ -1,6 +1,14 @@
 #include "ScriptedManager.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -43,6 +51,103 @@ TW_UINT16 ProcessEvent(TW_EVENT& event, RecordedCall& call) {
   return scripted.value_or(TWRC_NOTDSEVENT);
 }
 
+// The script that the environment gives, for a program that cannot reach the control function.
+struct EnvironmentScript {
+  bool read = false;
+  std::optional<TW_UINT16> refusedCapability;
+  std::string log;
+};
+
+EnvironmentScript& FromEnvironment() {
+  static EnvironmentScript script;
+  return script;
+}
+
+const char* Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : nullptr;
+}
+
+void SetText(TW_STR32& field, const std::string& text) {
+  std::memset(field.text, 0, sizeof field.text);
+  std::strncpy(field.text, text.c_str(), sizeof field.text - 1);
+}
+
+std::string Str32(const TW_STR32& field) {
+  return std::string(field.text, ::strnlen(field.text, sizeof field.text));
+}
+
+void ReadEnvironmentScript() {
+  EnvironmentScript& script = FromEnvironment();
+  if (script.read) return;
+  script.read = true;
+  const char* sources = Environment("LUMIVANE_SCRIPTED_SOURCES");
+  const char* log = Environment("LUMIVANE_SCRIPTED_LOG");
+  if (!sources && !log) return;  // reached through the control function instead
+  ScriptedManager& manager = Manager();
+  manager.Reset();
+  if (log) script.log = log;
+  std::istringstream list(sources ? sources : "");
+  std::string entry;
+  while (std::getline(list, entry, ';')) {
+    std::istringstream fields(entry);
+    std::string name, maker, model;
+    std::getline(fields, name, ',');
+    std::getline(fields, maker, ',');
+    std::getline(fields, model, ',');
+    TW_IDENTITY identity{};
+    identity.Id = static_cast<TW_UINT32>(100 + manager.sources.size());
+    SetText(identity.ProductName, name);
+    SetText(identity.Manufacturer, maker);
+    SetText(identity.ProductFamily, model);
+    manager.sources.push_back(identity);
+  }
+  if (const char* image = Environment("LUMIVANE_SCRIPTED_IMAGE")) {
+    std::ifstream in(image, std::ios::binary);
+    manager.images.emplace_back(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+  }
+  manager.eventsOnEnable = {MSG_XFERREADY};
+  if (const char* refuse = Environment("LUMIVANE_SCRIPTED_REFUSE"))
+    script.refusedCapability = static_cast<TW_UINT16>(std::strtoul(refuse, nullptr, 0));
+}
+
+void Log(const RecordedCall& call) {
+  const std::string& path = FromEnvironment().log;
+  if (path.empty() || call.dat == DAT_EVENT) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "%04x %04x %u", call.dat, call.msg, call.result);
+  std::string line = text;
+  // The identity as the manager left it: the one handed out by MSG_GETFIRST and MSG_GETNEXT.
+  if (call.dat == DAT_IDENTITY)
+    line += " " + Str32(static_cast<const TW_IDENTITY*>(call.data)->ProductName);
+  if (call.dat == DAT_CAPABILITY) {
+    std::snprintf(text, sizeof text, " %04x %u %08x", call.capability.Cap, call.oneValue.ItemType,
+                  call.oneValue.Item);
+    line += text;
+  }
+  if (call.dat == DAT_USERINTERFACE) line += " show " + std::to_string(call.ui.ShowUI);
+  std::ofstream(path, std::ios::app) << line << '\n';
+}
+
+TW_UINT16 NextSource(TW_UINT16 msg, TW_IDENTITY& identity) {
+  ScriptedManager& manager = Manager();
+  if (msg == MSG_GETFIRST) manager.nextSource = 0;
+  if (manager.nextSource >= manager.sources.size()) return TWRC_ENDOFLIST;
+  identity = manager.sources[manager.nextSource++];
+  return TWRC_SUCCESS;
+}
+
+// Reads the one-value container that a capability request carries; the caller owns the block.
+void ReadCapability(const TW_CAPABILITY& capability, RecordedCall& call) {
+  call.capability = capability;
+  auto handle = static_cast<HGLOBAL>(capability.hContainer);
+  if (const void* address = GlobalLock(handle)) {
+    if (GlobalSize(handle) >= sizeof call.oneValue)
+      std::memcpy(&call.oneValue, address, sizeof call.oneValue);
+    GlobalUnlock(handle);
+  }
+}
+
 TW_UINT16 NativeTransfer(HGLOBAL& handle) {
   const TW_UINT16 result = Scripted(DAT_IMAGENATIVEXFER, MSG_GET).value_or(TWRC_XFERDONE);
   if (result != TWRC_XFERDONE) return result;
@@ -69,6 +174,7 @@ extern "C" __attribute__((visibility("default"))) TW_UINT16 DSM_Entry(pTW_IDENTI
                                                                       TW_UINT32 dg, TW_UINT16 dat,
                                                                       TW_UINT16 msg,
                                                                       TW_MEMREF data) {
+  if (dat == DAT_PARENT && msg == MSG_OPENDSM) ReadEnvironmentScript();
   ScriptedManager& manager = Manager();
   RecordedCall call;
   call.origin = origin;
@@ -82,6 +188,7 @@ extern "C" __attribute__((visibility("default"))) TW_UINT16 DSM_Entry(pTW_IDENTI
   if (dat == DAT_IDENTITY) call.identity = *static_cast<TW_IDENTITY*>(data);
   if (dat == DAT_PARENT) call.parent = *static_cast<TW_HANDLE*>(data);
   if (dat == DAT_USERINTERFACE) call.ui = *static_cast<TW_USERINTERFACE*>(data);
+  if (dat == DAT_CAPABILITY) ReadCapability(*static_cast<TW_CAPABILITY*>(data), call);
 
   TW_UINT16 result = TWRC_SUCCESS;
   if (dat == DAT_STATUS) {
@@ -90,7 +197,15 @@ extern "C" __attribute__((visibility("default"))) TW_UINT16 DSM_Entry(pTW_IDENTI
     result = ProcessEvent(*static_cast<TW_EVENT*>(data), call);
   } else if (dat == DAT_IMAGENATIVEXFER) {
     result = NativeTransfer(*static_cast<HGLOBAL*>(data));
+  } else if (dat == DAT_IDENTITY && (msg == MSG_GETFIRST || msg == MSG_GETNEXT)) {
+    const std::optional<TW_UINT16> scripted = Scripted(dat, msg);
+    result = scripted ? *scripted : NextSource(msg, *static_cast<TW_IDENTITY*>(data));
+  } else if (dat == DAT_CAPABILITY && call.capability.Cap == FromEnvironment().refusedCapability) {
+    result = TWRC_FAILURE;
+    manager.statuses.push_back({TWRC_SUCCESS, TWCC_BADVALUE});
   } else {
+    if (dat == DAT_PARENT && msg == MSG_CLOSEDSM && Environment("LUMIVANE_SCRIPTED_HANG_ON_CLOSE"))
+      for (;;) ::pause();
     result = Scripted(dat, msg).value_or(TWRC_SUCCESS);
     if (result == TWRC_SUCCESS) {
       if (msg == MSG_OPENDSM) origin->Id = manager.assignedId;
@@ -103,6 +218,7 @@ extern "C" __attribute__((visibility("default"))) TW_UINT16 DSM_Entry(pTW_IDENTI
     }
   }
   call.result = result;
+  Log(call);
   manager.calls.push_back(call);
   return result;
 }

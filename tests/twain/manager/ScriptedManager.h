@@ -1,6 +1,15 @@
 // A scanner manager library for tests, built as a shared object named TWAIN_32.DLL. It records
 // every triplet it receives and answers from a script. Its state is reached through the exported
-// function ScriptedManagerControl().
+// function ScriptedManagerControl(); a program that cannot reach it (lumivane-batch) is scripted
+// through the environment instead, read when the manager is opened:
+//   LUMIVANE_SCRIPTED_SOURCES  sources as "name,maker,model;name,maker,model..."; the source,
+//                              once enabled, asks for a transfer at once
+//   LUMIVANE_SCRIPTED_IMAGE    a file holding the packed bitmap of that transfer
+//   LUMIVANE_SCRIPTED_REFUSE   a capability number whose MSG_SET fails with TWCC_BADVALUE
+//   LUMIVANE_SCRIPTED_LOG      a file that gets one line per triplet but events:
+//                              "DAT MSG result" in hex, then the source name (DAT_IDENTITY),
+//                              "cap type item" (DAT_CAPABILITY) or "show N" (DAT_USERINTERFACE)
+//   LUMIVANE_SCRIPTED_HANG_ON_CLOSE  when set, MSG_CLOSEDSM never returns
 #pragma once
 
 #include <QCoreApplication>
@@ -32,6 +41,8 @@ struct RecordedCall {
   TW_USERINTERFACE ui{};       // DAT_USERINTERFACE
   MSG message{};               // DAT_EVENT: the record pEvent points to
   TW_UINT16 twMessage = 0;     // DAT_EVENT: what the manager answered
+  TW_CAPABILITY capability{};  // DAT_CAPABILITY
+  TW_ONEVALUE oneValue{};      // DAT_CAPABILITY: the container's contents
   FpuControl fpu;              // the floating-point control state the manager ran with
 };
 
@@ -69,6 +80,9 @@ struct ScriptedManager {
   std::deque<std::pair<TW_UINT16, TW_UINT16>> statuses;
   TW_UINT32 assignedId = 4711;
   TW_IDENTITY chosen{};  // written into the data of a successful MSG_USERSELECT
+  // What MSG_GETFIRST and MSG_GETNEXT hand out, then TWRC_ENDOFLIST.
+  std::vector<TW_IDENTITY> sources;
+  std::size_t nextSource = 0;
   // Messages the source posts for itself when it is enabled.
   std::deque<TW_UINT16> eventsOnEnable;
   // Native images, one per transfer; nothing stands for a handle that cannot be locked.
@@ -80,6 +94,8 @@ struct ScriptedManager {
     answers.clear();
     statuses.clear();
     chosen = TW_IDENTITY{};
+    sources.clear();
+    nextSource = 0;
     eventsOnEnable.clear();
     images.clear();
     window = std::make_unique<SourceWindow>();

@@ -1,0 +1,142 @@
+// lumivane-batch against the scanner manager built on SANE, with SANE's test backend and no
+// hardware: the pictures equal what scanimage writes for the same device options, the settings
+// reach the device, and the source list names both test devices.
+//
+// SANE's test device very rarely hangs while SANE shuts down, after every result is out. Each
+// program run here therefore has a time limit, and a run that hits it is run once more.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace {
+
+constexpr const char* kTimeLimit = "timeout -k 5 30";
+constexpr int kTimedOut = 124;
+constexpr int kKilled = 128 + 9;
+
+class SaneBatch : public ::testing::Test {
+ protected:
+  // SANE reads its configuration from this test's own folder: the test backend alone, at a
+  // resolution that gives a real picture (its built-in default gives 1 x 1) of a pattern that
+  // tells the pixels apart.
+  void SetUp() override {
+    ASSERT_TRUE(HaveProgram("scanimage") && HaveProgram("convert") && HaveProgram("pngcheck") &&
+                HaveProgram("timeout"));
+    std::filesystem::create_directories(dir_ / "sane");
+    Write(dir_ / "sane/dll.conf", "test\n");
+    Write(dir_ / "sane/test.conf", "resolution 100\ntest-picture Color pattern\n");
+  }
+
+  static void Write(const std::string& path, const std::string& text) {
+    WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+  }
+
+  // Runs command (a shell command line) without a display and with the test configuration;
+  // once more when it hangs.
+  int Run(const std::string& command, std::string* output) {
+    const std::string line =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM SANE_CONFIG_DIR=" +
+        ShellQuote(dir_ / "sane") + " " + kTimeLimit + " " + command;
+    int status = RunShell(line, output);
+    if (status == kTimedOut || status == kKilled) status = RunShell(line, output);
+    return status;
+  }
+  int Tool(const std::string& arguments, std::string* output) {
+    return Run(ShellQuote(BatchToolPath()) + " " + arguments + " 2>&1", output);
+  }
+  // What scanimage writes for the device options, as a binary pixel map.
+  void ScanImage(const std::string& options, const std::string& ppm) {
+    std::string ignored;
+    ASSERT_EQ(
+        Run("scanimage --format=pnm " + options + " -o " + ShellQuote(dir_ / "ref.pnm"), &ignored),
+        0)
+        << options;
+    ASSERT_EQ(
+        RunShell("convert " + ShellQuote(dir_ / "ref.pnm") + " -depth 8 ppm:" + ShellQuote(ppm)),
+        0);
+  }
+  // A PNG file of the tool, checked and converted to a binary pixel map.
+  static Rgb24Image ReadPng(const std::string& png, const std::string& ppm) {
+    EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(png)), 0) << png;
+    EXPECT_EQ(RunShell("convert " + ShellQuote(png) + " -depth 8 ppm:" + ShellQuote(ppm)), 0);
+    return ReadPpm(ppm);
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(SaneBatch, ScansEqualWhatScanimageWrites) {
+  struct Case {
+    const char* name;
+    std::string tool;       // the tool's arguments before OUTPUT
+    std::string scanimage;  // scanimage's device options for the same picture
+    bool grayscale;         // the reference goes through the grayscale effect too
+  };
+  const Case cases[] = {
+      {"device defaults through grayscale", "--scan test:0 grayscale", "-d test:0", true},
+      {"gray", "--scan test:0 --mode gray", "-d test:0 --mode Gray --depth 8", false},
+      {"line art", "--scan test:0 --mode lineart", "-d test:0 --mode Gray --depth 1", false},
+      {"colour", "--scan test:0 --mode color", "-d test:0 --mode Color --depth 8", false},
+      {"second device at 50 dpi", "--scan test:1 --resolution 50", "-d test:1 --resolution 50",
+       false},
+      {"colour at 150 dpi with an effect", "--mode color --resolution 150 --scan test:0 mirror",
+       "-d test:0 --mode Color --resolution 150", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_ / "out.png");
+    std::string output;
+    ASSERT_EQ(Tool(c.tool + " " + ShellQuote(dir_ / "out.png"), &output), 0) << output;
+    const Rgb24Image scanned = ReadPng(dir_ / "out.png", dir_ / "out.ppm");
+
+    ScanImage(c.scanimage, dir_ / "ref.ppm");
+    Rgb24Image reference = ReadPpm(dir_ / "ref.ppm");
+    if (c.grayscale) {
+      // Our own grayscale over the same picture read from a bitmap file.
+      ASSERT_EQ(
+          RunShell("convert " + ShellQuote(dir_ / "ref.pnm") + " " + ShellQuote(dir_ / "ref.bmp")),
+          0);
+      ASSERT_EQ(Tool(ShellQuote(dir_ / "ref.bmp") + " grayscale " + ShellQuote(dir_ / "ref.png"),
+                     &output),
+                0)
+          << output;
+      reference = ReadPng(dir_ / "ref.png", dir_ / "ref.ppm");
+    }
+    if (c.tool.find("mirror") != std::string::npos) {
+      for (int y = 0; y < reference.height; ++y) {
+        auto row = reference.pixels.begin() + static_cast<std::ptrdiff_t>(y) * reference.width;
+        std::reverse(row, row + reference.width);
+      }
+    }
+    EXPECT_GT(reference.width, 10);
+    EXPECT_GT(reference.height, 10);
+    EXPECT_EQ(scanned.width, reference.width);
+    EXPECT_EQ(scanned.height, reference.height);
+    EXPECT_TRUE(scanned.pixels == reference.pixels) << "pixels differ";
+  }
+}
+
+TEST_F(SaneBatch, ListsBothTestDevicesAndReportsFailures) {
+  std::string output;
+  EXPECT_EQ(Tool("--list-sources", &output), 0);
+  EXPECT_EQ(output, "test:0\tNoname frontend-tester\ntest:1\tNoname frontend-tester\n");
+
+  WriteBytes(dir_ / "old.png", {'k', 'e', 'e', 'p'});
+  const struct {
+    std::string arguments, message;
+  } failures[] = {
+      {"--scan test:7", "スキャナー test:7 が見つかりません.\n"},
+      {"--scan test:0 --resolution 5000",
+       "解像度 5000 dpi を設定できません: TWAIN: Data parameter out of range.\n"},
+  };
+  for (const auto& f : failures) {
+    EXPECT_EQ(Tool(f.arguments + " " + ShellQuote(dir_ / "old.png"), &output), 1) << f.arguments;
+    EXPECT_EQ(output, f.message) << f.arguments;
+    EXPECT_EQ(ReadBytes(dir_ / "old.png"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  }
+}
+
+}  // namespace
