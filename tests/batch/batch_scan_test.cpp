@@ -158,6 +158,11 @@ TEST_F(BatchScan, ListsScansAndReportsFailures) {
 TEST_F(BatchScan, WithoutAManagerLibraryTheWindowsMessageIsPrinted) {
   std::filesystem::create_directories(dir_ / "bin");
   std::filesystem::copy_file(BatchToolPath(), dir_ / "bin/lumivane-batch");
+  // The tool's run path is relative to it: beside it, its own library folder without a manager.
+  std::filesystem::create_directories(dir_ / "lib/lumivane");
+  std::filesystem::copy_file(
+      std::filesystem::path(BatchToolPath()).parent_path() / "../lib/lumivane/liblvglobalmem.so",
+      dir_ / "lib/lumivane/liblvglobalmem.so");
   for (const std::string& arguments :
        {std::string("--list-sources"), "--scan Flatbed " + ShellQuote(dir_ / "old.bmp")}) {
     std::string output;
