@@ -221,6 +221,16 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
 
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
   ExpectSamePicture(View(), Scanimage("test:0", ""));
+
+  // Without the dialog: the progress window's cancel asks the program to close the source.
+  TBitmap bitmap;
+  DialogDriver driver({WaitFor([] { return DialogDriver::Shown("ScanProgressWindow"); }),
+                       WaitFor([&] { return clock.elapsed() > 300; }),
+                       Click("ScanProgressWindow", "cancelButton")});
+  clock.restart();
+  EXPECT_FALSE(GlobalTwain().Acquire(bitmap, false, form_.get())) << "no picture after a cancel";
+  EXPECT_TRUE(driver.Done()) << driver.failure;
+  EXPECT_TRUE(DeviceFree("test:0"));
 }
 
 struct DeviceError {
