@@ -239,20 +239,27 @@ struct DeviceError {
   const char* conditionText;
 };
 
-class ScannerErrors : public ScannerTest, public ::testing::WithParamInterface<DeviceError> {};
+// One scan a process: the test backend, when cancelled after an error, now and then kills its
+// reader thread inside the allocator, and a later scan in the process then hangs.
+class ScannerErrors : public ScannerTest,
+                      public ::testing::WithParamInterface<std::tuple<DeviceError, bool>> {};
 
-TEST_P(ScannerErrors, ShowInTheDialogAndWithoutItFailTheTransfer) {
-  const DeviceError& e = GetParam();
+TEST_P(ScannerErrors, ShowInTheDialogOrWithoutItFailTheTransfer) {
+  const auto& [e, withDialog] = GetParam();
   Configure(std::string("read-status-code ") + e.status + "\n");
-  QString message;
-  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
-              WaitFor([&] { return !ScanMessage().isEmpty() && ScanReady()(); }),
-              Do([&] { message = ScanMessage(); }), Click("ScanDialog", "closeButton")});
-  EXPECT_EQ(message.toStdString(), e.dialogText);
-  EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
-  EXPECT_TRUE(Errors().empty());
-
+  if (withDialog) {
+    QString message;
+    RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
+                WaitFor([&] { return !ScanMessage().isEmpty() && ScanReady()(); }),
+                Do([&] { message = ScanMessage(); }), Click("ScanDialog", "closeButton")});
+    EXPECT_EQ(message.toStdString(), e.dialogText);
+    EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
+    EXPECT_TRUE(Errors().empty());
+    return;
+  }
   // Without the dialog the failure comes with the transfer; the source tells the condition.
+  GlobalTwain().OpenDSM(form_.get());
+  std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "test:0");
   TBitmap bitmap;
   std::string failure;
   try {
@@ -266,14 +273,20 @@ TEST_P(ScannerErrors, ShowInTheDialogAndWithoutItFailTheTransfer) {
 
 INSTANTIATE_TEST_SUITE_P(
     TestBackend, ScannerErrors,
-    ::testing::Values(DeviceError{"SANE_STATUS_JAMMED", scanner::kPaperJam, "The feeder is jammed"},
-                      DeviceError{"SANE_STATUS_IO_ERROR", scanner::kIoError,
-                                  "The device went offline prior to or during this operation"},
-                      DeviceError{"SANE_STATUS_NO_MEM", scanner::kOutOfMemory,
-                                  "Not enough memory to perform operation"},
-                      DeviceError{"SANE_STATUS_ACCESS_DENIED", scanner::kAccessDenied,
-                                  "File System operation is denied (file is protected)"}),
-    [](const auto& info) { return std::string(info.param.status); });
+    ::testing::Combine(
+        ::testing::Values(DeviceError{"SANE_STATUS_JAMMED", scanner::kPaperJam,
+                                      "The feeder is jammed"},
+                          DeviceError{"SANE_STATUS_IO_ERROR", scanner::kIoError,
+                                      "The device went offline prior to or during this operation"},
+                          DeviceError{"SANE_STATUS_NO_MEM", scanner::kOutOfMemory,
+                                      "Not enough memory to perform operation"},
+                          DeviceError{"SANE_STATUS_ACCESS_DENIED", scanner::kAccessDenied,
+                                      "File System operation is denied (file is protected)"}),
+        ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).status) +
+             (std::get<1>(info.param) ? "_Dialog" : "_NoDialog");
+    });
 
 // One capability set through the binding: a one-value container in a global block.
 TW_UINT16 SetCapability(TW_UINT16 cap, TW_UINT16 type, TW_UINT32 item) {
