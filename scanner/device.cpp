@@ -180,6 +180,19 @@ std::optional<double> Device::Number(const char* option) const {
   return FromWord(*d, word);
 }
 
+std::string Device::UnitSuffix(const char* option) const {
+  const int i = Find(option);
+  if (i < 0) return {};
+  switch (Sane()->get_option_descriptor(handle_, i)->unit) {
+    case SANE_UNIT_MM:
+      return " mm";
+    case SANE_UNIT_PIXEL:
+      return " px";
+    default:
+      return {};
+  }
+}
+
 SANE_Status Device::SetNumber(const char* option, double value) {
   const int i = Find(option);
   if (i < 0) return SANE_STATUS_UNSUPPORTED;

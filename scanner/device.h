@@ -70,6 +70,8 @@ class Device {
   // to what it takes first).
   std::optional<NumberChoice> Choice(const char* option) const;
   std::optional<double> Number(const char* option) const;
+  // The unit of a number option as shown after its value (" mm", " px"; empty for others).
+  std::string UnitSuffix(const char* option) const;
   SANE_Status SetNumber(const char* option, double value);
   bool HasArea() const;
   // The colour modes offered, in the order colour, gray, line art; the current one; choosing.

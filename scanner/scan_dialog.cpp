@@ -97,6 +97,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
       const NumberChoice choice = *device_.Choice(kAreaOptions[i]);
       box->setRange(choice.min, choice.max);
       box->setDecimals(1);
+      box->setSuffix(QString::fromStdString(device_.UnitSuffix(kAreaOptions[i])));
       area_[i] = box;
       grid->addWidget(new QLabel(QString::fromUtf8(kAreaLabels[i]), this), static_cast<int>(i / 2),
                       static_cast<int>(i % 2) * 2);

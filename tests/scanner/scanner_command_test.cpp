@@ -213,6 +213,7 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
                 message = ScanMessage();
               }),
               Click("ScanDialog", "closeButton")});
+  RecordProperty("dialogReadyAfterCancelMs", static_cast<int>(readyAfter));
   EXPECT_GE(readyAfter, 0);
   EXPECT_LT(readyAfter, 1000);
   EXPECT_EQ(message.toStdString(), scanner::kCancelled);
@@ -221,6 +222,16 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
 
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
   ExpectSamePicture(View(), Scanimage("test:0", ""));
+
+  // Without the dialog: the progress window's cancel asks the program to close the source.
+  TBitmap bitmap;
+  DialogDriver driver({WaitFor([] { return DialogDriver::Shown("ScanProgressWindow"); }),
+                       WaitFor([&] { return clock.elapsed() > 300; }),
+                       Click("ScanProgressWindow", "cancelButton")});
+  clock.restart();
+  EXPECT_FALSE(GlobalTwain().Acquire(bitmap, false, form_.get())) << "no picture after a cancel";
+  EXPECT_TRUE(driver.Done()) << driver.failure;
+  EXPECT_TRUE(DeviceFree("test:0"));
 }
 
 struct DeviceError {
@@ -229,20 +240,27 @@ struct DeviceError {
   const char* conditionText;
 };
 
-class ScannerErrors : public ScannerTest, public ::testing::WithParamInterface<DeviceError> {};
+// One scan a process: the test backend, when cancelled after an error, now and then kills its
+// reader thread inside the allocator, and a later scan in the process then hangs.
+class ScannerErrors : public ScannerTest,
+                      public ::testing::WithParamInterface<std::tuple<DeviceError, bool>> {};
 
-TEST_P(ScannerErrors, ShowInTheDialogAndWithoutItFailTheTransfer) {
-  const DeviceError& e = GetParam();
+TEST_P(ScannerErrors, ShowInTheDialogOrWithoutItFailTheTransfer) {
+  const auto& [e, withDialog] = GetParam();
   Configure(std::string("read-status-code ") + e.status + "\n");
-  QString message;
-  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
-              WaitFor([&] { return !ScanMessage().isEmpty() && ScanReady()(); }),
-              Do([&] { message = ScanMessage(); }), Click("ScanDialog", "closeButton")});
-  EXPECT_EQ(message.toStdString(), e.dialogText);
-  EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
-  EXPECT_TRUE(Errors().empty());
-
+  if (withDialog) {
+    QString message;
+    RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
+                WaitFor([&] { return !ScanMessage().isEmpty() && ScanReady()(); }),
+                Do([&] { message = ScanMessage(); }), Click("ScanDialog", "closeButton")});
+    EXPECT_EQ(message.toStdString(), e.dialogText);
+    EXPECT_FALSE(form_->Image1->Picture().HasGraphic());
+    EXPECT_TRUE(Errors().empty());
+    return;
+  }
   // Without the dialog the failure comes with the transfer; the source tells the condition.
+  GlobalTwain().OpenDSM(form_.get());
+  std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "test:0");
   TBitmap bitmap;
   std::string failure;
   try {
@@ -256,14 +274,20 @@ TEST_P(ScannerErrors, ShowInTheDialogAndWithoutItFailTheTransfer) {
 
 INSTANTIATE_TEST_SUITE_P(
     TestBackend, ScannerErrors,
-    ::testing::Values(DeviceError{"SANE_STATUS_JAMMED", scanner::kPaperJam, "The feeder is jammed"},
-                      DeviceError{"SANE_STATUS_IO_ERROR", scanner::kIoError,
-                                  "The device went offline prior to or during this operation"},
-                      DeviceError{"SANE_STATUS_NO_MEM", scanner::kOutOfMemory,
-                                  "Not enough memory to perform operation"},
-                      DeviceError{"SANE_STATUS_ACCESS_DENIED", scanner::kAccessDenied,
-                                  "File System operation is denied (file is protected)"}),
-    [](const auto& info) { return std::string(info.param.status); });
+    ::testing::Combine(
+        ::testing::Values(DeviceError{"SANE_STATUS_JAMMED", scanner::kPaperJam,
+                                      "The feeder is jammed"},
+                          DeviceError{"SANE_STATUS_IO_ERROR", scanner::kIoError,
+                                      "The device went offline prior to or during this operation"},
+                          DeviceError{"SANE_STATUS_NO_MEM", scanner::kOutOfMemory,
+                                      "Not enough memory to perform operation"},
+                          DeviceError{"SANE_STATUS_ACCESS_DENIED", scanner::kAccessDenied,
+                                      "File System operation is denied (file is protected)"}),
+        ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).status) +
+             (std::get<1>(info.param) ? "_Dialog" : "_NoDialog");
+    });
 
 // One capability set through the binding: a one-value container in a global block.
 TW_UINT16 SetCapability(TW_UINT16 cap, TW_UINT16 type, TW_UINT32 item) {
