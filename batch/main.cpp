@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "effects/effects.h"
+#include "effects/effect_table.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
   const bool ok = RunGuarded([&] {
     TBitmap picture;
     LoadPictureFile(picture, args.front());
-    for (const EffectCommand* command : effects) command->run(picture);
+    for (const EffectCommand* command : effects) RunEffectCommand(*command, picture);
     const std::string& output = args.back();
     if (output.ends_with(kPngSuffix)) {
       if (!SavePngFile(picture, output)) throw EInvalidGraphic(msg::kInvalidBitmap);

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "PixelBlocks.h"
 #include "Vectorise.h"
 #include "WeightedGray.h"
+#include "effect_functions.h"
 
 std::int32_t BinarizeThreshold = 0;
 
@@ -196,32 +196,29 @@ LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint
 }  // namespace
 
 HBITMAP MeanThreshold(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        ChannelTotals totals;
-        std::int32_t count = 0;
-        if (Avx2Enabled()) {
-          for (std::int32_t y = 0; y < height; ++y) {
-            CopyAndAddRowAvx2(source.RowAt(y), destination.RowAt(y), width, totals);
-            count += width;
-          }
-        } else {
-          RunVectorised([&]() LUMIVANE_LAMBDA {
-            for (std::int32_t y = 0; y < height; ++y) {
-              const std::uint8_t* s = source.RowAt(y);
-              std::memcpy(destination.RowAt(y), s, 3 * static_cast<std::size_t>(width));
-              AddRow(s, width, totals);
-              count += width;
-            }
-          });
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    const std::int32_t width = source.Width();
+    const std::int32_t height = source.Height();
+    ChannelTotals totals;
+    std::int32_t count = 0;
+    if (Avx2Enabled()) {
+      for (std::int32_t y = 0; y < height; ++y) {
+        CopyAndAddRowAvx2(source.RowAt(y), destination.RowAt(y), width, totals);
+        count += width;
+      }
+    } else {
+      RunVectorised([&]() LUMIVANE_LAMBDA {
+        for (std::int32_t y = 0; y < height; ++y) {
+          const std::uint8_t* s = source.RowAt(y);
+          std::memcpy(destination.RowAt(y), s, 3 * static_cast<std::size_t>(width));
+          AddRow(s, width, totals);
+          count += width;
         }
-        if (count == 0) throw EInvalidOperation(kInvalidOperation);
-        BinarizeThreshold = RoundedMean(totals, count, source);
-      },
-      DestinationFill::kUnfilled);
+      });
+    }
+    if (count == 0) throw EInvalidOperation(kInvalidOperation);
+    BinarizeThreshold = RoundedMean(totals, count, source);
+  });
 }
 
 HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
@@ -229,24 +226,22 @@ HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
   // clamped threshold keeps 1000 x threshold in 32 bits without changing a comparison.
   const std::int32_t scaledThreshold =
       std::clamp<std::int32_t>(threshold, -1, 253) * static_cast<std::int32_t>(kMilli);
-  return RunEffect(
-      std::move(h),
-      [threshold, scaledThreshold](const TBitmap& source, TBitmap& destination) {
-        if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
-          BinarizeRowsAvx2(source, destination, threshold, scaledThreshold);
-          return;
-        }
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        std::vector<std::uint8_t> mask(static_cast<std::size_t>(width));
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint8_t* s = source.RowAt(y);
-            ExactMaskRow(s, mask.data(), width, scaledThreshold);
-            ResolveTies(s, mask.data(), width, threshold);
-            WriteMaskRow(mask.data(), destination.RowAt(y), width);
-          }
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h),
+                   [threshold, scaledThreshold](const TBitmap& source, TBitmap& destination) {
+                     if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
+                       BinarizeRowsAvx2(source, destination, threshold, scaledThreshold);
+                       return;
+                     }
+                     const std::int32_t width = source.Width();
+                     const std::int32_t height = source.Height();
+                     std::vector<std::uint8_t> mask(static_cast<std::size_t>(width));
+                     RunVectorised([&]() LUMIVANE_LAMBDA {
+                       for (std::int32_t y = 0; y < height; ++y) {
+                         const std::uint8_t* s = source.RowAt(y);
+                         ExactMaskRow(s, mask.data(), width, scaledThreshold);
+                         ResolveTies(s, mask.data(), width, threshold);
+                         WriteMaskRow(mask.data(), destination.RowAt(y), width);
+                       }
+                     });
+                   });
 }

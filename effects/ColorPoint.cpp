@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "PixelBlocks.h"
 #include "Vectorise.h"
 #include "WeightedGray.h"
+#include "effect_functions.h"
 
 namespace {
 
@@ -115,30 +115,27 @@ enum class Tone { kGray, kSepia };
 }
 
 HBITMAP GrayEffect(HBITMAP h, Tone tone) {
-  return RunEffect(
-      std::move(h),
-      [tone](const TBitmap& source, TBitmap& destination) {
-        if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
-          GrayRowsAvx2(source, destination, tone);
-          return;
-        }
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        std::vector<std::uint8_t> gray(static_cast<std::size_t>(width));
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint8_t* s = source.RowAt(y);
-            std::uint8_t* d = destination.RowAt(y);
-            ExactGrayRow(s, gray.data(), width);
-            ResolveHalves(s, gray.data(), width);
-            if (tone == Tone::kGray)
-              WriteGrayRow(gray.data(), d, width);
-            else
-              WriteSepiaRow(gray.data(), d, width);
-          }
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [tone](const TBitmap& source, TBitmap& destination) {
+    if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
+      GrayRowsAvx2(source, destination, tone);
+      return;
+    }
+    const std::int32_t width = source.Width();
+    const std::int32_t height = source.Height();
+    std::vector<std::uint8_t> gray(static_cast<std::size_t>(width));
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint8_t* s = source.RowAt(y);
+        std::uint8_t* d = destination.RowAt(y);
+        ExactGrayRow(s, gray.data(), width);
+        ResolveHalves(s, gray.data(), width);
+        if (tone == Tone::kGray)
+          WriteGrayRow(gray.data(), d, width);
+        else
+          WriteSepiaRow(gray.data(), d, width);
+      }
+    });
+  });
 }
 
 }  // namespace
@@ -152,15 +149,12 @@ HBITMAP Sepia(HBITMAP h) {
 }
 
 HBITMAP Negative(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
-        const std::int32_t height = source.Height();
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y)
-            NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
+    const std::int32_t height = source.Height();
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = 0; y < height; ++y)
+        NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
+    });
+  });
 }

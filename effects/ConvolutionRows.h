@@ -11,8 +11,8 @@
 #include <type_traits>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "Vectorise.h"
+#include "effect_functions.h"
 #include "platform/errors.h"
 
 namespace convolution_detail {

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "Vectorise.h"
+#include "effect_functions.h"
 
 namespace {
 
@@ -36,15 +36,12 @@ LUMIVANE_INLINE void MirrorRow(const std::uint8_t* __restrict s, std::uint8_t* _
 }  // namespace
 
 HBITMAP Mirror(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = height - 1; y >= 0; --y)
-            MirrorRow(source.RowAt(y), destination.RowAt(y), width);
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    const std::int32_t width = source.Width();
+    const std::int32_t height = source.Height();
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = height - 1; y >= 0; --y)
+        MirrorRow(source.RowAt(y), destination.RowAt(y), width);
+    });
+  });
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "effects/EffectBass.h"
-#include "effects/Effects.h"
+#include "effects/effect_functions.h"
 #include "support/test_support.h"
 
 // The colour of pixel (x, y) of a bitmap object.

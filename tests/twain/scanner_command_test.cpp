@@ -5,7 +5,7 @@
 
 #include "app/TorvaskUnit1.h"
 #include "dib_builder.h"
-#include "effects/Effects.h"
+#include "effects/effect_functions.h"
 #include "platform/bmp.h"
 #include "png/png_writer.h"
 #include "scripted_fixture.h"
