@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
   for (std::size_t i = 1; i + 1 < args.size(); ++i) {
     const EffectCommand* command = FindEffectCommand(args[i]);
     if (!command) {
-      std::fprintf(stderr, "lumivane-batch: unknown effect '%s'\n", args[i].c_str());
+      std::fprintf(stderr, "%s\n", FormatMessage(msg::kUnknownEffect, args[i]).c_str());
       PrintUsage(stderr);
       return kUsage;
     }

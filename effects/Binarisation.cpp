@@ -13,9 +13,6 @@ std::int32_t BinarizeThreshold = 0;
 
 namespace {
 
-// The mean of a picture without pixels is 0 / 0, an invalid operation. It fails the pass.
-constexpr const char* kInvalidOperation = "浮動小数点演算が不正です";
-
 constexpr std::uint8_t kWhite = 255;
 constexpr std::uint8_t kBlack = 0;
 // Marks a pixel whose exact weighted sum equals the threshold: the extended evaluation decides.
@@ -216,7 +213,7 @@ HBITMAP MeanThreshold(HBITMAP h) {
         }
       });
     }
-    if (count == 0) throw EInvalidOperation(kInvalidOperation);
+    if (count == 0) throw EInvalidOperation(msg::kInvalidFloatOperation);  // 0 / 0
     BinarizeThreshold = RoundedMean(totals, count, source);
   });
 }

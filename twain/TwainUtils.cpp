@@ -15,17 +15,11 @@ namespace {
 
 constexpr const char* kLibraryName = "TWAIN_32.DLL";
 constexpr const char* kEntryName = "DSM_Entry";
-constexpr const char* kLibraryMissing = "TWAIN_32.DLLが見つかりません";
-constexpr const char* kTwainErrorPrefix = "TWAIN: ";
-constexpr const char* kTransferFailed = "転送中にエラー発生";
-constexpr const char* kTransferCancelled = "キャンセルされました";
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
-constexpr const char* kAssertionMessage = "Assertion failure";
 constexpr const char* kAssertionUnit = "TwainUtils.cpp";
 constexpr int kAssertionLine = 184;
-constexpr const char* kAssertionForm = "%s (%s, %d 行)";
 
 // The application's identity as presented to the manager.
 constexpr TW_UINT32 kSupportedGroups = DG_CONTROL | DG_IMAGE;
@@ -50,7 +44,7 @@ void SetText(TW_STR32& field, const char* text) {
 }
 
 std::string AssertionText() {
-  std::string text = FormatMessage(kAssertionForm, kAssertionMessage);
+  std::string text = FormatMessage(msg::kAssertionForm, msg::kAssertionFailure);
   text = FormatMessage(text, kAssertionUnit);
   return FormatMessage(text, kAssertionLine);
 }
@@ -76,35 +70,35 @@ class LockedBlock {
 }  // namespace
 
 const std::array<ConditionTextRow, 22> ConditionTexts = {{
-    {TWCC_SUCCESS, "It worked!"},
-    {TWCC_BUMMER, "Failure due to unknown causes"},
-    {TWCC_LOWMEMORY, "Not enough memory to perform operation"},
-    {TWCC_NODS, "No Data Source"},
-    {TWCC_MAXCONNECTIONS, "DS is connected to max possible applications"},
-    {TWCC_OPERATIONERROR, "DS or DSM reported error, application shouldn't"},
-    {TWCC_BADCAP, "Unknown capability"},
-    {TWCC_BADPROTOCOL, "Unrecognized MSG DG DAT combination"},
-    {TWCC_BADVALUE, "Data parameter out of range"},
-    {TWCC_SEQERROR, "DG DAT MSG out of expected sequence"},
-    {TWCC_BADDEST, "Unknown destination Application/Source in DSM_Entry"},
-    {TWCC_CAPUNSUPPORTED, "Capability not supported by source"},
-    {TWCC_CAPBADOPERATION, "Operation not supported by capability"},
-    {TWCC_CAPSEQERROR, "Capability has dependancy on other capability"},
-    {TWCC_DENIED, "File System operation is denied (file is protected)"},
-    {TWCC_FILEEXISTS, "Operation failed because file already exists."},
-    {TWCC_FILENOTFOUND, "File not found"},
-    {TWCC_NOTEMPTY, "Operation failed because directory is not empty"},
-    {TWCC_PAPERJAM, "The feeder is jammed"},
-    {TWCC_PAPERDOUBLEFEED, "The feeder detected multiple pages"},
-    {TWCC_FILEWRITEERROR, "Error writing the file (meant for things like disk full conditions)"},
-    {TWCC_CHECKDEVICEONLINE, "The device went offline prior to or during this operation"},
+    {TWCC_SUCCESS, msg::kTwccSuccess},
+    {TWCC_BUMMER, msg::kTwccBummer},
+    {TWCC_LOWMEMORY, msg::kTwccLowMemory},
+    {TWCC_NODS, msg::kTwccNoDataSource},
+    {TWCC_MAXCONNECTIONS, msg::kTwccMaxConnections},
+    {TWCC_OPERATIONERROR, msg::kTwccOperationError},
+    {TWCC_BADCAP, msg::kTwccBadCap},
+    {TWCC_BADPROTOCOL, msg::kTwccBadProtocol},
+    {TWCC_BADVALUE, msg::kTwccBadValue},
+    {TWCC_SEQERROR, msg::kTwccSeqError},
+    {TWCC_BADDEST, msg::kTwccBadDest},
+    {TWCC_CAPUNSUPPORTED, msg::kTwccCapUnsupported},
+    {TWCC_CAPBADOPERATION, msg::kTwccCapBadOperation},
+    {TWCC_CAPSEQERROR, msg::kTwccCapSeqError},
+    {TWCC_DENIED, msg::kTwccDenied},
+    {TWCC_FILEEXISTS, msg::kTwccFileExists},
+    {TWCC_FILENOTFOUND, msg::kTwccFileNotFound},
+    {TWCC_NOTEMPTY, msg::kTwccNotEmpty},
+    {TWCC_PAPERJAM, msg::kTwccPaperJam},
+    {TWCC_PAPERDOUBLEFEED, msg::kTwccPaperDoubleFeed},
+    {TWCC_FILEWRITEERROR, msg::kTwccFileWriteError},
+    {TWCC_CHECKDEVICEONLINE, msg::kTwccCheckDeviceOnline},
 }};
 
 // ---- Module ---------------------------------------------------------------------------------
 
 void LoadTwain() {
   std::optional<DynamicLibrary> loaded = DynamicLibrary::Open(kLibraryName);
-  if (!loaded) throw Exception(kLibraryMissing);
+  if (!loaded) throw Exception(msg::kTwainLibraryMissing);
   auto* found = reinterpret_cast<DSMENTRYPROC>(loaded->Symbol(kEntryName));
   // A library without the entry is not kept: nothing may call through an entry not found.
   if (!found) throw EAssertionFailed(AssertionText());
@@ -244,7 +238,7 @@ std::string TTwain::ConditionText(pTW_IDENTITY destination) {
 }
 
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
-  throw Exception(kTwainErrorPrefix + ConditionText(destination));
+  throw Exception(msg::kTwainErrorPrefix + ConditionText(destination));
 }
 
 // ---- Acquisition ----------------------------------------------------------------------------
@@ -302,9 +296,9 @@ bool TTwain::TransferNative(TBitmap& bitmap) {
   HGLOBAL handle = nullptr;
   switch (Send(&SourceIdentity, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle)) {
     case TWRC_FAILURE:
-      throw Exception(kTransferFailed);
+      throw Exception(msg::kTwainTransferFailed);
     case TWRC_CANCEL:
-      throw Exception(kTransferCancelled);
+      throw Exception(msg::kTwainTransferCancelled);
     case TWRC_XFERDONE:
       break;
     default:
