@@ -60,7 +60,7 @@ int main(int argc, char* argv[]) {
     for (const EffectCommand* command : effects) RunEffectCommand(*command, picture);
     const std::string& output = args.back();
     if (output.ends_with(kPngSuffix)) {
-      if (!SavePngFile(picture, output)) throw EInvalidGraphic(msg::kInvalidBitmap);
+      SavePngFile(picture, output);
     } else {
       SaveBitmapFile(picture, output);
     }
