@@ -1,6 +1,7 @@
 // Times every effect command of the effect table on a 6000 x 4000 photo-like picture, and the
 // two passes of the binarisation alone: the median of several runs, from the handle going in to
 // the result coming out. Prints one line per case: "<name> <milliseconds>".
+// usage: lumivane-effects-bench [REPETITIONS [CASE ...]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -53,7 +54,10 @@ int main(int argc, char* argv[]) {
                        RunEffectCommand(command, picture);
                        return picture.DetachHandle();
                      }});
+  // Further arguments name the cases to run; none runs them all.
+  const std::vector<std::string> only(argv + std::min(argc, 2), argv + argc);
   for (const Case& c : cases) {
+    if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
     std::vector<double> times;
     for (int r = -1; r < repetitions; ++r) {  // run -1 warms up and is not counted
       HBITMAP input(photo->Clone());

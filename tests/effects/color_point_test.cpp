@@ -1,5 +1,6 @@
 // Grayscale, Negative and Sepia.
 #include "effect_test_support.h"
+#include "effects/WeightedGray.h"
 
 namespace {
 
@@ -93,4 +94,9 @@ TEST(ColorPoint, EveryPixelOfAWidePictureFollowsTheRule) {
         ASSERT_EQ(At(*sepia.get(), x, y), (Bgr{ClampByte(g - 30), g, ClampByte(g + 30)})) << x;
       }
   }
+}
+
+TEST(ColorPoint, DivisionBy1000WithoutADivisionIsExactOverItsRange) {
+  static_assert(289 * 255 + 586 * 255 + 114 * 255 + 500 < kDivBy1000Limit);
+  for (std::uint32_t n = 0; n < kDivBy1000Limit; ++n) ASSERT_EQ(DivideBy1000(n), n / 1000) << n;
 }
