@@ -1,5 +1,4 @@
 // The effect table and its commands through the window's buttons and through the batch tool.
-#include <QApplication>
 #include <QPushButton>
 #include <cstdlib>
 
@@ -9,14 +8,6 @@
 #include "platform/picture_files.h"
 
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "effects_command_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 // The command's effect function (and second pass) called directly, without the hand-over.
 HBITMAP ApplyDirectly(const EffectCommand& command, HBITMAP h) {
@@ -89,7 +80,6 @@ TEST(EffectTable, AnEmptyPictureStaysEmptyUnderEveryCommand) {
 // Each button, clicked as a user clicks it, gives the effect of its own row: the same pixels as
 // its effect function called directly, and pixels no other button gives.
 TEST(EffectButtons, EachButtonClickedGivesItsOwnEffect) {
-  App();
   const HBITMAP original = NoisePicture(23, 17, 42);
   std::vector<std::vector<Bgr>> results;
   for (const EffectCommand& command : EffectCommands()) {
@@ -115,7 +105,6 @@ TEST(EffectButtons, EachButtonClickedGivesItsOwnEffect) {
 
 // The handlers of the stored layout by their names, chained on one picture.
 TEST(EffectButtons, HandlersChainEffectsThroughTheView) {
-  App();
   TForm1 form;
   HBITMAP original = NoisePicture(23, 17, 42);
   form.Image1->Picture().Bitmap().AdoptHandle(HBITMAP(original->Clone()));
@@ -138,7 +127,6 @@ TEST(EffectButtons, HandlersChainEffectsThroughTheView) {
 }
 
 TEST(EffectButtons, ButtonsOnAnEmptyViewLeaveItEmpty) {
-  App();
   TForm1 form;
   for (const EffectCommand& command : EffectCommands()) {
     auto* button = form.findChild<QPushButton*>(QString::fromUtf8(command.button));

@@ -18,15 +18,6 @@
 
 namespace {
 
-// Colours that deflate cannot shrink much, so that large pictures give large payloads.
-HBITMAP NoisePicture(int width, int height, unsigned seed) {
-  std::mt19937 random(seed);
-  return MakePicture(width, height, [&](int, int) {
-    const auto v = random();
-    return Bgr{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)};
-  });
-}
-
 // A paletted picture whose pixel x, y uses index (x + 2y) mod 256 of a table of distinct
 // colours.
 HBITMAP PalettedPicture(int width, int height) {
@@ -39,11 +30,9 @@ HBITMAP PalettedPicture(int width, int height) {
   return HBITMAP(std::move(object));
 }
 
-std::uint32_t ZlibCrc(const std::string& type, const std::vector<std::uint8_t>& data) {
-  uLong crc = crc32(0, nullptr, 0);
-  crc = crc32(crc, reinterpret_cast<const Bytef*>(type.data()), 4);
-  if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
-  return static_cast<std::uint32_t>(crc);
+// The CRC of a chunk: over its type and its data.
+std::uint32_t ChunkCrc(const std::string& type, const std::vector<std::uint8_t>& data) {
+  return ZlibCrc(data.data(), data.size(), ZlibCrc(type.data(), 4));
 }
 
 // Everything a PNG of picture must satisfy, checked against independent readers.
@@ -60,7 +49,7 @@ void CheckPngFile(const std::vector<std::uint8_t>& file, const BitmapObject& pic
   EXPECT_EQ(chunks[1].type, "IDAT");
   EXPECT_EQ(chunks[2].type, "IEND");
   for (const Chunk& chunk : chunks)
-    EXPECT_EQ(chunk.storedCrc, ZlibCrc(chunk.type, chunk.data)) << chunk.type;
+    EXPECT_EQ(chunk.storedCrc, ChunkCrc(chunk.type, chunk.data)) << chunk.type;
 
   const std::vector<std::uint8_t> ihdr = {std::uint8_t(w >> 24),
                                           std::uint8_t(w >> 16),
@@ -252,7 +241,7 @@ TEST(PngWriter, AppendChunkFramesDataWithLengthTypeAndCrc) {
   EXPECT_EQ(bytes.size(), 12u + 3u + 12u);
   EXPECT_EQ(ReadBigEndian32(bytes.data()), 3u);
   EXPECT_EQ(chunks[0].data, data);
-  EXPECT_EQ(chunks[0].storedCrc, ZlibCrc("IDAT", data));
+  EXPECT_EQ(chunks[0].storedCrc, ChunkCrc("IDAT", data));
   EXPECT_EQ(chunks[1].storedCrc, 0xAE426082u);
 }
 

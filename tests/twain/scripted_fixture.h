@@ -11,6 +11,7 @@
 
 #include "manager/ScriptedManager.h"
 #include "platform/errors.h"
+#include "support/manager_loader.h"
 #include "twain/TwainUtils.h"
 
 struct Triplet {
@@ -38,18 +39,10 @@ inline constexpr Triplet kClaimedEvent{DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, 
 inline constexpr Triplet kNativeGet{DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, true};
 inline constexpr Triplet kEndXfer{DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, true};
 
-// Loads the manager library of the test folder: by its bare name through the loader, as the
-// program does; when a sanitizer's dlopen hides the executable's run path, by its full path,
-// after which the bare name finds it loaded.
-inline void* LoadTestManager() {
-  if (void* library = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_LOCAL)) return library;
-  return ::dlopen(TWAIN_MANAGER_PATH, RTLD_NOW | RTLD_LOCAL);
-}
-
 class ScriptedTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    library_ = LoadTestManager();
+    library_ = LoadTestManager(TWAIN_MANAGER_PATH);
     ASSERT_NE(library_, nullptr) << ::dlerror();
     auto control =
         reinterpret_cast<ScriptedManager* (*)()>(::dlsym(library_, "ScriptedManagerControl"));
