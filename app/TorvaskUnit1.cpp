@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QFont>
 
-#include "effects/effects.h"
+#include "effects/effect_table.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
@@ -62,11 +62,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   Connect(Open1, &TForm1::Open1Click);
   Connect(Save1, &TForm1::Save1Click);
   Connect(N1, &TForm1::N1Click);
-  const Handler handlers[] = {&TForm1::Button1Click,  &TForm1::Button2Click, &TForm1::Button3Click,
-                              &TForm1::Button4Click,  &TForm1::Button5Click, &TForm1::Button6Click,
-                              &TForm1::Button7Click,  &TForm1::Button8Click, &TForm1::Button9Click,
-                              &TForm1::Button10Click, &TForm1::Button11Click};
-  for (std::size_t i = 0; i < std::size(handlers); ++i) Connect(uiButtons[i], handlers[i]);
+  Connect(Button11, &TForm1::Button11Click);
+  for (const EffectCommand& command : EffectCommands()) {
+    auto* button = findChild<QPushButton*>(QString::fromUtf8(command.button));
+    if (button) Connect(button, &TForm1::EffectButtonClick);
+  }
 
   RunCommand(&TForm1::FormCreate, this);
 }
@@ -111,37 +111,43 @@ void TForm1::Save1Click(QObject*) {
 }
 
 // ---- Effect commands ----------------------------------------------------------------------
-// Each hands the view's picture to its effect and takes the result back (effects/effects.h).
+// The effect buttons are wired from the effect table (effects/effect_table.h) by their object
+// names; each hands the view's picture to its command and takes the result back.
+
+void TForm1::EffectButtonClick(QObject* sender) {
+  const EffectCommand* command = FindEffectButton(sender->objectName().toStdString());
+  if (command) RunEffectCommand(*command, Image1->Picture().Bitmap());
+}
 
 void TForm1::Button1Click(QObject*) {
-  GrayscaleCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button1);
 }
 void TForm1::Button2Click(QObject*) {
-  BinarizeCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button2);
 }
 void TForm1::Button3Click(QObject*) {
-  BlurCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button3);
 }
 void TForm1::Button4Click(QObject*) {
-  SharpenCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button4);
 }
 void TForm1::Button5Click(QObject*) {
-  UnsharpMaskCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button5);
 }
 void TForm1::Button6Click(QObject*) {
-  NegativeCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button6);
 }
 void TForm1::Button7Click(QObject*) {
-  SepiaCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button7);
 }
 void TForm1::Button8Click(QObject*) {
-  JaggedMosaicCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button8);
 }
 void TForm1::Button9Click(QObject*) {
-  ColorEmbossCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button9);
 }
 void TForm1::Button10Click(QObject*) {
-  MirrorCommand(Image1->Picture().Bitmap());
+  EffectButtonClick(Button10);
 }
 
 // ---- PNG command ----------------------------------------------------------------------------
@@ -155,10 +161,6 @@ void TForm1::Button11Click(QObject*) {
 
 void TForm1::SaveAsPng(const QString& fileName) {
   SavePngFile(Image1->Picture().Bitmap(), fileName.toStdString());
-}
-
-void TForm1::WriteImageData(TMemoryStream& payload) {
-  ::WriteImageData(payload, Image1->Picture().Bitmap());
 }
 
 // ---- Scanner command ------------------------------------------------------------------------

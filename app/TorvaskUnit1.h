@@ -12,7 +12,6 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QScrollArea;
-class TMemoryStream;
 namespace Ui {
 class TForm1;
 }
@@ -62,6 +61,10 @@ class TForm1 : public QMainWindow {
   void Button10Click(QObject* sender);
   void Button11Click(QObject* sender);
   void N1Click(QObject* sender);
+  // Runs the effect command of the button sender (by its object name, see
+  // effects/effect_table.h); every effect button is wired to it. Button1Click .. Button10Click
+  // run that of their own button.
+  void EffectButtonClick(QObject* sender);
   void FormCreate(QObject* sender);
   void FormDestroy(QObject* sender);
 
@@ -72,8 +75,6 @@ class TForm1 : public QMainWindow {
   void RunCommand(Handler handler, QObject* sender);
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
-  // Compresses the picture of Image1 (already at 24 bits) into payload: the IDAT data.
-  void WriteImageData(TMemoryStream& payload);
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "effects/effects.h"
+#include "effects/effect_table.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
@@ -24,11 +24,6 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr std::string_view kPngSuffix = ".png";
-
-constexpr const char* kNoImage = "スキャナーから画像が届きませんでした";
-constexpr const char* kModeRefused = "読み取りモード %s を設定できません: ";
-constexpr const char* kResolutionRefused = "解像度 %s dpi を設定できません: ";
-constexpr const char* kNoSources = "スキャナーが見つかりません";
 
 // The resolution travels as the whole part of a fixed-point number.
 constexpr int kMaxResolution = 32767;
@@ -136,17 +131,17 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   const std::size_t firstEffect = scan ? 0 : 1;
   for (std::size_t i = firstEffect; i + 1 < options.words.size(); ++i) {
     const EffectCommand* command = FindEffectCommand(options.words[i]);
-    if (!command) return "unknown effect '" + options.words[i] + "'";
+    if (!command) return FormatMessage(msg::kUnknownEffect, options.words[i]);
     options.effects.push_back(command);
   }
   return std::nullopt;
 }
 
 void ApplyAndWrite(TBitmap& picture, const Options& options) {
-  for (const EffectCommand* command : options.effects) command->run(picture);
+  for (const EffectCommand* command : options.effects) RunEffectCommand(*command, picture);
   const std::string& output = options.words.back();
   if (output.ends_with(kPngSuffix)) {
-    if (!SavePngFile(picture, output)) throw EInvalidGraphic(msg::kInvalidBitmap);
+    SavePngFile(picture, output);
   } else {
     SaveBitmapFile(picture, output);
   }
@@ -189,15 +184,15 @@ void Scan(TTwain& twain, const Options& options) {
   if (!twain.DSOpen) twain.OpenDS();
   if (options.mode)
     Set(twain, ICAP_PIXELTYPE, options.mode->pixelType,
-        FormatMessage(kModeRefused, options.mode->name));
+        FormatMessage(msg::kScanModeRefused, options.mode->name));
   if (options.resolution) {
     const TW_FIX32 dpi{static_cast<TW_INT16>(*options.resolution), 0};
-    const std::string refused = FormatMessage(kResolutionRefused, *options.resolution);
+    const std::string refused = FormatMessage(msg::kScanResolutionRefused, *options.resolution);
     Set(twain, ICAP_XRESOLUTION, dpi, refused);
     Set(twain, ICAP_YRESOLUTION, dpi, refused);
   }
   TBitmap picture;
-  if (!twain.Acquire(picture, false, nullptr)) throw Exception(kNoImage);
+  if (!twain.Acquire(picture, false, nullptr)) throw Exception(msg::kScanNoImage);
   ApplyAndWrite(picture, options);
 }
 
@@ -209,7 +204,7 @@ void ListSources(TTwain& twain) {
     if (!maker.empty() && !model.empty()) maker += ' ';
     std::printf("%s\t%s\n", Str32Text(source.ProductName).c_str(), (maker + model).c_str());
   }
-  if (sources.empty()) std::fprintf(stderr, "%s\n", kNoSources);
+  if (sources.empty()) std::fprintf(stderr, "%s\n", msg::kNoScanners);
 }
 
 }  // namespace

@@ -4,17 +4,14 @@
 #include <vector>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "PixelBlocks.h"
 #include "Vectorise.h"
 #include "WeightedGray.h"
+#include "effect_functions.h"
 
 std::int32_t BinarizeThreshold = 0;
 
 namespace {
-
-// The mean of a picture without pixels is 0 / 0, an invalid operation. It fails the pass.
-constexpr const char* kInvalidOperation = "浮動小数点演算が不正です";
 
 constexpr std::uint8_t kWhite = 255;
 constexpr std::uint8_t kBlack = 0;
@@ -196,32 +193,27 @@ LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint
 }  // namespace
 
 HBITMAP MeanThreshold(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        ChannelTotals totals;
-        std::int32_t count = 0;
-        if (Avx2Enabled()) {
-          for (std::int32_t y = 0; y < height; ++y) {
-            CopyAndAddRowAvx2(source.RowAt(y), destination.RowAt(y), width, totals);
-            count += width;
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    ChannelTotals totals;
+    std::int32_t count = 0;
+    // The explicit copy-and-add takes rows of any width (its tail goes byte by byte).
+    RunRowPass(
+        source, destination, 0,
+        [&](const TBitmap& s, TBitmap& d) {
+          for (std::int32_t y = 0; y < s.Height(); ++y) {
+            CopyAndAddRowAvx2(s.RowAt(y), d.RowAt(y), s.Width(), totals);
+            count += s.Width();
           }
-        } else {
-          RunVectorised([&]() LUMIVANE_LAMBDA {
-            for (std::int32_t y = 0; y < height; ++y) {
-              const std::uint8_t* s = source.RowAt(y);
-              std::memcpy(destination.RowAt(y), s, 3 * static_cast<std::size_t>(width));
+        },
+        [&](const std::uint8_t* s, std::uint8_t*, std::uint8_t* d, std::int32_t width)
+            LUMIVANE_LAMBDA {
+              std::memcpy(d, s, 3 * static_cast<std::size_t>(width));
               AddRow(s, width, totals);
               count += width;
-            }
-          });
-        }
-        if (count == 0) throw EInvalidOperation(kInvalidOperation);
-        BinarizeThreshold = RoundedMean(totals, count, source);
-      },
-      DestinationFill::kUnfilled);
+            });
+    if (count == 0) throw EInvalidOperation(msg::kInvalidFloatOperation);  // 0 / 0
+    BinarizeThreshold = RoundedMean(totals, count, source);
+  });
 }
 
 HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
@@ -229,24 +221,16 @@ HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
   // clamped threshold keeps 1000 x threshold in 32 bits without changing a comparison.
   const std::int32_t scaledThreshold =
       std::clamp<std::int32_t>(threshold, -1, 253) * static_cast<std::int32_t>(kMilli);
-  return RunEffect(
-      std::move(h),
-      [threshold, scaledThreshold](const TBitmap& source, TBitmap& destination) {
-        if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
-          BinarizeRowsAvx2(source, destination, threshold, scaledThreshold);
-          return;
-        }
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        std::vector<std::uint8_t> mask(static_cast<std::size_t>(width));
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint8_t* s = source.RowAt(y);
-            ExactMaskRow(s, mask.data(), width, scaledThreshold);
-            ResolveTies(s, mask.data(), width, threshold);
-            WriteMaskRow(mask.data(), destination.RowAt(y), width);
-          }
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [threshold, scaledThreshold](const TBitmap& source,
+                                                              TBitmap& destination) {
+    RunRowPass(
+        source, destination, pixel_blocks::kPixels,
+        [&](const TBitmap& s, TBitmap& d) { BinarizeRowsAvx2(s, d, threshold, scaledThreshold); },
+        [&](const std::uint8_t* s, std::uint8_t* mask, std::uint8_t* d, std::int32_t width)
+            LUMIVANE_LAMBDA {
+              ExactMaskRow(s, mask, width, scaledThreshold);
+              ResolveTies(s, mask, width, threshold);
+              WriteMaskRow(mask, d, width);
+            });
+  });
 }

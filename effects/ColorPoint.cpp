@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "PixelBlocks.h"
 #include "Vectorise.h"
 #include "WeightedGray.h"
+#include "effect_functions.h"
 
 namespace {
 
@@ -23,8 +23,7 @@ LUMIVANE_INLINE void ExactGrayRow(const std::uint8_t* __restrict s, std::uint8_t
   for (std::int32_t x = 0; x < width; ++x) {
     const std::uint32_t n =
         kMilli289 * s[3 * x + 2] + kMilli586 * s[3 * x + 1] + kMilli114 * s[3 * x] + kMilli / 2;
-    // n div 1000 for n < 2^18, as (n div 8) div 125 by multiplication: exact in 32 bits.
-    const std::uint32_t level = ((n >> 3) * 33555u) >> 22;
+    const std::uint32_t level = DivideBy1000(n);
     gray[x] = level * kMilli == n ? kHalfMark : static_cast<std::uint8_t>(level);
   }
 }
@@ -75,7 +74,7 @@ enum class Tone { kGray, kSepia };
 [[gnu::target("avx2")]] void GrayRowsAvx2(const TBitmap& source, TBitmap& destination, Tone tone) {
   using namespace pixel_blocks;
   const Weights weights = MakeWeights(kMilli114, kMilli586, kMilli289, kMilli / 2);
-  const __m256i by125 = _mm256_set1_epi32(33555);  // (n div 8) x 33555 div 2^22 = n div 1000
+  const __m256i by125 = _mm256_set1_epi32(kDivBy1000Multiplier);  // see DivideBy1000
   const __m256i thousand = _mm256_set1_epi32(kMilli);
   // Sepia: the offset taken from blue and added to red, with saturation (ClampByte). Byte j of
   // chunk k is channel (16k + j) mod 3 in both lanes (48 is a multiple of 3).
@@ -97,8 +96,9 @@ enum class Tone { kGray, kSepia };
         const Sums n = WeightedSums(LoadBlock(s), weights);
         Sums level, half;
         for (int g = 0; g < 4; ++g) {
-          level.group[g] =
-              _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], 3), by125), 22);
+          level.group[g] = _mm256_srli_epi32(
+              _mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], kDivBy1000PreShift), by125),
+              kDivBy1000Shift);
           half.group[g] =
               _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
         }
@@ -115,30 +115,20 @@ enum class Tone { kGray, kSepia };
 }
 
 HBITMAP GrayEffect(HBITMAP h, Tone tone) {
-  return RunEffect(
-      std::move(h),
-      [tone](const TBitmap& source, TBitmap& destination) {
-        if (Avx2Enabled() && source.Width() >= pixel_blocks::kPixels) {
-          GrayRowsAvx2(source, destination, tone);
-          return;
-        }
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        std::vector<std::uint8_t> gray(static_cast<std::size_t>(width));
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint8_t* s = source.RowAt(y);
-            std::uint8_t* d = destination.RowAt(y);
-            ExactGrayRow(s, gray.data(), width);
-            ResolveHalves(s, gray.data(), width);
-            if (tone == Tone::kGray)
-              WriteGrayRow(gray.data(), d, width);
-            else
-              WriteSepiaRow(gray.data(), d, width);
-          }
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [tone](const TBitmap& source, TBitmap& destination) {
+    RunRowPass(
+        source, destination, pixel_blocks::kPixels,
+        [tone](const TBitmap& s, TBitmap& d) { GrayRowsAvx2(s, d, tone); },
+        [tone](const std::uint8_t* s, std::uint8_t* gray, std::uint8_t* d, std::int32_t width)
+            LUMIVANE_LAMBDA {
+              ExactGrayRow(s, gray, width);
+              ResolveHalves(s, gray, width);
+              if (tone == Tone::kGray)
+                WriteGrayRow(gray, d, width);
+              else
+                WriteSepiaRow(gray, d, width);
+            });
+  });
 }
 
 }  // namespace
@@ -152,15 +142,12 @@ HBITMAP Sepia(HBITMAP h) {
 }
 
 HBITMAP Negative(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
-        const std::int32_t height = source.Height();
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = 0; y < height; ++y)
-            NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
+    const std::int32_t height = source.Height();
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = 0; y < height; ++y)
+        NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
+    });
+  });
 }

@@ -11,13 +11,11 @@
 #include <type_traits>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "Vectorise.h"
+#include "effect_functions.h"
 #include "platform/errors.h"
 
 namespace convolution_detail {
-
-inline constexpr const char* kDivisionByZero = "0 による除算";
 
 // The channel sums are computed in Sum: 16 bits when the kernel keeps every sum within
 // +-32767 (twice the lanes of 32 bits), 32 bits otherwise. Each divider performs the signed
@@ -142,7 +140,7 @@ void ConvolveRows(const RowTable& rows, TBitmap& destination, std::int32_t width
     (kernel[k] > 0 ? positive : negative) += std::abs(static_cast<std::int32_t>(kernel[k]));
   }
   // No filter divides by 0; should a caller try, the pass fails and the picture comes back.
-  if (divisor == 0) throw EInvalidOperation(kDivisionByZero);
+  if (divisor == 0) throw EInvalidOperation(msg::kDivisionByZero);
   const std::int32_t b = bias;
   const std::int32_t d = divisor;
   // Sums and quotients stay within +-32767 when the weights' magnitudes add up to at most 128.

@@ -1,16 +1,14 @@
 // The 3x3 convolution engine and the three filters of the main window.
 #include "ConvolutionRows.h"
 #include "EffectBass.h"
-#include "Effects.h"
+#include "effect_functions.h"
 
 HBITMAP Convolve3x3(HBITMAP h, const Kernel3x3& kernel, std::uint8_t divisor, std::uint8_t bias) {
   return RunEffectWithSourceRows(
-      std::move(h),
-      [&](const TBitmap& source, TBitmap& destination, const RowTable& rows) {
+      std::move(h), [&](const TBitmap& source, TBitmap& destination, const RowTable& rows) {
         ConvolveRows(rows, destination, source.Width(), kernel, divisor, bias,
                      [](std::int32_t, std::uint8_t*) LUMIVANE_LAMBDA {});
-      },
-      DestinationFill::kUnfilled);
+      });
 }
 
 HBITMAP Blur(HBITMAP h) {

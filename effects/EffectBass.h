@@ -13,16 +13,12 @@
 // An effect takes the picture's handle with its ownership and returns the handle of its result.
 using EffectFunction = std::function<HBITMAP(HBITMAP)>;
 
-// Both bitmaps at 24 bits per pixel and of the source's size; a destination that came in empty
-// is white. Failures propagate.
+// The source converted to 24 bits per pixel, and the destination, which comes in empty, made a
+// 24-bit bitmap of the source's size whose pixels are left for the pixel pass: only the fill
+// bytes behind each row are set, to zero. Every pass writes bytes 0 to 3 x width - 1 of every
+// row and never the fill bytes. For an empty source the destination stays empty. Failures
+// propagate.
 void PrepareBitmaps(TBitmap& source, TBitmap& destination);
-
-// What a fresh destination holds before the pixel pass. kWhite is what PrepareBitmaps gives.
-// kUnfilled is for passes that write every pixel of every row: the pixels are left for the pass
-// (no white fill to pay for) and only the fill bytes behind each row are set, to zero. Either
-// way the pass writes bytes 0 to 3 x width - 1 of a row and never the fill bytes.
-enum class DestinationFill { kWhite, kUnfilled };
-void PrepareBitmaps(TBitmap& source, TBitmap& destination, DestinationFill fill);
 
 // The addresses of a bitmap's rows, top first. Allocated before the protected region, filled
 // within it.
@@ -41,65 +37,86 @@ class EEffectAborted : public Exception {
  public:
   EEffectAborted(const std::string& message, HBITMAP picture)
       : Exception(message), picture_(std::make_shared<HBITMAP>(std::move(picture))) {}
-  HBITMAP TakePicture() const { return std::move(*picture_); }
+  // Moves the picture out: a second call gives an empty handle.
+  HBITMAP TakePicture() { return std::move(*picture_); }
 
  private:
   std::shared_ptr<HBITMAP> picture_;  // exceptions must be copyable
 };
 
-// Creates the source and destination, prepares them and hands them to pass (the protected
-// region), then returns the destination's handle. When pass fails, the failure is swallowed and
-// the source's handle comes back instead: the picture converted to 24 bits, otherwise unchanged.
-// When preparing fails, EEffectAborted carries the picture back.
-template <class PixelPass>
-HBITMAP RunEffect(HBITMAP h, PixelPass&& pass, DestinationFill fill = DestinationFill::kWhite);
+// The frame every effect runs in. Adopts h as the source; prepare(source, destination) makes
+// both ready and returns what the pass needs besides (a row table, say). A failure there aborts
+// the effect: EEffectAborted carries the picture back. pass(source, destination, extra) then
+// runs in the protected region and the destination's handle comes back; when pass fails, the
+// failure is swallowed and the prepared source's handle comes back instead (the picture
+// converted to 24 bits, otherwise unchanged).
+template <class Prepare, class PixelPass>
+HBITMAP RunEffectFrame(HBITMAP h, Prepare&& prepare, PixelPass&& pass);
 
-// RunEffect with a table of the source's rows: allocated after preparing (a failure there aborts
-// the effect like a failed preparation) and filled at the start of the protected region, before
-// pass(source, destination, rows) runs.
+// The frame with PrepareBitmaps; pass(source, destination).
 template <class PixelPass>
-HBITMAP RunEffectWithSourceRows(HBITMAP h, PixelPass&& pass,
-                                DestinationFill fill = DestinationFill::kWhite);
+HBITMAP RunEffect(HBITMAP h, PixelPass&& pass);
+
+// The frame with PrepareBitmaps and a table of the source's rows, allocated while preparing and
+// filled at the start of the protected region; pass(source, destination, rows).
+template <class PixelPass>
+HBITMAP RunEffectWithSourceRows(HBITMAP h, PixelPass&& pass);
 
 // The hand-over: the picture gives up its handle, the effect runs, the picture adopts the
 // result. An effect that aborted gives the picture back before its failure propagates.
 void ApplyEffect(TBitmap& picture, const EffectFunction& effect);
 
 namespace effect_detail {
-void PrepareOrAbort(TBitmap& source, TBitmap& destination, DestinationFill fill);
-// A table of height entries; a failure to allocate it gives the source back in EEffectAborted.
-RowTable AllocateRowTableOrAbort(TBitmap& source);
+struct NoExtra {};  // what RunEffect's pass needs besides
 void FillRowTable(const TBitmap& bitmap, RowTable& rows);
 }  // namespace effect_detail
 
-template <class PixelPass>
-HBITMAP RunEffect(HBITMAP h, PixelPass&& pass, DestinationFill fill) {
+template <class Prepare, class PixelPass>
+HBITMAP RunEffectFrame(HBITMAP h, Prepare&& prepare, PixelPass&& pass) {
   TBitmap source;
   TBitmap destination;
   source.AdoptHandle(std::move(h));
-  effect_detail::PrepareOrAbort(source, destination, fill);
+  using Extra = decltype(prepare(source, destination));
+  Extra extra = [&]() -> Extra {
+    try {
+      return prepare(source, destination);
+    } catch (const std::exception& error) {
+      throw EEffectAborted(ExceptionMessage(error), source.DetachHandle());
+    }
+  }();
   try {
-    pass(static_cast<const TBitmap&>(source), destination);
+    pass(static_cast<const TBitmap&>(source), destination, extra);
+    extra = Extra();  // released before the destination is handed out
     return destination.DetachHandle();
   } catch (...) {
+    extra = Extra();
     return source.DetachHandle();
   }
 }
 
 template <class PixelPass>
-HBITMAP RunEffectWithSourceRows(HBITMAP h, PixelPass&& pass, DestinationFill fill) {
-  TBitmap source;
-  TBitmap destination;
-  source.AdoptHandle(std::move(h));
-  effect_detail::PrepareOrAbort(source, destination, fill);
-  RowTable rows = effect_detail::AllocateRowTableOrAbort(source);
-  try {
-    effect_detail::FillRowTable(source, rows);
-    pass(static_cast<const TBitmap&>(source), destination, static_cast<const RowTable&>(rows));
-    RowTable().swap(rows);  // released before the destination is handed out
-    return destination.DetachHandle();
-  } catch (...) {
-    RowTable().swap(rows);
-    return source.DetachHandle();
-  }
+HBITMAP RunEffect(HBITMAP h, PixelPass&& pass) {
+  return RunEffectFrame(
+      std::move(h),
+      [](TBitmap& source, TBitmap& destination) {
+        PrepareBitmaps(source, destination);
+        return effect_detail::NoExtra();
+      },
+      [&pass](const TBitmap& source, TBitmap& destination, effect_detail::NoExtra&) {
+        pass(source, destination);
+      });
+}
+
+template <class PixelPass>
+HBITMAP RunEffectWithSourceRows(HBITMAP h, PixelPass&& pass) {
+  return RunEffectFrame(
+      std::move(h),
+      [](TBitmap& source, TBitmap& destination) {
+        PrepareBitmaps(source, destination);
+        return RowTable(static_cast<std::size_t>(source.Height()));
+      },
+      [&pass](const TBitmap& source, TBitmap& destination, RowTable& rows) {
+        effect_detail::FillRowTable(source, rows);
+        pass(source, destination, static_cast<const RowTable&>(rows));
+      });
 }

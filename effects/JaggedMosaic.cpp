@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "EffectBass.h"
-#include "Effects.h"
+#include "effect_functions.h"
 
 namespace {
 
@@ -55,29 +55,20 @@ void Paint(const TBitmap& source, const DestinationRows& rows) {
 
 }  // namespace
 
-// Departs from the common frame: small pictures come back as they are, and the destination
-// starts as a copy of the converted source.
+// Small pictures come back as they are, and the destination starts as a copy of the converted
+// source; its row table is filled in the protected region.
 HBITMAP JaggedMosaic(HBITMAP h) {
-  TBitmap source;
-  source.AdoptHandle(std::move(h));
-  if (source.Width() < kMinimumSize || source.Height() < kMinimumSize) return source.DetachHandle();
-  TBitmap destination;
-  DestinationRows rows;
-  try {
-    source.ConvertTo24Bit();
-    destination.Assign(source);
-    rows.resize(static_cast<std::size_t>(destination.Height()));
-  } catch (const std::exception& error) {
-    throw EEffectAborted(ExceptionMessage(error), source.DetachHandle());
-  }
-  try {
-    for (std::int32_t y = 0; y < destination.Height(); ++y)
-      rows[static_cast<std::size_t>(y)] = destination.RowAt(y);
-    Paint(source, rows);
-    DestinationRows().swap(rows);
-    return destination.DetachHandle();
-  } catch (...) {
-    DestinationRows().swap(rows);
-    return source.DetachHandle();
-  }
+  if (!h || h->Width() < kMinimumSize || h->Height() < kMinimumSize) return h;
+  return RunEffectFrame(
+      std::move(h),
+      [](TBitmap& source, TBitmap& destination) {
+        source.ConvertTo24Bit();
+        destination.Assign(source);
+        return DestinationRows(static_cast<std::size_t>(destination.Height()));
+      },
+      [](const TBitmap& source, TBitmap& destination, DestinationRows& rows) {
+        for (std::int32_t y = 0; y < destination.Height(); ++y)
+          rows[static_cast<std::size_t>(y)] = destination.RowAt(y);
+        Paint(source, rows);
+      });
 }

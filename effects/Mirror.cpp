@@ -2,17 +2,17 @@
 #include <cstring>
 
 #include "EffectBass.h"
-#include "Effects.h"
 #include "Vectorise.h"
+#include "effect_functions.h"
 
 namespace {
 
 using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
 
 // Five pixels at a time: 16 bytes loaded from one byte before five source pixels, their order
-// reversed by one byte shuffle, 16 bytes stored. The 16th byte stored lands on the next
-// destination pixel, which is written afterwards; no load or store leaves the row's pixels.
-constexpr Bytes16 kReverseFive = {13, 14, 15, 10, 11, 12, 7, 8, 9, 4, 5, 6, 1, 2, 3, 0};
+// reversed by one byte shuffle (__builtin_shufflevector with constant indices, which GCC and
+// clang both accept), 16 bytes stored. The 16th byte stored lands on the next destination
+// pixel, which is written afterwards; no load or store leaves the row's pixels.
 constexpr std::int32_t kBlock = 5;
 
 LUMIVANE_INLINE void MirrorRow(const std::uint8_t* __restrict s, std::uint8_t* __restrict d,
@@ -22,7 +22,8 @@ LUMIVANE_INLINE void MirrorRow(const std::uint8_t* __restrict s, std::uint8_t* _
   for (; x + kBlock + 1 <= width; x += kBlock) {
     Bytes16 block;
     std::memcpy(&block, s + 3 * static_cast<std::size_t>(width - kBlock - x) - 1, sizeof block);
-    block = __builtin_shuffle(block, kReverseFive);
+    block =
+        __builtin_shufflevector(block, block, 13, 14, 15, 10, 11, 12, 7, 8, 9, 4, 5, 6, 1, 2, 3, 0);
     std::memcpy(d + 3 * static_cast<std::size_t>(x), &block, sizeof block);
   }
   for (; x < width; ++x) {
@@ -36,15 +37,12 @@ LUMIVANE_INLINE void MirrorRow(const std::uint8_t* __restrict s, std::uint8_t* _
 }  // namespace
 
 HBITMAP Mirror(HBITMAP h) {
-  return RunEffect(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination) {
-        const std::int32_t width = source.Width();
-        const std::int32_t height = source.Height();
-        RunVectorised([&]() LUMIVANE_LAMBDA {
-          for (std::int32_t y = height - 1; y >= 0; --y)
-            MirrorRow(source.RowAt(y), destination.RowAt(y), width);
-        });
-      },
-      DestinationFill::kUnfilled);
+  return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
+    const std::int32_t width = source.Width();
+    const std::int32_t height = source.Height();
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = height - 1; y >= 0; --y)
+        MirrorRow(source.RowAt(y), destination.RowAt(y), width);
+    });
+  });
 }

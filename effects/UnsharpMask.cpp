@@ -1,7 +1,7 @@
 // UnsharpMask: the high-frequency mask of the picture on a mid-grey ground.
 #include "ConvolutionRows.h"
 #include "EffectBass.h"
-#include "Effects.h"
+#include "effect_functions.h"
 
 namespace {
 
@@ -25,13 +25,11 @@ LUMIVANE_INLINE void MaskRow(const std::uint8_t* __restrict s, std::uint8_t* __r
 // the whole picture followed by a mask pass.
 HBITMAP UnsharpMask(HBITMAP h) {
   return RunEffectWithSourceRows(
-      std::move(h),
-      [](const TBitmap& source, TBitmap& destination, const RowTable& rows) {
+      std::move(h), [](const TBitmap& source, TBitmap& destination, const RowTable& rows) {
         const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
         ConvolveRows(rows, destination, source.Width(), kBlurFilter.kernel, kBlurFilter.divisor,
                      kBlurFilter.bias, [&](std::int32_t y, std::uint8_t* d) LUMIVANE_LAMBDA {
                        MaskRow(rows[static_cast<std::size_t>(y)], d, bytes);
                      });
-      },
-      DestinationFill::kUnfilled);
+      });
 }

@@ -1,7 +1,22 @@
-// Pixel loops compiled twice from the same source: for processors with AVX2 and for the
-// baseline instruction set, the copy chosen once per pass at run time. Both copies compute the
-// same integers, so results never depend on the processor.
+// The tiers the pixel loops run in, chosen once per pass at run time:
+//
+// - Explicit AVX2 blocks (PixelBlocks.h): the weighted-gray passes (Grayscale, Sepia, Binarize)
+//   and the copy-and-sum of MeanThreshold, written with AVX2 intrinsics 32 pixels at a time.
+//   The compiler does not vectorise these loops well on its own: the three channels of a 24-bit
+//   pixel have to be split and rejoined inside the registers, and the rare values that need the
+//   extended evaluation have to leave the vector loop without stopping it.
+// - Compiler-vectorised AVX2: every other loop, written plainly for the vectoriser and compiled
+//   a second time for AVX2 by RunVectorised below. Rows too short for an explicit block also
+//   take this tier.
+// - Baseline: the same plain loops compiled for baseline x86-64 (SSE2), for processors without
+//   AVX2 and for the tests, which switch AVX2 off to run this tier on any processor.
+//
+// Every tier computes the same integers, so results never depend on the processor: the tests
+// compare the tiers byte for byte.
 #pragma once
+
+#include <cstdint>
+#include <vector>
 
 #define LUMIVANE_INLINE [[gnu::always_inline]] inline
 
@@ -34,3 +49,23 @@ void RunVectorised(Body&& body) {
 }
 
 #define LUMIVANE_LAMBDA __attribute__((always_inline))
+
+// A pass with an explicit AVX2 tier: explicitPass(source, destination) when AVX2 runs and rows
+// hold at least explicitWidth pixels; otherwise rowPass(s, scratch, d, width) for every row,
+// top first, in the other two tiers, with a scratch row of one byte per pixel. rowPass must be
+// a LUMIVANE_LAMBDA.
+template <class Bitmap, class ExplicitPass, class RowPass>
+void RunRowPass(const Bitmap& source, Bitmap& destination, std::int32_t explicitWidth,
+                ExplicitPass&& explicitPass, RowPass&& rowPass) {
+  const std::int32_t width = source.Width();
+  if (Avx2Enabled() && width >= explicitWidth) {
+    explicitPass(source, destination);
+    return;
+  }
+  const std::int32_t height = source.Height();
+  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width));
+  RunVectorised([&]() LUMIVANE_LAMBDA {
+    for (std::int32_t y = 0; y < height; ++y)
+      rowPass(source.RowAt(y), scratch.data(), destination.RowAt(y), width);
+  });
+}

@@ -26,6 +26,23 @@ inline constexpr std::uint32_t kMilli586 = 586;
 inline constexpr std::uint32_t kMilli114 = 114;
 inline constexpr std::uint32_t kMilli = 1000;
 
+// n div 1000 for 0 <= n < 2^18 (every n = 289R + 586G + 114B + 500 is below 2^18) without a
+// division: ((n >> 3) x 33555) >> 22, that is (n div 8) div 125 with 33555 = ceil(2^22 / 125).
+// Exact over that range, the product staying within 32 bits; the tests check every n.
+inline constexpr std::uint32_t kDivBy1000PreShift = 3;        // n div 8 first
+inline constexpr std::uint32_t kDivBy1000Multiplier = 33555;  // ceil(2^22 / 125)
+inline constexpr std::uint32_t kDivBy1000Shift = 22;
+inline constexpr std::uint32_t kDivBy1000Limit = 1u << 18;  // n below it
+constexpr std::uint32_t DivideBy1000(std::uint32_t n) {
+  return ((n >> kDivBy1000PreShift) * kDivBy1000Multiplier) >> kDivBy1000Shift;
+}
+
+// The extended evaluations are kept out of line on purpose. They run for about one pixel in a
+// thousand (exact halves and ties); inlined into the pixel loops, their x87 code would only
+// bloat loops it could never join in a vector. And one out-of-line copy, compiled for the
+// baseline, serves every tier: the rare values are decided by the very same instructions
+// whichever tier runs.
+
 // R x 0.289 + G x 0.586 + B x 0.114, in this order: the gray of Grayscale and Sepia.
 [[gnu::noinline]] inline long double ExtendedGraySum(std::uint8_t b, std::uint8_t g,
                                                      std::uint8_t r) {

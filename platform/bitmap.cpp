@@ -106,7 +106,7 @@ std::int64_t RowStride(std::int64_t width, int bitsPerPixel) {
 
 BitmapObject::BitmapObject(std::int32_t width, std::int32_t height, PixelFormat format, Fill fill)
     : width_(width), height_(height), format_(format) {
-  if (width <= 0 || height <= 0) throw EInvalidOperation(msg::kImageTooLarge);
+  if (width <= 0 || height <= 0) throw EInvalidGraphic(msg::kInvalidBitmap);
   const std::int64_t stride = RowStride(width, BitsPerPixel(format));
   if (stride > kMaxBitmapBytes / height) throw EOutOfResources(msg::kImageTooLarge);
   stride_ = static_cast<std::size_t>(stride);

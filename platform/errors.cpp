@@ -74,7 +74,7 @@ void ShowException(const std::exception& error) noexcept {
       std::fprintf(stderr, "%s\n", text.c_str());
     }
   } catch (...) {
-    std::fputs("error\n", stderr);
+    std::fprintf(stderr, "%s\n", msg::kUnknownError);
   }
 }
 
@@ -85,7 +85,7 @@ bool RunGuarded(const std::function<void()>& command) noexcept {
   } catch (const std::exception& error) {
     ShowException(error);
   } catch (...) {
-    ShowException(Exception("error"));
+    ShowException(Exception(msg::kUnknownError));
   }
   return false;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "messages.h"
+
 // The general exception: carries only its message (UTF-8).
 class Exception : public std::runtime_error {
  public:
@@ -33,25 +35,6 @@ LUMIVANE_EXCEPTION(EZlibError, Exception)
 LUMIVANE_EXCEPTION(ECompressionError, EZlibError)
 LUMIVANE_EXCEPTION(EAssertionFailed, Exception)
 #undef LUMIVANE_EXCEPTION
-
-// Message texts; %s stands for a file name, %d for a number.
-namespace msg {
-inline constexpr const char* kFileOpen = "ファイル %s は開けません";
-inline constexpr const char* kFileCreate = "ファイル %s を作成できません";
-inline constexpr const char* kStreamRead = "ストリームからの読み込みエラー";
-inline constexpr const char* kStreamWrite = "ストリームへの書き込みエラー";
-inline constexpr const char* kInvalidBitmap = "ビットマップイメージが不正です";
-inline constexpr const char* kJpegError = "JPEG エラー #%d";
-inline constexpr const char* kOutOfMemory = "メモリが足りません";
-inline constexpr const char* kImageTooLarge = "画像が大きすぎます";
-inline constexpr const char* kRowOutOfRange = "走査線のインデックスが範囲外です";
-inline constexpr const char* kMemoryStreamGrow =
-    "メモリストリームの拡大中にメモリが足りなくなりました";
-inline constexpr const char* kCompressionError = "error";
-inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
-inline constexpr const char* kPngDataTooLarge =
-    "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
-}  // namespace msg
 
 // Replaces the first %s or %d of format by argument.
 std::string FormatMessage(std::string_view format, std::string_view argument);

@@ -23,7 +23,7 @@ class Pump final : public QObject {
 
   PumpEnd Run() {
     QCoreApplication* application = QCoreApplication::instance();
-    if (!application) throw Exception("no application object");
+    if (!application) throw Exception(msg::kNoApplication);
     application->installEventFilter(this);
     loop_.exec();
     application->removeEventFilter(this);

@@ -5,6 +5,7 @@
 #include "bmp.h"
 #include "files.h"
 #include "jpeg.h"
+#include "messages.h"
 
 namespace {
 
@@ -15,10 +16,10 @@ struct PictureFormat {
 
 // In registration order: the graphics support's four, then the JPEG support's two.
 constexpr PictureFormat kRegisteredFormats[] = {
-    {"wmf", "メタファイル"}, {"emf", "エンハンス メタファイル"}, {"ico", "アイコン"},
-    {"bmp", "ビットマップ"}, {"jpeg", "JPEG イメージファイル"},  {"jpg", "JPEG イメージファイル"},
+    {"wmf", msg::kMetafileFormat}, {"emf", msg::kEnhancedMetafileFormat},
+    {"ico", msg::kIconFormat},     {"bmp", msg::kBitmapFormat},
+    {"jpeg", msg::kJpegFormat},    {"jpg", msg::kJpegFormat},
 };
-constexpr const char* kAllFormatsLabel = "すべてのファイル";
 
 }  // namespace
 
@@ -61,6 +62,6 @@ std::string PictureDialogFilter() {
     patterns += "*." + ext;
   }
   if (taken > 1)
-    return std::string(kAllFormatsLabel) + " (" + patterns + ")|" + patterns + "|" + entries;
+    return std::string(msg::kAllFormats) + " (" + patterns + ")|" + patterns + "|" + entries;
   return entries;
 }

@@ -80,10 +80,9 @@ std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& ap
   return file.Release();
 }
 
-bool SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api) {
-  if (picture.Empty()) return false;
+void SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api) {
+  if (picture.Empty()) throw EInvalidGraphic(msg::kInvalidBitmap);
   // The view shows this same bitmap, so it stays at 24 bits after the save.
   picture.ConvertTo24Bit();
   WriteFileAtomically(path, EncodePng(picture, api));
-  return true;
 }

@@ -29,11 +29,12 @@ std::uint32_t ChunkLength(std::size_t length);
 // Appends one chunk to file: its length, its type, the data and the CRC over type and data.
 void AppendChunk(TStream& file, const ChunkType& type, std::span<const std::uint8_t> data);
 
-// The whole PNG file of a picture. A picture at another depth is encoded from a 24-bit copy;
-// an empty picture (no pixels) has no PNG form and throws EInvalidGraphic.
+// The whole PNG file of a picture. A picture at another depth is encoded from a 24-bit copy.
+// An empty picture (no pixels) has no PNG form: EInvalidGraphic with the invalid-bitmap text.
 std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& api = ZlibDeflate());
 
 // The PNG command's save: converts picture in place to 24 bits, builds the file in memory and
 // writes it in one piece; a failure leaves an existing file as it was and no partial file.
-// An empty picture writes nothing and returns false.
-bool SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api = ZlibDeflate());
+// An empty picture fails as in EncodePng before anything is written (the window does not offer
+// the save for one; the batch tool reports it).
+void SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api = ZlibDeflate());

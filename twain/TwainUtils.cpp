@@ -17,12 +17,6 @@ namespace {
 
 constexpr const char* kLibraryName = "TWAIN_32.DLL";
 constexpr const char* kEntryName = "DSM_Entry";
-constexpr const char* kLibraryMissing = "TWAIN_32.DLLが見つかりません";
-constexpr const char* kTwainErrorPrefix = "TWAIN: ";
-constexpr const char* kTransferFailed = "転送中にエラー発生";
-constexpr const char* kTransferCancelled = "キャンセルされました";
-constexpr const char* kNoSuchSource = "スキャナー %s が見つかりません";
-constexpr const char* kAmbiguousSource = "スキャナー %s に当てはまるスキャナーが複数あります";
 // Text bytes a TW_STR32 holds before its terminating zero, and how many bytes a text cut at a
 // character boundary can fall short of them.
 constexpr std::size_t kStr32Capacity = sizeof(TW_STR32::text) - 1;
@@ -30,10 +24,8 @@ constexpr std::size_t kLongestPartialCharacter = 3;
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
-constexpr const char* kAssertionMessage = "Assertion failure";
 constexpr const char* kAssertionUnit = "TwainUtils.cpp";
 constexpr int kAssertionLine = 184;
-constexpr const char* kAssertionForm = "%s (%s, %d 行)";
 
 // The application's identity as presented to the manager.
 constexpr TW_UINT32 kSupportedGroups = DG_CONTROL | DG_IMAGE;
@@ -58,7 +50,7 @@ void SetText(TW_STR32& field, const char* text) {
 }
 
 std::string AssertionText() {
-  std::string text = FormatMessage(kAssertionForm, kAssertionMessage);
+  std::string text = FormatMessage(msg::kAssertionForm, msg::kAssertionFailure);
   text = FormatMessage(text, kAssertionUnit);
   return FormatMessage(text, kAssertionLine);
 }
@@ -104,35 +96,35 @@ void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UIN
 }  // namespace
 
 const std::array<ConditionTextRow, 22> ConditionTexts = {{
-    {TWCC_SUCCESS, "It worked!"},
-    {TWCC_BUMMER, "Failure due to unknown causes"},
-    {TWCC_LOWMEMORY, "Not enough memory to perform operation"},
-    {TWCC_NODS, "No Data Source"},
-    {TWCC_MAXCONNECTIONS, "DS is connected to max possible applications"},
-    {TWCC_OPERATIONERROR, "DS or DSM reported error, application shouldn't"},
-    {TWCC_BADCAP, "Unknown capability"},
-    {TWCC_BADPROTOCOL, "Unrecognized MSG DG DAT combination"},
-    {TWCC_BADVALUE, "Data parameter out of range"},
-    {TWCC_SEQERROR, "DG DAT MSG out of expected sequence"},
-    {TWCC_BADDEST, "Unknown destination Application/Source in DSM_Entry"},
-    {TWCC_CAPUNSUPPORTED, "Capability not supported by source"},
-    {TWCC_CAPBADOPERATION, "Operation not supported by capability"},
-    {TWCC_CAPSEQERROR, "Capability has dependancy on other capability"},
-    {TWCC_DENIED, "File System operation is denied (file is protected)"},
-    {TWCC_FILEEXISTS, "Operation failed because file already exists."},
-    {TWCC_FILENOTFOUND, "File not found"},
-    {TWCC_NOTEMPTY, "Operation failed because directory is not empty"},
-    {TWCC_PAPERJAM, "The feeder is jammed"},
-    {TWCC_PAPERDOUBLEFEED, "The feeder detected multiple pages"},
-    {TWCC_FILEWRITEERROR, "Error writing the file (meant for things like disk full conditions)"},
-    {TWCC_CHECKDEVICEONLINE, "The device went offline prior to or during this operation"},
+    {TWCC_SUCCESS, msg::kTwccSuccess},
+    {TWCC_BUMMER, msg::kTwccBummer},
+    {TWCC_LOWMEMORY, msg::kTwccLowMemory},
+    {TWCC_NODS, msg::kTwccNoDataSource},
+    {TWCC_MAXCONNECTIONS, msg::kTwccMaxConnections},
+    {TWCC_OPERATIONERROR, msg::kTwccOperationError},
+    {TWCC_BADCAP, msg::kTwccBadCap},
+    {TWCC_BADPROTOCOL, msg::kTwccBadProtocol},
+    {TWCC_BADVALUE, msg::kTwccBadValue},
+    {TWCC_SEQERROR, msg::kTwccSeqError},
+    {TWCC_BADDEST, msg::kTwccBadDest},
+    {TWCC_CAPUNSUPPORTED, msg::kTwccCapUnsupported},
+    {TWCC_CAPBADOPERATION, msg::kTwccCapBadOperation},
+    {TWCC_CAPSEQERROR, msg::kTwccCapSeqError},
+    {TWCC_DENIED, msg::kTwccDenied},
+    {TWCC_FILEEXISTS, msg::kTwccFileExists},
+    {TWCC_FILENOTFOUND, msg::kTwccFileNotFound},
+    {TWCC_NOTEMPTY, msg::kTwccNotEmpty},
+    {TWCC_PAPERJAM, msg::kTwccPaperJam},
+    {TWCC_PAPERDOUBLEFEED, msg::kTwccPaperDoubleFeed},
+    {TWCC_FILEWRITEERROR, msg::kTwccFileWriteError},
+    {TWCC_CHECKDEVICEONLINE, msg::kTwccCheckDeviceOnline},
 }};
 
 // ---- Module ---------------------------------------------------------------------------------
 
 void LoadTwain() {
   std::optional<DynamicLibrary> loaded = DynamicLibrary::Open(kLibraryName);
-  if (!loaded) throw Exception(kLibraryMissing);
+  if (!loaded) throw Exception(msg::kTwainLibraryMissing);
   auto* found = reinterpret_cast<DSMENTRYPROC>(loaded->Symbol(kEntryName));
   // A library without the entry is not kept: nothing may call through an entry not found.
   if (!found) throw EAssertionFailed(AssertionText());
@@ -272,7 +264,7 @@ std::string TTwain::ConditionText(pTW_IDENTITY destination) {
 }
 
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
-  throw Exception(kTwainErrorPrefix + ConditionText(destination));
+  throw Exception(msg::kTwainErrorPrefix + ConditionText(destination));
 }
 
 // ---- Sources and capabilities without a dialog ---------------------------------------------
@@ -298,7 +290,7 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
     const TW_IDENTITY* found = nullptr;
     for (const TW_IDENTITY& identity : sources) {
       if (!matches(Str32Text(identity.ProductName))) continue;
-      if (found) throw Exception(FormatMessage(kAmbiguousSource, name));
+      if (found) throw Exception(FormatMessage(msg::kTwainAmbiguousSource, name));
       found = &identity;
     }
     return found;
@@ -312,7 +304,7 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
              name.starts_with(product);
     });
   }
-  if (!found) throw Exception(FormatMessage(kNoSuchSource, name));
+  if (!found) throw Exception(FormatMessage(msg::kTwainNoSuchSource, name));
   SourceIdentity = *found;
 }
 
@@ -386,9 +378,9 @@ bool TTwain::TransferNative(TBitmap& bitmap) {
   HGLOBAL handle = nullptr;
   switch (Send(&SourceIdentity, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle)) {
     case TWRC_FAILURE:
-      throw Exception(kTransferFailed);
+      throw Exception(msg::kTwainTransferFailed);
     case TWRC_CANCEL:
-      throw Exception(kTransferCancelled);
+      throw Exception(msg::kTwainTransferCancelled);
     case TWRC_XFERDONE:
       break;
     default:

@@ -8,7 +8,7 @@
 
 #include "platform/bmp.h"
 #include "support/test_support.h"
-#include "twain/dib_builder.h"
+#include "support/dib_builder.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <tuple>
 
 #include "effect_test_support.h"
-#include "effects/effects.h"
+#include "effects/effect_table.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ TEST(Binarisation, CommandRunsBothPassesAndIsIdempotent) {
   TBitmap picture;
   picture.AdoptHandle(NoisePicture(31, 17, 9));
   const std::int32_t expected = ReferenceMean(*picture.Object());
-  BinarizeCommand(picture);
+  RunEffectCommand(*FindEffectCommand("binarize"), picture);
   EXPECT_EQ(BinarizeThreshold, expected);
   const std::vector<Bgr> once = PixelsOf(*picture.Object());
   int white = 0;
@@ -141,14 +141,14 @@ TEST(Binarisation, CommandRunsBothPassesAndIsIdempotent) {
   }
   EXPECT_GT(white, 0);
   EXPECT_LT(white, 31 * 17);
-  BinarizeCommand(picture);
+  RunEffectCommand(*FindEffectCommand("binarize"), picture);
   EXPECT_EQ(PixelsOf(*picture.Object()), once);
 }
 
 TEST(Binarisation, CommandOnAnEmptyPictureChangesNothing) {
   BinarizeThreshold = 5;
   TBitmap picture;
-  BinarizeCommand(picture);
+  RunEffectCommand(*FindEffectCommand("binarize"), picture);
   EXPECT_TRUE(picture.Empty());
   EXPECT_EQ(BinarizeThreshold, 5);
 }

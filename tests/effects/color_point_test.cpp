@@ -1,5 +1,6 @@
 // Grayscale, Negative and Sepia.
 #include "effect_test_support.h"
+#include "effects/WeightedGray.h"
 
 namespace {
 
@@ -71,13 +72,26 @@ TEST(ColorPoint, SepiaClampsItsOffsets) {
   }
 }
 
-TEST(ColorPoint, NegativeTwiceGivesThePictureBack) {
-  HBITMAP picture = NoisePicture(37, 11, 1);
-  HBITMAP once = RunOn(Negative, *picture.get());
-  HBITMAP twice = RunOn(Negative, *once.get());
-  EXPECT_EQ(PixelsOf(*twice.get()), PixelsOf(*picture.get()));
-  EXPECT_EQ(At(*once.get(), 3, 4)[0], 255 - At(*picture.get(), 3, 4)[0]);
+using NegativePaths = BothPaths;
+
+// Every byte of every width up to 40 and a few longer rows: the vectorised loops and their tails.
+TEST_P(NegativePaths, EveryByteIsItsComplement) {
+  for (int width : {1, 2, 3, 4, 5, 7, 8, 11, 15, 16, 17, 21, 31, 32, 33, 40, 64, 101})
+    for (int height : {1, 3}) {
+      HBITMAP picture = NoisePicture(width, height, 1u + width);
+      HBITMAP once = RunOn(Negative, *picture.get());
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const Bgr s = At(*picture.get(), x, y);
+          ASSERT_EQ(At(*once.get(), x, y), (Bgr{static_cast<std::uint8_t>(255 - s[0]),
+                                                static_cast<std::uint8_t>(255 - s[1]),
+                                                static_cast<std::uint8_t>(255 - s[2])}))
+              << width << " x " << x;
+        }
+    }
 }
+
+LUMIVANE_ON_BOTH_PATHS(NegativePaths);
 
 TEST(ColorPoint, EveryPixelOfAWidePictureFollowsTheRule) {
   // Long rows run through the vectorised loops and their tails.
@@ -93,4 +107,9 @@ TEST(ColorPoint, EveryPixelOfAWidePictureFollowsTheRule) {
         ASSERT_EQ(At(*sepia.get(), x, y), (Bgr{ClampByte(g - 30), g, ClampByte(g + 30)})) << x;
       }
   }
+}
+
+TEST(ColorPoint, DivisionBy1000WithoutADivisionIsExactOverItsRange) {
+  static_assert(289 * 255 + 586 * 255 + 114 * 255 + 500 < kDivBy1000Limit);
+  for (std::uint32_t n = 0; n < kDivBy1000Limit; ++n) ASSERT_EQ(DivideBy1000(n), n / 1000) << n;
 }

@@ -53,7 +53,9 @@ HBITMAP Filtered(const Filter& f, const BitmapObject& picture) {
 
 }  // namespace
 
-TEST(Convolve3x3, MatchesTheRuleAtTheBordersAndInside) {
+using ConvolutionPaths = BothPaths;
+
+TEST_P(ConvolutionPaths, MatchesTheRuleAtTheBordersAndInside) {
   const std::pair<int, int> sizes[] = {{1, 1}, {1, 6},  {7, 1},  {2, 2},  {3, 3},
                                        {5, 4}, {17, 9}, {64, 3}, {101, 5}};
   for (const Filter& f : kFilters)
@@ -150,3 +152,5 @@ TEST(Convolve3x3, ADivisorOfZeroGivesThePictureBackUnchanged) {
             *picture.get());
   EXPECT_EQ(PixelsOf(*result.get()), PixelsOf(*picture.get()));
 }
+
+LUMIVANE_ON_BOTH_PATHS(ConvolutionPaths);

@@ -1,82 +1,142 @@
-// The effect commands through the window's buttons and through the batch tool.
-#include <QApplication>
+// The effect table and its commands through the window's buttons and through the batch tool.
 #include <QPushButton>
 #include <cstdlib>
 
 #include "app/TorvaskUnit1.h"
 #include "effect_test_support.h"
-#include "effects/effects.h"
+#include "effects/effect_table.h"
 #include "platform/picture_files.h"
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "effects_command_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+// The command's effect function (and second pass) called directly, without the hand-over.
+HBITMAP ApplyDirectly(const EffectCommand& command, HBITMAP h) {
+  h = command.effect(std::move(h));
+  if (command.secondPass) h = command.secondPass(std::move(h), *command.firstPassResult);
+  return h;
 }
 
-std::vector<Bgr> Apply(const BitmapObject& picture,
-                       const std::vector<std::function<HBITMAP(HBITMAP)>>& effects) {
+std::vector<Bgr> ApplyAll(const BitmapObject& picture,
+                          const std::vector<const EffectCommand*>& commands) {
   HBITMAP h(picture.Clone());
-  for (const auto& effect : effects) h = effect(std::move(h));
+  for (const EffectCommand* command : commands) h = ApplyDirectly(*command, std::move(h));
   return PixelsOf(*h.get());
 }
 
-HBITMAP BinarizeBoth(HBITMAP h) {
-  HBITMAP copy = MeanThreshold(std::move(h));
-  return Binarize(std::move(copy), BinarizeThreshold);
+const EffectCommand& Command(std::string_view name) {
+  const EffectCommand* command = FindEffectCommand(name);
+  EXPECT_NE(command, nullptr) << name;
+  return *command;
 }
 
 }  // namespace
 
-TEST(EffectButtons, ChainEffectsThroughTheView) {
-  App();
+// Written out here independently of the table, so that a row that names the wrong function or
+// button fails.
+TEST(EffectTable, NamesButtonsCaptionsAndFunctionsInButtonOrder) {
+  struct Row {
+    const char* name;
+    const char* button;
+    const char* caption;
+    HBITMAP (*effect)(HBITMAP);
+  };
+  const Row rows[] = {
+      {"grayscale", "Button1", "グレースケール化", Grayscale},
+      {"binarize", "Button2", "２値化", MeanThreshold},
+      {"blur", "Button3", "ぼかし", Blur},
+      {"sharpen", "Button4", "シャープ", Sharpen},
+      {"unsharp-mask", "Button5", "アンシャープマスク", UnsharpMask},
+      {"negative", "Button6", "ネガ", Negative},
+      {"sepia", "Button7", "セピア", Sepia},
+      {"jagged-mosaic", "Button8", "ギザギザモザイク", JaggedMosaic},
+      {"color-emboss", "Button9", "カラーエンボス", ColorEmboss},
+      {"mirror", "Button10", "ミラー", Mirror},
+  };
+  ASSERT_EQ(EffectCommands().size(), std::size(rows));
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const EffectCommand& command = EffectCommands()[i];
+    EXPECT_EQ(command.name, rows[i].name);
+    EXPECT_EQ(command.button, rows[i].button);
+    EXPECT_EQ(command.caption, rows[i].caption);
+    EXPECT_EQ(command.effect, rows[i].effect) << rows[i].name;
+    EXPECT_EQ(command.secondPass != nullptr, command.name == "binarize") << rows[i].name;
+    EXPECT_EQ(FindEffectCommand(rows[i].name), &command);
+    EXPECT_EQ(FindEffectButton(rows[i].button), &command);
+  }
+  EXPECT_EQ(Command("binarize").secondPass, &Binarize);
+  EXPECT_EQ(Command("binarize").firstPassResult, &BinarizeThreshold);
+  EXPECT_EQ(FindEffectCommand("emboss"), nullptr);
+  EXPECT_EQ(FindEffectButton("Button11"), nullptr);
+}
+
+TEST(EffectTable, AnEmptyPictureStaysEmptyUnderEveryCommand) {
+  for (const EffectCommand& command : EffectCommands()) {
+    TBitmap picture;
+    RunEffectCommand(command, picture);
+    EXPECT_TRUE(picture.Empty()) << command.name;
+  }
+}
+
+// Each button, clicked as a user clicks it, gives the effect of its own row: the same pixels as
+// its effect function called directly, and pixels no other button gives.
+TEST(EffectButtons, EachButtonClickedGivesItsOwnEffect) {
+  const HBITMAP original = NoisePicture(23, 17, 42);
+  std::vector<std::vector<Bgr>> results;
+  for (const EffectCommand& command : EffectCommands()) {
+    TForm1 form;
+    auto* button = form.findChild<QPushButton*>(QString::fromUtf8(command.button));
+    ASSERT_NE(button, nullptr) << command.button;
+    EXPECT_EQ(button->text().toStdString(), command.caption);
+    form.Image1->Picture().Bitmap().AdoptHandle(HBITMAP(original->Clone()));
+    button->click();
+    const TBitmap& shown = form.Image1->Picture().Bitmap();
+    ASSERT_FALSE(shown.Empty()) << command.name;
+    EXPECT_EQ(shown.Format(), PixelFormat::pf24bit);
+    EXPECT_EQ(form.Image1->width(), 23);
+    EXPECT_EQ(form.Image1->height(), 17);
+    results.push_back(PixelsOf(*shown.Object()));
+    EXPECT_EQ(results.back(), ApplyAll(*original.get(), {&command})) << command.name;
+  }
+  for (std::size_t i = 0; i < results.size(); ++i)
+    for (std::size_t j = i + 1; j < results.size(); ++j)
+      EXPECT_NE(results[i], results[j])
+          << EffectCommands()[i].name << " and " << EffectCommands()[j].name;
+}
+
+// The handlers of the stored layout by their names, chained on one picture.
+TEST(EffectButtons, HandlersChainEffectsThroughTheView) {
   TForm1 form;
   HBITMAP original = NoisePicture(23, 17, 42);
   form.Image1->Picture().Bitmap().AdoptHandle(HBITMAP(original->Clone()));
-  EXPECT_EQ(form.Image1->width(), 23);  // the view took the picture's size
 
   using Click = void (TForm1::*)(QObject*);
-  const Click clicks[] = {&TForm1::Button3Click, &TForm1::Button7Click, &TForm1::Button10Click,
-                          &TForm1::Button8Click, &TForm1::Button4Click, &TForm1::Button5Click,
-                          &TForm1::Button9Click, &TForm1::Button6Click, &TForm1::Button1Click,
-                          &TForm1::Button2Click};
-  for (Click click : clicks) (form.*click)(nullptr);
-
-  const std::vector<Bgr> expected =
-      Apply(*original.get(), {Blur, Sepia, Mirror, JaggedMosaic, Sharpen, UnsharpMask, ColorEmboss,
-                              Negative, Grayscale, BinarizeBoth});
+  const std::pair<Click, const char*> clicks[] = {
+      {&TForm1::Button3Click, "blur"},         {&TForm1::Button7Click, "sepia"},
+      {&TForm1::Button10Click, "mirror"},      {&TForm1::Button8Click, "jagged-mosaic"},
+      {&TForm1::Button4Click, "sharpen"},      {&TForm1::Button5Click, "unsharp-mask"},
+      {&TForm1::Button9Click, "color-emboss"}, {&TForm1::Button6Click, "negative"},
+      {&TForm1::Button1Click, "grayscale"},    {&TForm1::Button2Click, "binarize"}};
+  std::vector<const EffectCommand*> commands;
+  for (auto [click, name] : clicks) {
+    (form.*click)(nullptr);
+    commands.push_back(&Command(name));
+  }
   TBitmap& shown = form.Image1->Picture().Bitmap();
   ASSERT_FALSE(shown.Empty());
-  EXPECT_EQ(shown.Format(), PixelFormat::pf24bit);
-  EXPECT_EQ(PixelsOf(*shown.Object()), expected);
-  EXPECT_EQ(form.Image1->width(), 23);
-  EXPECT_EQ(form.Image1->height(), 17);
+  EXPECT_EQ(PixelsOf(*shown.Object()), ApplyAll(*original.get(), commands));
 }
 
 TEST(EffectButtons, ButtonsOnAnEmptyViewLeaveItEmpty) {
-  App();
   TForm1 form;
-  form.Button1->click();
-  form.Button2->click();
-  form.Button10->click();
-  EXPECT_TRUE(form.Image1->Picture().Bitmap().Empty());
+  for (const EffectCommand& command : EffectCommands()) {
+    auto* button = form.findChild<QPushButton*>(QString::fromUtf8(command.button));
+    ASSERT_NE(button, nullptr) << command.button;
+    button->click();
+    EXPECT_TRUE(form.Image1->Picture().Bitmap().Empty()) << command.name;
+  }
 }
 
-TEST(EffectButtons, ClickingAButtonRunsItsEffect) {
-  App();
-  TForm1 form;
-  HBITMAP original = NoisePicture(9, 8, 7);
-  form.Image1->Picture().Bitmap().AdoptHandle(HBITMAP(original->Clone()));
-  form.Button10->click();
-  form.Button6->click();
-  EXPECT_EQ(PixelsOf(*form.Image1->Picture().Bitmap().Object()),
-            Apply(*original.get(), {Mirror, Negative}));
-}
-
+// Every command of the table by its name, two to a run.
 TEST(BatchTool, EffectNamesGiveTheSamePixelsAsTheFunctions) {
   const std::string batch = BatchToolPath();
   ScratchDir dir;
@@ -86,27 +146,18 @@ TEST(BatchTool, EffectNamesGiveTheSamePixelsAsTheFunctions) {
     picture.AdoptHandle(HBITMAP(original->Clone()));
     SaveBitmapFile(picture, dir / "in.bmp");
   }
-  struct Case {
-    std::vector<std::string> names;
-    std::vector<std::function<HBITMAP(HBITMAP)>> effects;
-  };
-  const Case cases[] = {
-      {{"grayscale"}, {Grayscale}},
-      {{"binarize"}, {BinarizeBoth}},
-      {{"blur", "sharpen"}, {Blur, Sharpen}},
-      {{"unsharp-mask", "negative"}, {UnsharpMask, Negative}},
-      {{"sepia", "jagged-mosaic"}, {Sepia, JaggedMosaic}},
-      {{"color-emboss", "mirror"}, {ColorEmboss, Mirror}},
-  };
-  for (const Case& c : cases) {
-    std::string command = ShellQuote(batch) + " " + ShellQuote(dir / "in.bmp");
-    for (const std::string& name : c.names) command += " " + name;
-    command += " " + ShellQuote(dir / "out.bmp");
-    ASSERT_EQ(RunShell(command), 0) << command;
+  const auto commands = EffectCommands();
+  for (std::size_t i = 0; i < commands.size(); i += 2) {
+    std::vector<const EffectCommand*> run = {&commands[i]};
+    if (i + 1 < commands.size()) run.push_back(&commands[i + 1]);
+    std::string line = ShellQuote(batch) + " " + ShellQuote(dir / "in.bmp");
+    for (const EffectCommand* command : run) line += " " + std::string(command->name);
+    line += " " + ShellQuote(dir / "out.bmp");
+    ASSERT_EQ(RunShell(line), 0) << line;
     TBitmap result;
     LoadPictureFile(result, dir / "out.bmp");
     ASSERT_FALSE(result.Empty());
-    EXPECT_EQ(PixelsOf(*result.Object()), Apply(*original.get(), c.effects)) << command;
+    EXPECT_EQ(PixelsOf(*result.Object()), ApplyAll(*original.get(), run)) << line;
   }
   EXPECT_NE(RunShell(ShellQuote(batch) + " " + ShellQuote(dir / "in.bmp") + " emboss " +
                      ShellQuote(dir / "x.bmp") + " 2>/dev/null"),

@@ -6,10 +6,12 @@
 #include <cfloat>
 #include <cmath>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "effects/EffectBass.h"
-#include "effects/Effects.h"
+#include "effects/Vectorise.h"
+#include "effects/effect_functions.h"
 #include "support/test_support.h"
 
 // The colour of pixel (x, y) of a bitmap object.
@@ -78,15 +80,21 @@ inline bool PaddingTouched(const BitmapObject& object) {
   return false;
 }
 
-// A picture of pseudo-random colours.
-inline HBITMAP NoisePicture(int width, int height, std::uint32_t seed) {
-  return MakePicture(width, height, [seed](int x, int y) {
-    std::uint32_t h = seed ^ (static_cast<std::uint32_t>(x) * 2654435761u) ^
-                      (static_cast<std::uint32_t>(y) * 40503u);
-    h ^= h >> 15;
-    h *= 2246822519u;
-    h ^= h >> 13;
-    return Bgr{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
-               static_cast<std::uint8_t>(h >> 16)};
-  });
+// The code paths of the pixel loops (effects/Vectorise.h): a test of a fixture derived from this
+// runs once with the AVX2 tiers (skipped on a processor without AVX2) and once with the
+// baseline, on any processor. Instantiate it with LUMIVANE_ON_BOTH_PATHS(Fixture).
+class BothPaths : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && !Avx2Enabled()) GTEST_SKIP() << "no AVX2 on this processor";
+    SetAvx2Allowed(GetParam());
+  }
+  void TearDown() override { SetAvx2Allowed(true); }
+};
+
+inline std::string PathName(const testing::TestParamInfo<bool>& info) {
+  return info.param ? "Avx2" : "Baseline";
 }
+
+#define LUMIVANE_ON_BOTH_PATHS(Fixture) \
+  INSTANTIATE_TEST_SUITE_P(Paths, Fixture, testing::Bool(), PathName)

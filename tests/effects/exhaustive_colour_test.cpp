@@ -22,14 +22,7 @@ const BitmapObject& AllColours() {
   return *picture.get();
 }
 
-class EveryColour : public testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    if (GetParam() && !Avx2Enabled()) GTEST_SKIP() << "no AVX2 on this processor";
-    SetAvx2Allowed(GetParam());
-  }
-  void TearDown() override { SetAvx2Allowed(true); }
-};
+using EveryColour = BothPaths;
 
 }  // namespace
 
@@ -81,7 +74,45 @@ TEST_P(EveryColour, BinarizeMatchesTheExtendedComparison) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, EveryColour, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Avx2" : "Baseline";
-                         });
+// MeanThreshold decides from exact integer sums unless the exact mean lies so close to an
+// integer and a half that the extended sum of the rule, drifting by rounding, might round it
+// the other way; only then does it add up the extended sum itself. For 2^24 pixels that margin
+// is 23.4 / (1000 x 2^24): pictures whose exact mean lies 23 steps of 1 / (1000 x 2^24) from
+// 100.5 take the extended sum, 24 steps away the integers decide. Both sides of the edge, and
+// the exact half, must give the threshold of the rule.
+TEST_P(EveryColour, MeanThresholdAtTheEdgeOfItsIntegerDecision) {
+  constexpr std::int64_t kPixels = std::int64_t{kSide} * kSide;
+  constexpr std::int64_t kDenominator = 1000 * kPixels;
+  for (std::int64_t offset : {-24, -23, 0, 23, 24}) {
+    // 114 sum(B) + 586 sum(G) + 289 sum(R) = 1000 x 2^24 x 100.5 + offset, with a few pixels of
+    // blue and red 1 and every green near 171.
+    const std::int64_t target = 201 * kDenominator / 2 + offset;
+    std::int64_t blues = -1, reds = 0;
+    for (std::int64_t b = 0; b < 586 && blues < 0; ++b)
+      for (std::int64_t r = 0; r < 586; ++r)
+        if ((target - 114 * b - 289 * r) % 586 == 0) {
+          blues = b;
+          reds = r;
+          break;
+        }
+    ASSERT_GE(blues, 0);
+    const std::int64_t greens = (target - 114 * blues - 289 * reds) / 586;
+    const std::int64_t base = greens / kPixels, extra = greens % kPixels;
+    HBITMAP picture = MakePicture(kSide, kSide, [&](int x, int y) {
+      const std::int64_t i = std::int64_t{y} * kSide + x;
+      return Bgr{static_cast<std::uint8_t>(i < blues),
+                 static_cast<std::uint8_t>(base + (i < extra)),
+                 static_cast<std::uint8_t>(i < reds)};
+    });
+    BinarizeThreshold = -1;
+    HBITMAP copy = RunOn(MeanThreshold, *picture.get());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(BinarizeThreshold, ReferenceMean(*picture.get())) << offset;
+    // Where the integers decide, they give the exact mean's rounding.
+    if (offset == -24 || offset == 24) {
+      EXPECT_EQ(BinarizeThreshold, offset < 0 ? 100 : 101);
+    }
+  }
+}
+
+LUMIVANE_ON_BOTH_PATHS(EveryColour);

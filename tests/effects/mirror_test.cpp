@@ -1,8 +1,10 @@
 // Mirror.
 #include "effect_test_support.h"
 
-TEST(Mirror, DestinationPixelIsTheSourcePixelAcross) {
-  for (int w : {1, 2, 3, 5, 6, 7, 11, 16, 17, 100})
+using MirrorPaths = BothPaths;
+
+TEST_P(MirrorPaths, DestinationPixelIsTheSourcePixelAcross) {
+  for (int w : {1, 2, 3, 5, 6, 7, 11, 16, 17, 40, 100})
     for (int h : {1, 3}) {
       HBITMAP picture = NoisePicture(w, h, static_cast<std::uint32_t>(w));
       HBITMAP result = RunOn(Mirror, *picture.get());
@@ -30,3 +32,5 @@ TEST(Mirror, RowsKeepTheirPlaces) {
   HBITMAP narrow = NoisePicture(1, 5, 8);
   EXPECT_EQ(PixelsOf(*RunOn(Mirror, *narrow.get()).get()), PixelsOf(*narrow.get()));
 }
+
+LUMIVANE_ON_BOTH_PATHS(MirrorPaths);

@@ -9,20 +9,7 @@
 
 namespace {
 
-enum class Path { kAvx2, kBaseline };
-
-std::string PathName(const testing::TestParamInfo<Path>& info) {
-  return info.param == Path::kAvx2 ? "Avx2" : "Baseline";
-}
-
-class SimdPaths : public testing::TestWithParam<Path> {
- protected:
-  void SetUp() override {
-    if (GetParam() == Path::kAvx2 && !Avx2Enabled()) GTEST_SKIP() << "no AVX2 on this processor";
-    SetAvx2Allowed(GetParam() == Path::kAvx2);
-  }
-  void TearDown() override { SetAvx2Allowed(true); }
-};
+using SimdPaths = BothPaths;
 
 // Up to 500 colours with wb x blue + wg x green + wr x red equal to `target` modulo `modulus`.
 std::vector<Bgr> ColoursWith(int wb, int wg, int wr, int modulus, int target) {
@@ -129,4 +116,4 @@ TEST_P(SimdPaths, MeanThresholdCopiesAndSumsEveryWidth) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, SimdPaths, testing::Values(Path::kAvx2, Path::kBaseline), PathName);
+LUMIVANE_ON_BOTH_PATHS(SimdPaths);

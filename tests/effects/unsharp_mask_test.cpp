@@ -66,7 +66,9 @@ TEST(UnsharpMask, DifferencesAroundTheClampingPoints) {
   }
 }
 
-TEST(UnsharpMask, MatchesTheRuleEverywhere) {
+using UnsharpMaskPaths = BothPaths;
+
+TEST_P(UnsharpMaskPaths, MatchesTheRuleEverywhere) {
   for (auto [w, h] :
        {std::pair{1, 5}, std::pair{5, 1}, std::pair{2, 3}, std::pair{33, 17}, std::pair{100, 4}}) {
     HBITMAP picture = NoisePicture(w, h, static_cast<std::uint32_t>(w + 100 * h));
@@ -74,3 +76,5 @@ TEST(UnsharpMask, MatchesTheRuleEverywhere) {
         << w << "x" << h;
   }
 }
+
+LUMIVANE_ON_BOTH_PATHS(UnsharpMaskPaths);

@@ -42,3 +42,16 @@ TEST(TBitmap, ResizingAnEmptyBitmapGivesWhite) {
   ASSERT_FALSE(bitmap.Empty());
   for (const Bgr& p : PixelsOf(*bitmap.Object())) EXPECT_EQ(p, (Bgr{255, 255, 255}));
 }
+
+// A size of 0 or below is an invalid bitmap, not one too large.
+TEST(BitmapObject, AWidthOrHeightOfZeroOrBelowIsAnInvalidBitmap) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{0, 5}, {5, 0}, {-1, 5}, {5, -3}, {0, 0}};
+  for (auto [width, height] : sizes) {
+    try {
+      BitmapObject object(width, height, PixelFormat::pf24bit);
+      ADD_FAILURE() << width << " x " << height << " was made";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.Message(), msg::kInvalidBitmap) << width << " x " << height;
+    }
+  }
+}

@@ -8,21 +8,7 @@
 #include <vector>
 
 #include "png/PNG_h.h"
-
-namespace {
-
-std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
-
-std::uint32_t ZlibCrc(const std::uint8_t* data, std::size_t n) {
-  return static_cast<std::uint32_t>(crc32(crc32(0, nullptr, 0), data, static_cast<uInt>(n)));
-}
-
-}  // namespace
+#include "support/test_support.h"
 
 TEST(CrcTable, HoldsTheStandardEntries) {
   EXPECT_EQ(CrcTable[0], 0u);

@@ -1,7 +1,6 @@
 // The PNG button of the main window, on the offscreen platform with answered dialogs.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <filesystem>
 
 #include "app/TorvaskUnit1.h"
@@ -12,12 +11,6 @@ namespace {
 
 class PngButton : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "png_button_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-  }
   // The save dialog's one answer; an empty name cancels.
   void Answer(const QString& answer) { dialogs->answers = {answer}; }
   // Dialogs and message boxes shown so far.

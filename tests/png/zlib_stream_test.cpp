@@ -31,13 +31,6 @@ class RecordingStream final : public TStream {
   bool failWrites = false;
 };
 
-std::vector<std::uint8_t> Noise(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
-
 // A compressor that counts what it is asked and fails where a test says; otherwise zlib's.
 struct Fake {
   static inline int inits, ends, calls, level, streamSize;
@@ -74,7 +67,7 @@ const DeflateApi kFakeApi{&Fake::Init, &Fake::Deflate, &Fake::End};
 }  // namespace
 
 TEST(TCompressionStream, SendsWholeBuffersWhileWritingAndTheRestAtTheEnd) {
-  const auto input = Noise(300000, 3);  // does not compress: about five full buffers
+  const auto input = RandomBytes(300000, 3);  // does not compress: about five full buffers
   RecordingStream target;
   int progress = 0;
   {
@@ -107,7 +100,7 @@ TEST(TCompressionStream, SendsWholeBuffersWhileWritingAndTheRestAtTheEnd) {
 }
 
 TEST(TCompressionStream, PutsAMovedTargetBackWhereItLeftIt) {
-  const auto input = Noise(200000, 5);
+  const auto input = RandomBytes(200000, 5);
   RecordingStream target;
   {
     TCompressionStream stream(TCompressionLevel::clDefault, target);
@@ -207,7 +200,7 @@ TEST(TCompressionStream, AFailingTargetEndsTheWriteAndStillReleasesZlib) {
   Fake::Reset();
   RecordingStream target;
   target.failWrites = true;
-  const auto input = Noise(100000, 6);
+  const auto input = RandomBytes(100000, 6);
   {
     TCompressionStream stream(TCompressionLevel::clDefault, target, kFakeApi);
     EXPECT_THROW(stream.WriteBuffer(input.data(), input.size()), EWriteError);

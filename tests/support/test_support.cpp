@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 ScratchDir::ScratchDir() {
@@ -135,4 +137,29 @@ Rgb24Image ReadPpm(const std::string& path) {
     }
   }
   return image;
+}
+
+HBITMAP NoisePicture(int width, int height, std::uint32_t seed) {
+  return MakePicture(width, height, [seed](int x, int y) {
+    std::uint32_t h = seed ^ (static_cast<std::uint32_t>(x) * 2654435761u) ^
+                      (static_cast<std::uint32_t>(y) * 40503u);
+    h ^= h >> 15;
+    h *= 2246822519u;
+    h ^= h >> 13;
+    return Bgr{static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
+               static_cast<std::uint8_t>(h >> 16)};
+  });
+}
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<std::uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+std::uint32_t ZlibCrc(const void* data, std::size_t n, std::uint32_t crc) {
+  if (n == 0) return crc;  // a null buffer would restart the CRC
+  return static_cast<std::uint32_t>(
+      crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(n)));
 }

@@ -30,6 +30,12 @@ using Bgr = std::array<std::uint8_t, 3>;  // blue, green, red
 HBITMAP MakePicture(int width, int height, const std::function<Bgr(int x, int y)>& colour);
 // A bitmap object of one colour.
 HBITMAP MakeFlatPicture(int width, int height, Bgr colour);
+// A picture of pseudo-random colours, which deflate cannot shrink much.
+HBITMAP NoisePicture(int width, int height, std::uint32_t seed);
+// n pseudo-random bytes.
+std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed);
+// The CRC-32 of n bytes as zlib computes it, continuing from crc (0 to start).
+std::uint32_t ZlibCrc(const void* data, std::size_t n, std::uint32_t crc = 0);
 // Every pixel of a bitmap object as blue, green, red, row by row from the top.
 std::vector<Bgr> PixelsOf(const BitmapObject& object);
 

@@ -2,8 +2,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include "dib_builder.h"
 #include "scripted_fixture.h"
+#include "support/dib_builder.h"
 #include "support/test_support.h"
 
 namespace {

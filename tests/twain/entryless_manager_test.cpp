@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "support/manager_loader.h"
 #include "twain/TwainUtils.h"
 
 namespace {
 
 TEST(EntrylessManager, ConstructionFailsWithTheAssertionAndCountsForNothing) {
-  // Held loaded by the test; see LoadTestManager in scripted_fixture.h for why.
-  void* library = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_LOCAL);
-  if (!library) library = ::dlopen(TWAIN_MANAGER_PATH, RTLD_NOW | RTLD_LOCAL);
+  // Held loaded by the test.
+  void* library = LoadTestManager(TWAIN_MANAGER_PATH);
   ASSERT_NE(library, nullptr);
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "dib_builder.h"
 #include "platform/errors.h"
+#include "platform/picture_files.h"
+#include "support/dib_builder.h"
 #include "support/test_support.h"
 #include "twain/TwainUtils.h"
 
@@ -148,6 +149,61 @@ TEST(NativeImage, ABlockTooShortForItsHeaderTableOrRowsFailsWithAMessage) {
       EXPECT_STREQ(error.what(), "ストリームからの読み込みエラー") << c.name;
     }
     EXPECT_EQ(bitmap.Width(), 1) << c.name << ": the target is untouched";
+  }
+}
+
+// A bitmap cut inside its last row, past the row's fill bytes and into its pixels, fails with the
+// read error through both readers of bitmaps: the file reader and the native image parser. The
+// last row in the data is the top row of a bottom-up bitmap.
+TEST(NativeImage, ABitmapCutInsideItsLastRowFailsInBothReaders) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> dib;
+    std::size_t rowBytes;  // pixels of a row, fill bytes not counted
+    std::size_t rowStride;
+    std::uint32_t rowsStart;
+  };
+  std::vector<Case> cases;
+  for (int width : {1, 2, 5, 8})
+    cases.push_back({"24 bits", Dib24(width, 3, 9), 3u * width, (3u * width + 3) / 4 * 4, 40});
+  {
+    DibBuilder d;
+    d.InfoHeader(5, 2, 8, 0, 2).U32(0x000000).U32(0xFFFFFF);
+    d.Repeat(1, 16);  // two rows of 5 indices and 3 fill bytes
+    cases.push_back({"8 bits", d.bytes, 5, 8, 48});
+  }
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    const std::size_t padding = c.rowStride - c.rowBytes;
+    for (std::size_t cut : {std::size_t{1}, (c.rowBytes + 1) / 2, c.rowBytes - 1}) {
+      if (cut == 0) continue;
+      const std::size_t size = c.dib.size() - padding - cut;
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(c.rowBytes) + " bytes a row, " +
+                   std::to_string(cut) + " cut");
+
+      TBitmap drawn;
+      drawn.AdoptHandle(MakeFlatPicture(1, 1, {1, 2, 3}));
+      try {
+        Draw(drawn, c.dib, size);
+        ADD_FAILURE() << "the native image parser drew it";
+      } catch (const EReadError& error) {
+        EXPECT_EQ(error.Message(), msg::kStreamRead);
+      }
+      EXPECT_EQ(drawn.Width(), 1);
+
+      std::vector<std::uint8_t> file = BitmapFile(c.dib, c.rowsStart);
+      file.resize(14 + size);
+      WriteBytes(dir / "cut.bmp", file);
+      TBitmap opened;
+      opened.AdoptHandle(MakeFlatPicture(1, 1, {1, 2, 3}));
+      try {
+        LoadPictureFile(opened, dir / "cut.bmp");
+        ADD_FAILURE() << "the file reader read it";
+      } catch (const EReadError& error) {
+        EXPECT_EQ(error.Message(), msg::kStreamRead);
+      }
+      EXPECT_EQ(opened.Width(), 1);
+    }
   }
 }
 

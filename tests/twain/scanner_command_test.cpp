@@ -4,11 +4,11 @@
 #include <QPushButton>
 
 #include "app/TorvaskUnit1.h"
-#include "dib_builder.h"
-#include "effects/Effects.h"
+#include "effects/effect_functions.h"
 #include "platform/bmp.h"
 #include "png/png_writer.h"
 #include "scripted_fixture.h"
+#include "support/dib_builder.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_support.h"
 

@@ -11,6 +11,7 @@
 
 #include "manager/ScriptedManager.h"
 #include "platform/errors.h"
+#include "support/manager_loader.h"
 #include "twain/TwainUtils.h"
 
 struct Triplet {
@@ -41,18 +42,10 @@ inline constexpr Triplet kGetFirst{DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, false
 inline constexpr Triplet kGetNext{DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, false};
 inline constexpr Triplet kSetCapability{DG_CONTROL, DAT_CAPABILITY, MSG_SET, true};
 
-// Loads the manager library of the test folder: by its bare name through the loader, as the
-// program does; when a sanitizer's dlopen hides the executable's run path, by its full path,
-// after which the bare name finds it loaded.
-inline void* LoadTestManager() {
-  if (void* library = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_LOCAL)) return library;
-  return ::dlopen(TWAIN_MANAGER_PATH, RTLD_NOW | RTLD_LOCAL);
-}
-
 class ScriptedTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    library_ = LoadTestManager();
+    library_ = LoadTestManager(TWAIN_MANAGER_PATH);
     ASSERT_NE(library_, nullptr) << ::dlerror();
     auto control =
         reinterpret_cast<ScriptedManager* (*)()>(::dlsym(library_, "ScriptedManagerControl"));

@@ -1,8 +1,18 @@
-// Packed device-independent bitmaps as a source hands them over.
+// Bitmap headers written byte by byte: packed device-independent bitmaps as a scanner source
+// hands them over, and bitmap files (a file header before the same bytes).
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+// The little-endian 32-bit value at byte `at`, and the same written there.
+inline std::uint32_t GetU32(const std::vector<std::uint8_t>& d, std::size_t at) {
+  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) |
+         (static_cast<std::uint32_t>(d[at + 3]) << 24);
+}
+inline void PutU32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 
 class DibBuilder {
  public:
@@ -42,6 +52,19 @@ class DibBuilder {
 
   std::vector<std::uint8_t> bytes;
 };
+
+// The bitmap file of a packed bitmap whose pixels start `rowsStart` bytes into it: the 14-byte
+// file header, then the packed bitmap.
+inline std::vector<std::uint8_t> BitmapFile(const std::vector<std::uint8_t>& dib,
+                                            std::uint32_t rowsStart) {
+  DibBuilder file;
+  file.Bytes({'B', 'M'})
+      .U32(static_cast<std::uint32_t>(14 + dib.size()))
+      .U32(0)
+      .U32(14 + rowsStart);
+  file.bytes.insert(file.bytes.end(), dib.begin(), dib.end());
+  return file.bytes;
+}
 
 // A bottom-up 24-bit image whose pixel (x, y), y counted from the top, is (x, y, tag).
 inline std::vector<std::uint8_t> Dib24(int width, int height, std::uint8_t tag) {

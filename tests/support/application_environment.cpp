@@ -14,7 +14,7 @@ class ApplicationEnvironment : public ::testing::Environment {
 
  private:
   int argc_ = 1;
-  char name_[16] = "twain_tests";
+  char name_[16] = "lumivane_test";
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
 };
