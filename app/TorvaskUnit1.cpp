@@ -23,6 +23,7 @@ constexpr int kWindowTop = 122;
 
 void SetUpApplication() {
   QApplication::setApplicationName(kApplicationName);
+  InstallJapaneseQtTexts();  // without the file Qt's texts stay English: not an error
   InstallMessageBoxErrorDisplay();
 }
 

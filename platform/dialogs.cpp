@@ -5,8 +5,11 @@
 #include <QGridLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTranslator>
 
 #include "errors.h"
 #include "picture_files.h"
@@ -34,7 +37,9 @@ QStringList QtFilters(const QString& filter) {
 
 void Configure(QFileDialog& dialog, const FileDialogOptions& options) {
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, options.preview);
+  // Qt draws its dialogs itself: they hold the preview and speak the program's language, where
+  // a desktop's own dialog would follow the system's locale.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (!options.title.isEmpty()) dialog.setWindowTitle(options.title);
   const QStringList filters = QtFilters(options.filter);
   dialog.setNameFilters(filters);
@@ -115,4 +120,16 @@ void InstallMessageBoxErrorDisplay() {
     CurrentDialogs().ShowError(QApplication::activeWindow(), QApplication::applicationName(),
                                QString::fromStdString(text));
   });
+}
+
+bool InstallJapaneseQtTexts() {
+  // Dates and sizes in the file dialogs follow the same language.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QStringLiteral("qtbase_ja"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  if (!QCoreApplication::installTranslator(translator.get())) return false;
+  translator.release()->setParent(QCoreApplication::instance());  // the application owns it
+  return true;
 }

@@ -33,3 +33,8 @@ std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs);
 
 // Makes the default error display a message box with the application's name as caption.
 void InstallMessageBoxErrorDisplay();
+
+// Makes Qt's own texts (file dialogs, message-box buttons, context menus) Japanese like the
+// rest of the program, whatever the system's locale: loads qtbase_ja from Qt's translations
+// folder. Without that file Qt's texts stay English; returns whether it was loaded.
+bool InstallJapaneseQtTexts();

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -192,9 +194,12 @@ class MainWindowTest : public QObject {
       dialog->reject();
     });
     QVERIFY(!CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1));
-    QCOMPARE(filters.size(), 7);
-    QCOMPARE(filters[0], QString("すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)"));
-    QCOMPARE(filters[4], QString("アイコン (*.ico)"));
+    // The entries and their order, also with Qt's Japanese texts loaded.
+    QCOMPARE(filters,
+             QStringList({"すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
+                          "JPEG イメージファイル (*.jpg)", "JPEG イメージファイル (*.jpeg)",
+                          "ビットマップ (*.bmp)", "アイコン (*.ico)",
+                          "エンハンス メタファイル (*.emf)", "メタファイル (*.wmf)"}));
     QVERIFY(previewShown);
 
     const QString typed = QString::fromStdString(dir_ / "result");
@@ -209,6 +214,32 @@ class MainWindowTest : public QObject {
     const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
     QVERIFY(chosen);
     QCOMPARE(*chosen, typed + ".bmp");
+  }
+
+  // Qt's own texts are Japanese whatever the locale the test runs in, where the system has
+  // Qt's Japanese translations.
+  void qtTextsAreJapanese() {
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(translations + "/qtbase_ja.qm"))
+      QSKIP("Qt's Japanese translations (qt6-translations-l10n) are not installed");
+    QMessageBox box(QMessageBox::Critical, "Lumivane", "text",
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("キャンセル"));
+
+    TForm1 form;
+    QString lookIn;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      lookIn = dialog->labelText(QFileDialog::LookIn);
+      for (auto* button : dialog->findChildren<QPushButton*>())
+        QVERIFY2(button->text() != "Cancel" && button->text() != "&Open",
+                 qPrintable(button->text()));
+      dialog->reject();
+    });
+    CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1);
+    QCOMPARE(lookIn, QCoreApplication::translate("QFileDialog", "Look in:"));
+    QVERIFY(lookIn != "Look in:");
   }
 };
 
