@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QScopedValueRollback>
+#include <optional>
 
 #include "effects/effects.h"
 #include "platform/errors.h"
+#include "platform/feedback.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 #include "twain/TwainUtils.h"
@@ -18,6 +21,7 @@ constexpr const char* kFallbackFont = "Noto Sans CJK JP";
 constexpr int kFontPixelSize = 12;
 constexpr int kWindowLeft = 350;
 constexpr int kWindowTop = 122;
+constexpr const char* kPngProgressLabel = "PNG形式で保存しています...";
 
 }  // namespace
 
@@ -62,32 +66,40 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
 
   Connect(Open1, &TForm1::Open1Click);
   Connect(Save1, &TForm1::Save1Click);
-  Connect(N1, &TForm1::N1Click);
+  Connect(N1, &TForm1::N1Click, Feedback::kNone);
   const Handler handlers[] = {&TForm1::Button1Click,  &TForm1::Button2Click, &TForm1::Button3Click,
                               &TForm1::Button4Click,  &TForm1::Button5Click, &TForm1::Button6Click,
                               &TForm1::Button7Click,  &TForm1::Button8Click, &TForm1::Button9Click,
                               &TForm1::Button10Click, &TForm1::Button11Click};
   for (std::size_t i = 0; i < std::size(handlers); ++i) Connect(uiButtons[i], handlers[i]);
 
-  RunCommand(&TForm1::FormCreate, this);
+  RunCommand(&TForm1::FormCreate, this, Feedback::kNone);
 }
 
 TForm1::~TForm1() {
-  RunCommand(&TForm1::FormDestroy, this);
+  RunCommand(&TForm1::FormDestroy, this, Feedback::kNone);
 }
 
-void TForm1::Connect(QPushButton* button, Handler handler) {
+void TForm1::Connect(QPushButton* button, Handler handler, Feedback feedback) {
   connect(button, &QPushButton::clicked, this,
-          [this, button, handler] { RunCommand(handler, button); });
+          [this, button, handler, feedback] { RunCommand(handler, button, feedback); });
 }
 
-void TForm1::Connect(QAction* action, Handler handler) {
+void TForm1::Connect(QAction* action, Handler handler, Feedback feedback) {
   connect(action, &QAction::triggered, this,
-          [this, action, handler] { RunCommand(handler, action); });
+          [this, action, handler, feedback] { RunCommand(handler, action, feedback); });
 }
 
-void TForm1::RunCommand(Handler handler, QObject* sender) {
-  RunGuarded([&] { (this->*handler)(sender); });
+void TForm1::RunCommand(Handler handler, QObject* sender, Feedback feedback) {
+  // One command at a time: a command that arrives while another one lets events through (its
+  // progress dialog, the scanner's event loop) is dropped, so nothing re-enters the picture.
+  if (commandRunning_) return;
+  const QScopedValueRollback running(commandRunning_, true);
+  RunGuarded([&] {
+    std::optional<BusyCursor> busy;
+    if (feedback == Feedback::kBusy) busy.emplace(this);
+    (this->*handler)(sender);
+  });
 }
 
 void TForm1::FormCreate(QObject*) {
@@ -155,7 +167,10 @@ void TForm1::Button11Click(QObject*) {
 }
 
 void TForm1::SaveAsPng(const QString& fileName) {
-  SavePngFile(Image1->Picture().Bitmap(), fileName.toStdString());
+  WorkProgress progress(this, QString::fromUtf8(kPngProgressLabel));
+  SavePngFile(
+      Image1->Picture().Bitmap(), fileName.toStdString(), ZlibDeflate(),
+      [&progress](std::uint64_t done, std::uint64_t total) { progress.Report(done, total); });
 }
 
 void TForm1::WriteImageData(TMemoryStream& payload) {

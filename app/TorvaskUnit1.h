@@ -67,9 +67,12 @@ class TForm1 : public QMainWindow {
 
  private:
   using Handler = void (TForm1::*)(QObject*);
-  void Connect(QPushButton* button, Handler handler);
-  void Connect(QAction* action, Handler handler);
-  void RunCommand(Handler handler, QObject* sender);
+  // What a command shows while it runs: the wait cursor (kBusy), or nothing of its own (kNone:
+  // the scanner command, whose own dialogs wait for the user, and creation and destruction).
+  enum class Feedback { kBusy, kNone };
+  void Connect(QPushButton* button, Handler handler, Feedback feedback = Feedback::kBusy);
+  void Connect(QAction* action, Handler handler, Feedback feedback = Feedback::kBusy);
+  void RunCommand(Handler handler, QObject* sender, Feedback feedback = Feedback::kBusy);
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
   // Compresses the picture of Image1 (already at 24 bits) into payload: the IDAT data.
@@ -77,6 +80,7 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
+  bool commandRunning_ = false;
 };
 
 // Application-wide set-up shared by the program and its tests: name, fonts, error display.

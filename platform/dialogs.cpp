@@ -12,6 +12,7 @@
 #include <QTranslator>
 
 #include "errors.h"
+#include "feedback.h"
 #include "picture_files.h"
 #include "qimage.h"
 
@@ -103,10 +104,29 @@ std::unique_ptr<Dialogs>& Installed() {
   return dialogs;
 }
 
+// The installed dialogs, each asked in the user's turn: inside a busy command the normal cursor
+// shows while a dialog is up, and the window is repainted before the work goes on.
+class UserTurnDialogs final : public Dialogs {
+ public:
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override {
+    const UserTurn turn;
+    return Installed()->OpenFile(parent, options);
+  }
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override {
+    const UserTurn turn;
+    return Installed()->SaveFile(parent, options);
+  }
+  void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
+    const UserTurn turn;
+    Installed()->ShowError(parent, caption, text);
+  }
+};
+
 }  // namespace
 
 Dialogs& CurrentDialogs() {
-  return *Installed();
+  static UserTurnDialogs dialogs;
+  return dialogs;
 }
 
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs) {

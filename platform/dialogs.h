@@ -26,7 +26,8 @@ class Dialogs {
   virtual void ShowError(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
-// The dialogs in use: Qt's own unless a test installed others.
+// The dialogs in use: Qt's own unless a test installed others. Inside a busy command (see
+// feedback.h) each is asked in the user's turn.
 Dialogs& CurrentDialogs();
 // Installs dialogs (null puts Qt's back) and returns the previous ones.
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs);

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -18,9 +19,39 @@
 
 #include "app/TorvaskUnit1.h"
 #include "platform/bmp.h"
+#include "platform/feedback.h"
 #include "platform/picture_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_support.h"
+
+// Notes the events that show a command's feedback: paints of the window, and the moment the
+// view takes a new picture's size (the work), with the cursor at that moment.
+class FeedbackLog : public QObject {
+ public:
+  FeedbackLog(QWidget* window, QWidget* view) : window_(window), view_(view) {
+    window->installEventFilter(this);
+    view->installEventFilter(this);
+  }
+  QStringList entries;
+  static QString Cursor() {
+    const QCursor* cursor = QApplication::overrideCursor();
+    return !cursor                             ? "no cursor"
+           : cursor->shape() == Qt::WaitCursor ? "wait cursor"
+                                               : "normal cursor";
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::Paint && entries.value(-1) != "paint")
+      entries << "paint";
+    if (watched == view_ && event->type() == QEvent::Resize) entries << "work, " + Cursor();
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  QWidget* view_;
+};
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -154,6 +185,62 @@ class MainWindowTest : public QObject {
     dialogs->answers = {QString()};  // cancelled
     form.Open1->trigger();
     QCOMPARE(form.Image1->Picture().Bitmap().Width(), 40);
+  }
+
+  // Open stands for every command: the normal cursor while its dialog waits, then the window
+  // repainted and the wait cursor during the work; other commands are refused meanwhile.
+  void aCommandShowsItIsBusyAndTakesNoOtherCommand() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    dialogs->answers = {WritePicture("first.bmp", 30, 20)};
+    form.Open1->trigger();
+
+    FeedbackLog log(&form, form.Image1);
+    dialogs->answers = {WritePicture("second.bmp", 40, 25)};
+    bool inside = false;
+    dialogs->whileAsked = [&] {
+      if (std::exchange(inside, true)) return;  // a nested open would ask again
+      log.entries << "dialog, " + FeedbackLog::Cursor();
+      form.Button10->click();  // the mirror
+      form.Open1->trigger();
+      form.Save1->trigger();
+      const bool refused =
+          form.Image1->Picture().Bitmap().RowAt(0)[0] == 0 && dialogs->asked.size() == 2;
+      log.entries << (refused ? "other commands refused" : "other commands ran");
+    };
+    form.Open1->trigger();
+    QCOMPARE(log.entries, QStringList({"paint", "dialog, normal cursor", "other commands refused",
+                                       "paint", "work, wait cursor"}));
+    QCOMPARE(FeedbackLog::Cursor(), QString("no cursor"));
+
+    // The next command runs as usual.
+    form.Button10->click();
+    QCOMPARE(form.Image1->Picture().Bitmap().RowAt(0)[0], uint8_t(39));
+  }
+
+  // The progress dialog of long work appears only once the work has lasted about half a second.
+  void progressAppearsOnlyForLongWork() {
+    QCOMPARE(ProgressDelay(), std::chrono::milliseconds(500));
+    const struct {
+      unsigned long pauseMs;
+      bool shown;
+    } cases[] = {{0, false}, {600, true}};
+    for (const auto& c : cases) {
+      QWidget window;
+      window.show();
+      WorkProgress progress(&window, "label");
+      for (int done = 1; done <= 10; ++done) {
+        if (done == 5) QThread::msleep(c.pauseMs);
+        progress.Report(done, 10);
+      }
+      auto* dialog = window.findChild<QProgressDialog*>();
+      QVERIFY(dialog);
+      QCOMPARE(dialog->isVisible(), c.shown);
+      QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+      QCOMPARE(dialog->value(), 1000);
+    }
   }
 
   void saveWritesABitmapOnlyWhenThereIsAPicture() {
