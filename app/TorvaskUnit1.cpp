@@ -1,8 +1,13 @@
 #include "TorvaskUnit1.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFont>
+#include <QMimeData>
 #include <QScopedValueRollback>
+#include <QTimer>
+#include <QUrl>
 #include <optional>
 
 #include "effects/effects.h"
@@ -35,6 +40,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   ui_->setupUi(this);
   // The form's stored position; the layout file keeps only a top-level form's size.
   move(kWindowLeft, kWindowTop);
+  setAcceptDrops(true);
   MainMenu1 = ui_->MainMenu1;
   ScrollBox1 = ui_->ScrollBox1;
   Image1 = ui_->Image1;
@@ -91,6 +97,10 @@ void TForm1::Connect(QAction* action, Handler handler, Feedback feedback) {
 }
 
 void TForm1::RunCommand(Handler handler, QObject* sender, Feedback feedback) {
+  RunCommand([&] { (this->*handler)(sender); }, feedback);
+}
+
+void TForm1::RunCommand(const std::function<void()>& command, Feedback feedback) {
   // One command at a time: a command that arrives while another one lets events through (its
   // progress dialog, the scanner's event loop) is dropped, so nothing re-enters the picture.
   if (commandRunning_) return;
@@ -98,7 +108,7 @@ void TForm1::RunCommand(Handler handler, QObject* sender, Feedback feedback) {
   RunGuarded([&] {
     std::optional<BusyCursor> busy;
     if (feedback == Feedback::kBusy) busy.emplace(this);
-    (this->*handler)(sender);
+    command();
   });
 }
 
@@ -113,7 +123,45 @@ void TForm1::FormDestroy(QObject*) {
 void TForm1::Open1Click(QObject*) {
   const auto name = CurrentDialogs().OpenFile(this, OpenPictureDialog1);
   if (!name) return;
-  LoadPictureFile(Image1->Picture().Bitmap(), name->toStdString());
+  LoadPicture(*name);
+}
+
+void TForm1::LoadPicture(const QString& fileName) {
+  LoadPictureFile(Image1->Picture().Bitmap(), fileName.toStdString());
+}
+
+void TForm1::OpenNamedFile(const QString& fileName) {
+  RunCommand([&] { LoadPicture(fileName); }, Feedback::kBusy);
+}
+
+namespace {
+
+// The local file that a drag carries; empty when it carries anything else or several files.
+QString DraggedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl& url = data->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QString name = DraggedFile(event->mimeData());
+  if (name.isEmpty()) return;
+  event->acceptProposedAction();
+  // Opened once the drop has finished, so that the program the file came from is not kept
+  // waiting while the picture loads or its message is shown.
+  QTimer::singleShot(0, this, [this, name] { OpenNamedFile(name); });
+}
+
+void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  const QString name = arguments[1];
+  QTimer::singleShot(0, &form, [&form, name] { form.OpenNamedFile(name); });
 }
 
 void TForm1::Save1Click(QObject*) {

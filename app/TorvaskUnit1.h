@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 #include "app/TImage.h"
@@ -65,6 +66,15 @@ class TForm1 : public QMainWindow {
   void FormCreate(QObject* sender);
   void FormDestroy(QObject* sender);
 
+  // Opens a file named outside the open dialog (on the command line, by a drop) as 開く opens
+  // the chosen one, through the same command wrapper.
+  void OpenNamedFile(const QString& fileName);
+
+ protected:
+  // A file dropped on the window is opened like a chosen one.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
   using Handler = void (TForm1::*)(QObject*);
   // What a command shows while it runs: the wait cursor (kBusy), or nothing of its own (kNone:
@@ -73,6 +83,9 @@ class TForm1 : public QMainWindow {
   void Connect(QPushButton* button, Handler handler, Feedback feedback = Feedback::kBusy);
   void Connect(QAction* action, Handler handler, Feedback feedback = Feedback::kBusy);
   void RunCommand(Handler handler, QObject* sender, Feedback feedback = Feedback::kBusy);
+  void RunCommand(const std::function<void()>& command, Feedback feedback);
+  // The open command's work once a name is chosen.
+  void LoadPicture(const QString& fileName);
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
   // Compresses the picture of Image1 (already at 24 bits) into payload: the IDAT data.
@@ -85,3 +98,8 @@ class TForm1 : public QMainWindow {
 
 // Application-wide set-up shared by the program and its tests: name, fonts, error display.
 void SetUpApplication();
+
+// Opens the file named by the program's first argument, if there is one (arguments as
+// QCoreApplication::arguments() gives them), once the event loop runs: a failure shows its
+// message over the shown window, which stays empty.
+void OpenCommandLineFile(TForm1& form, const QStringList& arguments);

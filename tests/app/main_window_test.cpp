@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
@@ -241,6 +242,65 @@ class MainWindowTest : public QObject {
       QCOMPARE(dialog->windowModality(), Qt::WindowModal);
       QCOMPARE(dialog->value(), 1000);
     }
+  }
+
+  // A file named on the command line or dropped on the window opens as a chosen one does, with
+  // the same name rule and messages; a failure leaves the window as it was.
+  void filesNamedOutsideTheDialogOpenLikeAChosenOne() {
+    const QString good = WritePicture("named.bmp", 30, 20);
+    WriteBytes(dir_ / "bitmap.jpg", ReadBytes(good.toStdString()));
+    const std::string missing = dir_ / "missing.bmp";
+    const struct {
+      const char* how;
+      QString file;
+      int width;  // of the picture afterwards; 0: empty
+      std::string error;
+    } cases[] = {
+        {"command line", good, 30, ""},
+        {"command line", QString::fromStdString(missing), 0,
+         "ファイル " + missing + " は開けません."},
+        {"drop", good, 30, ""},
+        {"drop", QString::fromStdString(dir_ / "bitmap.jpg"), 0, "JPEG エラー #"},
+    };
+    for (const auto& c : cases) {
+      ScriptedDialogsScope dialogs;
+      TForm1 form;
+      form.show();
+      if (c.how == std::string("command line")) {
+        OpenCommandLineFile(form, {"lumivane", c.file});
+      } else {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(c.file)});
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        QVERIFY(drop.isAccepted());
+      }
+      QVERIFY(!form.Image1->Picture().HasGraphic());  // opened once the event loop runs
+      QCoreApplication::processEvents();
+      QCOMPARE(form.Image1->Picture().Bitmap().Width(), c.width);
+      const auto errors = dialogs->ErrorTexts();
+      QCOMPARE(errors.size(), size_t(c.error.empty() ? 0 : 1));
+      if (!c.error.empty()) QVERIFY2(errors[0].starts_with(c.error), errors[0].c_str());
+      QVERIFY(dialogs->asked.empty());
+    }
+
+    // Nothing else is taken: no argument, text, several files.
+    TForm1 form;
+    OpenCommandLineFile(form, {"lumivane"});
+    QMimeData text, two;
+    text.setText(good);
+    two.setUrls({QUrl::fromLocalFile(good), QUrl::fromLocalFile(good)});
+    for (QMimeData* data : {&text, &two}) {
+      QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&form, &enter);
+      QVERIFY(!enter.isAccepted());
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(!form.Image1->Picture().HasGraphic());
   }
 
   void saveWritesABitmapOnlyWhenThereIsAPicture() {
