@@ -8,6 +8,7 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <optional>
 
 #include "effects/effects.h"
@@ -40,6 +41,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   ui_->setupUi(this);
   // The form's stored position; the layout file keeps only a top-level form's size.
   move(kWindowLeft, kWindowTop);
+  outerSize_ = size();
   setAcceptDrops(true);
   MainMenu1 = ui_->MainMenu1;
   ScrollBox1 = ui_->ScrollBox1;
@@ -156,6 +158,27 @@ void TForm1::dropEvent(QDropEvent* event) {
   // Opened once the drop has finished, so that the program the file came from is not kept
   // waiting while the picture loads or its message is shown.
   QTimer::singleShot(0, this, [this, name] { OpenNamedFile(name); });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (outerSize_.isValid() && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // The frame is known once the window system has mapped the window. Without a window manager
+  // there is none, and the stored size stays that of the inside.
+  const auto type = event->type();
+  if (watched == windowHandle() && outerSize_.isValid() &&
+      (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
+    const QMargins frame = windowHandle()->frameMargins();
+    if (!frame.isNull()) {
+      resize(outerSize_.shrunkBy(frame));
+      outerSize_ = QSize();
+      windowHandle()->removeEventFilter(this);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {

@@ -74,6 +74,10 @@ class TForm1 : public QMainWindow {
   // A file dropped on the window is opened like a chosen one.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // The stored size is that of the outer frame: once the window system reports the frame, the
+  // client area becomes what remains inside it.
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   using Handler = void (TForm1::*)(QObject*);
@@ -94,6 +98,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
   bool commandRunning_ = false;
+  QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
 };
 
 // Application-wide set-up shared by the program and its tests: name, fonts, error display.
