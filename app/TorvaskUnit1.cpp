@@ -1,10 +1,19 @@
 #include "TorvaskUnit1.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFont>
+#include <QMimeData>
+#include <QScopedValueRollback>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+#include <optional>
 
 #include "effects/effect_table.h"
 #include "platform/errors.h"
+#include "platform/feedback.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 #include "twain/TwainUtils.h"
@@ -23,6 +32,7 @@ constexpr int kWindowTop = 122;
 
 void SetUpApplication() {
   QApplication::setApplicationName(kApplicationName);
+  InstallJapaneseQtTexts();  // without the file Qt's texts stay English: not an error
   InstallMessageBoxErrorDisplay();
 }
 
@@ -30,6 +40,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   ui_->setupUi(this);
   // The form's stored position; the layout file keeps only a top-level form's size.
   move(kWindowLeft, kWindowTop);
+  outerSize_ = size();
+  setAcceptDrops(true);
   MainMenu1 = ui_->MainMenu1;
   ScrollBox1 = ui_->ScrollBox1;
   Image1 = ui_->Image1;
@@ -61,32 +73,44 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
 
   Connect(Open1, &TForm1::Open1Click);
   Connect(Save1, &TForm1::Save1Click);
-  Connect(N1, &TForm1::N1Click);
+  Connect(N1, &TForm1::N1Click, Feedback::kNone);
   Connect(Button11, &TForm1::Button11Click);
   for (const EffectCommand& command : EffectCommands()) {
     auto* button = findChild<QPushButton*>(QString::fromUtf8(command.button));
     if (button) Connect(button, &TForm1::EffectButtonClick);
   }
 
-  RunCommand(&TForm1::FormCreate, this);
+  RunCommand(&TForm1::FormCreate, this, Feedback::kNone);
 }
 
 TForm1::~TForm1() {
-  RunCommand(&TForm1::FormDestroy, this);
+  RunCommand(&TForm1::FormDestroy, this, Feedback::kNone);
 }
 
-void TForm1::Connect(QPushButton* button, Handler handler) {
+void TForm1::Connect(QPushButton* button, Handler handler, Feedback feedback) {
   connect(button, &QPushButton::clicked, this,
-          [this, button, handler] { RunCommand(handler, button); });
+          [this, button, handler, feedback] { RunCommand(handler, button, feedback); });
 }
 
-void TForm1::Connect(QAction* action, Handler handler) {
+void TForm1::Connect(QAction* action, Handler handler, Feedback feedback) {
   connect(action, &QAction::triggered, this,
-          [this, action, handler] { RunCommand(handler, action); });
+          [this, action, handler, feedback] { RunCommand(handler, action, feedback); });
 }
 
-void TForm1::RunCommand(Handler handler, QObject* sender) {
-  RunGuarded([&] { (this->*handler)(sender); });
+void TForm1::RunCommand(Handler handler, QObject* sender, Feedback feedback) {
+  RunCommand([&] { (this->*handler)(sender); }, feedback);
+}
+
+void TForm1::RunCommand(const std::function<void()>& command, Feedback feedback) {
+  // One command at a time: a command that arrives while another one lets events through (its
+  // progress dialog, the scanner's event loop) is dropped, so nothing re-enters the picture.
+  if (commandRunning_) return;
+  const QScopedValueRollback running(commandRunning_, true);
+  RunGuarded([&] {
+    std::optional<BusyCursor> busy;
+    if (feedback == Feedback::kBusy) busy.emplace(this);
+    command();
+  });
 }
 
 void TForm1::FormCreate(QObject*) {
@@ -100,7 +124,66 @@ void TForm1::FormDestroy(QObject*) {
 void TForm1::Open1Click(QObject*) {
   const auto name = CurrentDialogs().OpenFile(this, OpenPictureDialog1);
   if (!name) return;
-  LoadPictureFile(Image1->Picture().Bitmap(), name->toStdString());
+  LoadPicture(*name);
+}
+
+void TForm1::LoadPicture(const QString& fileName) {
+  LoadPictureFile(Image1->Picture().Bitmap(), fileName.toStdString());
+}
+
+void TForm1::OpenNamedFile(const QString& fileName) {
+  RunCommand([&] { LoadPicture(fileName); }, Feedback::kBusy);
+}
+
+namespace {
+
+// The local file that a drag carries; empty when it carries anything else or several files.
+QString DraggedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl& url = data->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QString name = DraggedFile(event->mimeData());
+  if (name.isEmpty()) return;
+  event->acceptProposedAction();
+  // Opened once the drop has finished, so that the program the file came from is not kept
+  // waiting while the picture loads or its message is shown.
+  QTimer::singleShot(0, this, [this, name] { OpenNamedFile(name); });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (outerSize_.isValid() && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // The frame is known once the window system has mapped the window. Without a window manager
+  // there is none, and the stored size stays that of the inside.
+  const auto type = event->type();
+  if (watched == windowHandle() && outerSize_.isValid() &&
+      (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
+    const QMargins frame = windowHandle()->frameMargins();
+    if (!frame.isNull()) {
+      resize(outerSize_.shrunkBy(frame));
+      outerSize_ = QSize();
+      windowHandle()->removeEventFilter(this);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  const QString name = arguments[1];
+  QTimer::singleShot(0, &form, [&form, name] { form.OpenNamedFile(name); });
 }
 
 void TForm1::Save1Click(QObject*) {
@@ -160,7 +243,10 @@ void TForm1::Button11Click(QObject*) {
 }
 
 void TForm1::SaveAsPng(const QString& fileName) {
-  SavePngFile(Image1->Picture().Bitmap(), fileName.toStdString());
+  WorkProgress progress(this, QString::fromUtf8(msg::kPngProgress));
+  SavePngFile(
+      Image1->Picture().Bitmap(), fileName.toStdString(), ZlibDeflate(),
+      [&progress](std::uint64_t done, std::uint64_t total) { progress.Report(done, total); });
 }
 
 // ---- Scanner command ------------------------------------------------------------------------

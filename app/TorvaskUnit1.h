@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 #include "app/TImage.h"
@@ -68,17 +69,43 @@ class TForm1 : public QMainWindow {
   void FormCreate(QObject* sender);
   void FormDestroy(QObject* sender);
 
+  // Opens a file named outside the open dialog (on the command line, by a drop) as 開く opens
+  // the chosen one, through the same command wrapper.
+  void OpenNamedFile(const QString& fileName);
+
+ protected:
+  // A file dropped on the window is opened like a chosen one.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // The stored size is that of the outer frame: once the window system reports the frame, the
+  // client area becomes what remains inside it.
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   using Handler = void (TForm1::*)(QObject*);
-  void Connect(QPushButton* button, Handler handler);
-  void Connect(QAction* action, Handler handler);
-  void RunCommand(Handler handler, QObject* sender);
+  // What a command shows while it runs: the wait cursor (kBusy), or nothing of its own (kNone:
+  // the scanner command, whose own dialogs wait for the user, and creation and destruction).
+  enum class Feedback { kBusy, kNone };
+  void Connect(QPushButton* button, Handler handler, Feedback feedback = Feedback::kBusy);
+  void Connect(QAction* action, Handler handler, Feedback feedback = Feedback::kBusy);
+  void RunCommand(Handler handler, QObject* sender, Feedback feedback = Feedback::kBusy);
+  void RunCommand(const std::function<void()>& command, Feedback feedback);
+  // The open command's work once a name is chosen.
+  void LoadPicture(const QString& fileName);
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
+  bool commandRunning_ = false;
+  QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
 };
 
 // Application-wide set-up shared by the program and its tests: name, fonts, error display.
 void SetUpApplication();
+
+// Opens the file named by the program's first argument, if there is one (arguments as
+// QCoreApplication::arguments() gives them), once the event loop runs: a failure shows its
+// message over the shown window, which stays empty.
+void OpenCommandLineFile(TForm1& form, const QStringList& arguments);

@@ -5,10 +5,14 @@
 #include <QGridLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTranslator>
 
 #include "errors.h"
+#include "feedback.h"
 #include "picture_files.h"
 #include "qimage.h"
 
@@ -34,7 +38,9 @@ QStringList QtFilters(const QString& filter) {
 
 void Configure(QFileDialog& dialog, const FileDialogOptions& options) {
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, options.preview);
+  // Qt draws its dialogs itself: they hold the preview and speak the program's language, where
+  // a desktop's own dialog would follow the system's locale.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (!options.title.isEmpty()) dialog.setWindowTitle(options.title);
   const QStringList filters = QtFilters(options.filter);
   dialog.setNameFilters(filters);
@@ -98,10 +104,29 @@ std::unique_ptr<Dialogs>& Installed() {
   return dialogs;
 }
 
+// The installed dialogs, each asked in the user's turn: inside a busy command the normal cursor
+// shows while a dialog is up, and the window is repainted before the work goes on.
+class UserTurnDialogs final : public Dialogs {
+ public:
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogOptions& options) override {
+    const UserTurn turn;
+    return Installed()->OpenFile(parent, options);
+  }
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override {
+    const UserTurn turn;
+    return Installed()->SaveFile(parent, options);
+  }
+  void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
+    const UserTurn turn;
+    Installed()->ShowError(parent, caption, text);
+  }
+};
+
 }  // namespace
 
 Dialogs& CurrentDialogs() {
-  return *Installed();
+  static UserTurnDialogs dialogs;
+  return dialogs;
 }
 
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs) {
@@ -115,4 +140,16 @@ void InstallMessageBoxErrorDisplay() {
     CurrentDialogs().ShowError(QApplication::activeWindow(), QApplication::applicationName(),
                                QString::fromStdString(text));
   });
+}
+
+bool InstallJapaneseQtTexts() {
+  // Dates and sizes in the file dialogs follow the same language.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QStringLiteral("qtbase_ja"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  if (!QCoreApplication::installTranslator(translator.get())) return false;
+  translator.release()->setParent(QCoreApplication::instance());  // the application owns it
+  return true;
 }

@@ -26,10 +26,16 @@ class Dialogs {
   virtual void ShowError(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
-// The dialogs in use: Qt's own unless a test installed others.
+// The dialogs in use: Qt's own unless a test installed others. Inside a busy command (see
+// feedback.h) each is asked in the user's turn.
 Dialogs& CurrentDialogs();
 // Installs dialogs (null puts Qt's back) and returns the previous ones.
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs);
 
 // Makes the default error display a message box with the application's name as caption.
 void InstallMessageBoxErrorDisplay();
+
+// Makes Qt's own texts (file dialogs, message-box buttons, context menus) Japanese like the
+// rest of the program, whatever the system's locale: loads qtbase_ja from Qt's translations
+// folder. Without that file Qt's texts stay English; returns whether it was loaded.
+bool InstallJapaneseQtTexts();

@@ -18,6 +18,7 @@ inline constexpr const char* kMemoryStreamGrow =
     "メモリストリームの拡大中にメモリが足りなくなりました";
 inline constexpr const char* kCompressionError = "error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
+inline constexpr const char* kPngProgress = "PNG形式で保存しています...";
 inline constexpr const char* kPngDataTooLarge =
     "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
 

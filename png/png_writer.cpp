@@ -7,7 +7,8 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 
-void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& api) {
+void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& api,
+                    const PngProgress& progress) {
   if (picture.Format() != PixelFormat::pf24bit) throw EInvalidGraphic(msg::kInvalidBitmap);
   const std::int32_t width = picture.Width();
   const std::int32_t height = picture.Height();
@@ -16,6 +17,12 @@ void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& 
 
   // Declared first so that it dies last: the compressor goes before the row buffer.
   TCompressionStream compressor(TCompressionLevel::clDefault, payload, api);
+  if (progress) {
+    const std::uint64_t total = static_cast<std::uint64_t>(height) * (1 + rowSize);
+    compressor.OnProgress = [&compressor, &progress, total] {
+      progress(static_cast<std::uint64_t>(compressor.Position()), total);
+    };
+  }
   const auto row = std::make_unique_for_overwrite<std::uint8_t[]>(rowSize);
   for (std::int32_t y = 0; y < height; ++y) {
     const std::uint8_t* source = picture.RowAt(y);
@@ -49,13 +56,14 @@ void AppendChunk(TStream& file, const ChunkType& type, std::span<const std::uint
   file.WriteBuffer(&crc, sizeof crc);
 }
 
-std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& api) {
+std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& api,
+                                    const PngProgress& progress) {
   if (picture.Empty()) throw EInvalidGraphic(msg::kInvalidBitmap);
   if (picture.Format() != PixelFormat::pf24bit) {
     TBitmap converted;
     converted.Assign(picture);
     converted.ConvertTo24Bit();
-    return EncodePng(converted, api);
+    return EncodePng(converted, api, progress);
   }
 
   IhdrData ihdr;
@@ -66,7 +74,7 @@ std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& ap
   ihdr.colourType = kColourTypeTruecolour;
 
   TMemoryStream payload;
-  WriteImageData(payload, picture, api);
+  WriteImageData(payload, picture, api, progress);
   const std::size_t payloadSize = ChunkLength(payload.Size());
 
   // The file is allocated once at its final size: with the payload that makes the image's
@@ -80,9 +88,10 @@ std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& ap
   return file.Release();
 }
 
-void SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api) {
+void SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& api,
+                 const PngProgress& progress) {
   if (picture.Empty()) throw EInvalidGraphic(msg::kInvalidBitmap);
   // The view shows this same bitmap, so it stays at 24 bits after the save.
   picture.ConvertTo24Bit();
-  WriteFileAtomically(path, EncodePng(picture, api));
+  WriteFileAtomically(path, EncodePng(picture, api, progress));
 }

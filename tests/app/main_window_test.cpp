@@ -4,8 +4,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -16,9 +20,39 @@
 
 #include "app/TorvaskUnit1.h"
 #include "platform/bmp.h"
+#include "platform/feedback.h"
 #include "platform/picture_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_support.h"
+
+// Notes the events that show a command's feedback: paints of the window, and the moment the
+// view takes a new picture's size (the work), with the cursor at that moment.
+class FeedbackLog : public QObject {
+ public:
+  FeedbackLog(QWidget* window, QWidget* view) : window_(window), view_(view) {
+    window->installEventFilter(this);
+    view->installEventFilter(this);
+  }
+  QStringList entries;
+  static QString Cursor() {
+    const QCursor* cursor = QApplication::overrideCursor();
+    return !cursor                             ? "no cursor"
+           : cursor->shape() == Qt::WaitCursor ? "wait cursor"
+                                               : "normal cursor";
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::Paint && entries.value(-1) != "paint")
+      entries << "paint";
+    if (watched == view_ && event->type() == QEvent::Resize) entries << "work, " + Cursor();
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  QWidget* view_;
+};
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -154,6 +188,121 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.Image1->Picture().Bitmap().Width(), 40);
   }
 
+  // Open stands for every command: the normal cursor while its dialog waits, then the window
+  // repainted and the wait cursor during the work; other commands are refused meanwhile.
+  void aCommandShowsItIsBusyAndTakesNoOtherCommand() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    dialogs->answers = {WritePicture("first.bmp", 30, 20)};
+    form.Open1->trigger();
+
+    FeedbackLog log(&form, form.Image1);
+    dialogs->answers = {WritePicture("second.bmp", 40, 25)};
+    bool inside = false;
+    dialogs->whileAsked = [&] {
+      if (std::exchange(inside, true)) return;  // a nested open would ask again
+      log.entries << "dialog, " + FeedbackLog::Cursor();
+      form.Button10->click();  // the mirror
+      form.Open1->trigger();
+      form.Save1->trigger();
+      const bool refused =
+          form.Image1->Picture().Bitmap().RowAt(0)[0] == 0 && dialogs->asked.size() == 2;
+      log.entries << (refused ? "other commands refused" : "other commands ran");
+    };
+    form.Open1->trigger();
+    QCOMPARE(log.entries, QStringList({"paint", "dialog, normal cursor", "other commands refused",
+                                       "paint", "work, wait cursor"}));
+    QCOMPARE(FeedbackLog::Cursor(), QString("no cursor"));
+
+    // The next command runs as usual.
+    form.Button10->click();
+    QCOMPARE(form.Image1->Picture().Bitmap().RowAt(0)[0], uint8_t(39));
+  }
+
+  // The progress dialog of long work appears only once the work has lasted about half a second.
+  void progressAppearsOnlyForLongWork() {
+    QCOMPARE(ProgressDelay(), std::chrono::milliseconds(500));
+    const struct {
+      unsigned long pauseMs;
+      bool shown;
+    } cases[] = {{0, false}, {600, true}};
+    for (const auto& c : cases) {
+      QWidget window;
+      window.show();
+      WorkProgress progress(&window, "label");
+      for (int done = 1; done <= 10; ++done) {
+        if (done == 5) QThread::msleep(c.pauseMs);
+        progress.Report(done, 10);
+      }
+      auto* dialog = window.findChild<QProgressDialog*>();
+      QVERIFY(dialog);
+      QCOMPARE(dialog->isVisible(), c.shown);
+      QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+      QCOMPARE(dialog->value(), 1000);
+    }
+  }
+
+  // A file named on the command line or dropped on the window opens as a chosen one does, with
+  // the same name rule and messages; a failure leaves the window as it was.
+  void filesNamedOutsideTheDialogOpenLikeAChosenOne() {
+    const QString good = WritePicture("named.bmp", 30, 20);
+    WriteBytes(dir_ / "bitmap.jpg", ReadBytes(good.toStdString()));
+    const std::string missing = dir_ / "missing.bmp";
+    const struct {
+      const char* how;
+      QString file;
+      int width;  // of the picture afterwards; 0: empty
+      std::string error;
+    } cases[] = {
+        {"command line", good, 30, ""},
+        {"command line", QString::fromStdString(missing), 0,
+         "ファイル " + missing + " は開けません."},
+        {"drop", good, 30, ""},
+        {"drop", QString::fromStdString(dir_ / "bitmap.jpg"), 0, "JPEG エラー #"},
+    };
+    for (const auto& c : cases) {
+      ScriptedDialogsScope dialogs;
+      TForm1 form;
+      form.show();
+      if (c.how == std::string("command line")) {
+        OpenCommandLineFile(form, {"lumivane", c.file});
+      } else {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(c.file)});
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        QVERIFY(drop.isAccepted());
+      }
+      QVERIFY(!form.Image1->Picture().HasGraphic());  // opened once the event loop runs
+      QCoreApplication::processEvents();
+      QCOMPARE(form.Image1->Picture().Bitmap().Width(), c.width);
+      const auto errors = dialogs->ErrorTexts();
+      QCOMPARE(errors.size(), size_t(c.error.empty() ? 0 : 1));
+      if (!c.error.empty()) QVERIFY2(errors[0].starts_with(c.error), errors[0].c_str());
+      QVERIFY(dialogs->asked.empty());
+    }
+
+    // Nothing else is taken: no argument, text, several files.
+    TForm1 form;
+    OpenCommandLineFile(form, {"lumivane"});
+    QMimeData text, two;
+    text.setText(good);
+    two.setUrls({QUrl::fromLocalFile(good), QUrl::fromLocalFile(good)});
+    for (QMimeData* data : {&text, &two}) {
+      QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&form, &enter);
+      QVERIFY(!enter.isAccepted());
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(!form.Image1->Picture().HasGraphic());
+  }
+
   void saveWritesABitmapOnlyWhenThereIsAPicture() {
     ScriptedDialogsScope dialogs;
     TForm1 form;
@@ -192,9 +341,12 @@ class MainWindowTest : public QObject {
       dialog->reject();
     });
     QVERIFY(!CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1));
-    QCOMPARE(filters.size(), 7);
-    QCOMPARE(filters[0], QString("すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)"));
-    QCOMPARE(filters[4], QString("アイコン (*.ico)"));
+    // The entries and their order, also with Qt's Japanese texts loaded.
+    QCOMPARE(filters,
+             QStringList({"すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
+                          "JPEG イメージファイル (*.jpg)", "JPEG イメージファイル (*.jpeg)",
+                          "ビットマップ (*.bmp)", "アイコン (*.ico)",
+                          "エンハンス メタファイル (*.emf)", "メタファイル (*.wmf)"}));
     QVERIFY(previewShown);
 
     const QString typed = QString::fromStdString(dir_ / "result");
@@ -209,6 +361,32 @@ class MainWindowTest : public QObject {
     const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
     QVERIFY(chosen);
     QCOMPARE(*chosen, typed + ".bmp");
+  }
+
+  // Qt's own texts are Japanese whatever the locale the test runs in, where the system has
+  // Qt's Japanese translations.
+  void qtTextsAreJapanese() {
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(translations + "/qtbase_ja.qm"))
+      QSKIP("Qt's Japanese translations (qt6-translations-l10n) are not installed");
+    QMessageBox box(QMessageBox::Critical, "Lumivane", "text",
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("キャンセル"));
+
+    TForm1 form;
+    QString lookIn;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      lookIn = dialog->labelText(QFileDialog::LookIn);
+      for (auto* button : dialog->findChildren<QPushButton*>())
+        QVERIFY2(button->text() != "Cancel" && button->text() != "&Open",
+                 qPrintable(button->text()));
+      dialog->reject();
+    });
+    CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1);
+    QCOMPARE(lookIn, QCoreApplication::translate("QFileDialog", "Look in:"));
+    QVERIFY(lookIn != "Look in:");
   }
 };
 

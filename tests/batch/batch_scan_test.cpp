@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "platform/bmp.h"
-#include "support/test_support.h"
 #include "support/dib_builder.h"
+#include "support/test_support.h"
 
 namespace {
 

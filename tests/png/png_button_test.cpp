@@ -1,9 +1,17 @@
 // The PNG button of the main window, on the offscreen platform with answered dialogs.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
 #include <filesystem>
+#include <utility>
 
 #include "app/TorvaskUnit1.h"
+#include "platform/feedback.h"
+#include "png/png_writer.h"
 #include "png_decoders.h"
 #include "support/scripted_dialogs.h"
 
@@ -63,6 +71,61 @@ TEST_F(PngButton, SavesThePictureUnderTheChosenNameAndKeepsItConverted) {
   ASSERT_TRUE(decoded);
   EXPECT_EQ(decoded->width, 11);
   EXPECT_EQ(decoded->pixels, colours);
+}
+
+// Once the save's progress dialog has appeared, runs a check from the events it lets through.
+class WhileProgressShows : public QObject {
+ public:
+  explicit WhileProgressShows(std::function<void(QProgressDialog&)> check)
+      : check_(std::move(check)) {
+    qApp->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* dialog = qobject_cast<QProgressDialog*>(watched);
+    if (dialog && event->type() == QEvent::Show)
+      QTimer::singleShot(0, dialog, [this, dialog] { check_(*dialog); });
+    return false;
+  }
+
+ private:
+  std::function<void(QProgressDialog&)> check_;
+};
+
+// The save of a large picture shows its progress: the dialog is window-modal, the wait cursor
+// shows, the window takes no other command meanwhile, and the file is the same as without it.
+TEST_F(PngButton, ShowsProgressTakesNoOtherCommandAndKeepsTheBytes) {
+  const auto delay = std::exchange(ProgressDelay(), std::chrono::milliseconds(0));
+  TForm1 form;
+  form.show();
+  // Colours that hardly compress, so that the compressor reports progress many times.
+  form.Image1->Picture().Bitmap().AdoptHandle(MakePicture(600, 400, [](int x, int y) {
+    const auto h = static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u);
+    return Bgr{std::uint8_t(h), std::uint8_t(h >> 8), std::uint8_t(h >> 16)};
+  }));
+  const auto expected = EncodePng(form.Image1->Picture().Bitmap());
+  const std::string path = dir / "large.png";
+  Answer(QString::fromStdString(path));
+
+  std::vector<std::string> seen;
+  WhileProgressShows check([&](QProgressDialog& progress) {
+    seen.push_back(progress.isVisible() ? "shown" : "hidden");
+    seen.push_back(progress.windowModality() == Qt::WindowModal ? "window-modal" : "not modal");
+    seen.push_back(QApplication::overrideCursor() &&
+                           QApplication::overrideCursor()->shape() == Qt::WaitCursor
+                       ? "wait cursor"
+                       : "other cursor");
+    form.Button10->click();  // the mirror
+    form.Open1->trigger();
+    form.Button11->click();
+  });
+  form.Button11->click();
+  ProgressDelay() = delay;
+
+  EXPECT_EQ(seen, (std::vector<std::string>{"shown", "window-modal", "wait cursor"}));
+  EXPECT_EQ(Shown(), 1u);                // neither the open nor a second save asked for a file
+  EXPECT_EQ(ReadBytes(path), expected);  // saved whole, and not mirrored on the way
+  EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

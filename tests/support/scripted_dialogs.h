@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@ class ScriptedDialogs final : public Dialogs {
   std::deque<QString> answers;  // one per file dialog; an empty name means cancel
   std::vector<FileDialogOptions> asked;
   std::vector<std::pair<QString, QString>> errors;  // caption, text
+  std::function<void()> whileAsked;                 // runs while a file dialog is up
 
   std::optional<QString> OpenFile(QWidget*, const FileDialogOptions& options) override {
     return Answer(options);
@@ -34,6 +36,7 @@ class ScriptedDialogs final : public Dialogs {
  private:
   std::optional<QString> Answer(const FileDialogOptions& options) {
     asked.push_back(options);
+    if (whileAsked) whileAsked();
     if (answers.empty()) return std::nullopt;
     const QString answer = answers.front();
     answers.pop_front();
