@@ -84,6 +84,6 @@ bool SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& ap
   if (picture.Empty()) return false;
   // The view shows this same bitmap, so it stays at 24 bits after the save.
   picture.ConvertTo24Bit();
-  WriteFileAtomically(path, EncodePng(picture, api));
+  SaveFileContent(path, EncodePng(picture, api));
   return true;
 }
