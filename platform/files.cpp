@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -177,7 +178,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   for (;;) {
     if (done == data.size()) {
       if (data.size() > kMaxPictureFileBytes) throw EOutOfResources(msg::kImageTooLarge);
-      data.resize(data.size() * 2);
+      data.resize(std::min<std::size_t>(data.size() * 2, kMaxPictureFileBytes + 1));
     }
     const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
