@@ -12,6 +12,7 @@ namespace {
 constexpr std::uint16_t kFileType = 0x4D42;  // "BM"
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kShortOs2HeaderSize = 16;
 constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kLargestHeaderSize = 124;  // V5
 
@@ -22,10 +23,6 @@ enum Compression : std::uint32_t {
   kBitFields = 3,
   kAlphaBitFields = 6,
 };
-
-// RLE data may describe many pixels per byte; a picture larger than this many pixels per byte
-// of compressed data is refused rather than allocated.
-constexpr std::int64_t kMaxRlePixelsPerByte = 1024;
 
 [[noreturn]] void Truncated() {
   throw EReadError(msg::kStreamRead);
@@ -58,22 +55,32 @@ class Fields {
   std::span<const std::uint8_t> data_;
 };
 
-struct DibLayout {
+// The fields of an information header, whichever of its forms the data uses.
+struct DibHeader {
   std::int32_t width = 0;
   std::int32_t height = 0;  // always positive
   bool topDown = false;
   int bitCount = 0;
   std::uint32_t compression = kRgb;
-  ChannelMasks masks;
-  std::vector<RgbQuad> palette;
-  std::size_t headerEnd = 0;  // header and any masks after it
-  std::size_t tableEnd = 0;   // where the pixel rows follow the colour table
+  std::uint32_t colorsUsed = 0;
+  std::size_t entrySize = 4;  // bytes of one colour table entry
+  std::size_t end = 0;        // the header and any masks after it
+  ChannelMasks masks;         // as stored, for bit fields
 };
 
+// A packed DIB split into what the pixel decoders need.
+struct DibLayout {
+  DibHeader header;
+  std::vector<RgbQuad> palette;  // 2^bits entries of the decoded format, for indexed formats
+  std::size_t tableEnd = 0;      // where the pixel rows follow the colour table
+};
+
+// 2-bit files are widened to 4 bits on reading; every other depth is kept.
 PixelFormat FormatOf(int bitCount) {
   switch (bitCount) {
     case 1:
       return PixelFormat::pf1bit;
+    case 2:
     case 4:
       return PixelFormat::pf4bit;
     case 8:
@@ -95,169 +102,253 @@ bool ContiguousOrZero(std::uint32_t mask) {
   return (shifted & (shifted + 1)) == 0;
 }
 
-DibLayout ParseLayout(std::span<const std::uint8_t> dib) {
-  const Fields f(dib);
-  DibLayout d;
-  const std::uint32_t headerSize = f.U32(0);
-  std::uint32_t colorsUsed = 0;
-  std::size_t entrySize = 4;
-  if (headerSize == kCoreHeaderSize) {
+// Step 1: the header's fields. Core headers have 16-bit sizes and 3-byte colour entries; the
+// short OS/2 header stops after the bit count; the others differ only in what follows it.
+DibHeader ReadHeader(const Fields& f) {
+  DibHeader h;
+  const std::uint32_t size = f.U32(0);
+  if (size == kCoreHeaderSize) {
     f.Need(0, kCoreHeaderSize);
-    d.width = f.U16(4);
-    d.height = f.U16(6);
-    d.bitCount = f.U16(10);
-    entrySize = 3;
-    d.headerEnd = kCoreHeaderSize;
-  } else if (headerSize >= kInfoHeaderSize && headerSize <= kLargestHeaderSize) {
-    f.Need(0, headerSize);
-    d.width = f.I32(4);
-    std::int32_t height = f.I32(8);
-    if (height == INT32_MIN) Invalid();
-    d.topDown = height < 0;
-    d.height = height < 0 ? -height : height;
-    d.bitCount = f.U16(14);
-    d.compression = f.U32(16);
-    colorsUsed = f.U32(32);
-    d.headerEnd = headerSize;
-    if (d.compression == kBitFields || d.compression == kAlphaBitFields) {
-      if (headerSize >= kInfoHeaderSize + 12) {
-        d.masks = {f.U32(40), f.U32(44), f.U32(48)};
-      } else {
-        // The masks follow a 40-byte header.
-        d.masks = {f.U32(40), f.U32(44), f.U32(48)};
-        d.headerEnd += d.compression == kAlphaBitFields ? 16 : 12;
-        f.Need(0, d.headerEnd);
-      }
-    }
-  } else {
-    Invalid();
+    h.width = f.U16(4);
+    h.height = f.U16(6);
+    h.bitCount = f.U16(10);
+    h.entrySize = 3;
+    h.end = kCoreHeaderSize;
+    return h;
   }
+  if (size != kShortOs2HeaderSize && (size < kInfoHeaderSize || size > kLargestHeaderSize))
+    Invalid();
+  f.Need(0, size);
+  h.width = f.I32(4);
+  const std::int32_t height = f.I32(8);
+  if (height == INT32_MIN) Invalid();
+  h.topDown = height < 0;
+  h.height = height < 0 ? -height : height;
+  h.bitCount = f.U16(14);
+  h.end = size;
+  if (size == kShortOs2HeaderSize) return h;
+  h.compression = f.U32(16);
+  h.colorsUsed = f.U32(32);
+  if (h.compression == kBitFields || h.compression == kAlphaBitFields) {
+    // Larger headers hold the masks; a 40-byte one is followed by them.
+    if (size < kInfoHeaderSize + 12) h.end += h.compression == kAlphaBitFields ? 16 : 12;
+    f.Need(0, h.end);
+    h.masks = {f.U32(40), f.U32(44), f.U32(48)};
+  }
+  return h;
+}
 
-  if (d.width <= 0 || d.height <= 0) Invalid();
-  const PixelFormat format = FormatOf(d.bitCount);
-  switch (d.compression) {
+// Step 2: whether the fields describe a picture this reader can hold.
+void Validate(const DibHeader& h) {
+  if (h.width <= 0 || h.height <= 0) Invalid();
+  const PixelFormat format = FormatOf(h.bitCount);
+  switch (h.compression) {
     case kRgb:
-      if (format == PixelFormat::pf16bit) d.masks = kMasks555;
-      if (format == PixelFormat::pf32bit) d.masks = kMasks888;
       break;
     case kRle8:
     case kRle4:
-      if (d.bitCount != (d.compression == kRle8 ? 8 : 4) || d.topDown) Invalid();
+      if (h.bitCount != (h.compression == kRle8 ? 8 : 4) || h.topDown) Invalid();
       break;
     case kBitFields:
     case kAlphaBitFields: {
       if (format != PixelFormat::pf16bit && format != PixelFormat::pf32bit) Invalid();
       const std::uint32_t limit = format == PixelFormat::pf16bit ? 0xFFFFu : 0xFFFFFFFFu;
-      for (std::uint32_t m : {d.masks.red, d.masks.green, d.masks.blue})
+      for (std::uint32_t m : {h.masks.red, h.masks.green, h.masks.blue})
         if (!ContiguousOrZero(m) || (m & ~limit)) Invalid();
       break;
     }
     default:
       Invalid();
   }
+}
 
-  // Colour table: 2^bits entries unless the header names fewer (or more, which are skipped).
-  // Deeper formats may carry an optional table, which is skipped too.
-  std::uint64_t entries = colorsUsed;
-  const std::uint64_t usable = d.bitCount <= 8 ? (1u << d.bitCount) : 0;
-  if (d.bitCount <= 8 && entries == 0) entries = usable;
-  const std::uint64_t tableEnd = d.headerEnd + entries * entrySize;
+// Step 3: the colour table. It holds 2^bits entries unless the header names fewer (or more,
+// which are skipped); deeper formats may carry an optional table, skipped too. Where the file
+// says where its rows begin (rowsAt), the table ends there at the latest: short tables are
+// common in core-header files, and a colour count beyond 256 on a 24-bit file is only noise.
+// Entries the table does not hold stay black.
+DibLayout ReadColourTable(std::span<const std::uint8_t> dib, const DibHeader& h,
+                          std::optional<std::size_t> rowsAt) {
+  DibLayout d{h, {}, 0};
+  const std::uint64_t usable = h.bitCount <= 8 ? (1u << h.bitCount) : 0;
+  std::uint64_t entries = h.colorsUsed;
+  if (usable && entries == 0) entries = usable;
+  if (rowsAt) entries = std::min<std::uint64_t>(entries, (*rowsAt - h.end) / h.entrySize);
+  const std::uint64_t tableEnd = h.end + entries * h.entrySize;
   if (tableEnd > dib.size()) Truncated();
   d.tableEnd = static_cast<std::size_t>(tableEnd);
-  d.palette.assign(usable, RgbQuad{});
+  if (usable) d.palette.assign(std::size_t{1} << BitsPerPixel(FormatOf(h.bitCount)), RgbQuad{});
   for (std::uint64_t i = 0; i < std::min(entries, usable); ++i) {
-    const std::size_t at = d.headerEnd + i * entrySize;
+    const std::size_t at = h.end + i * h.entrySize;
     d.palette[i] = RgbQuad{dib[at], dib[at + 1], dib[at + 2], 0};
   }
   return d;
 }
 
-std::unique_ptr<BitmapObject> NewObject(const DibLayout& d, BitmapObject::Fill fill) {
-  auto object = std::make_unique<BitmapObject>(d.width, d.height, FormatOf(d.bitCount), fill);
-  if (d.bitCount <= 8) object->Palette() = d.palette;
-  if (d.bitCount == 16 || d.bitCount == 32) object->Masks() = d.masks;
+// The three steps; rowsAt as for ReadColourTable.
+DibLayout ParseLayout(std::span<const std::uint8_t> dib, std::optional<std::size_t> rowsAt) {
+  const DibHeader h = ReadHeader(Fields(dib));
+  Validate(h);
+  if (rowsAt && *rowsAt < h.end) Invalid();
+  return ReadColourTable(dib, h, rowsAt);
+}
+
+ChannelMasks MasksOf(const DibHeader& h) {
+  if (h.compression == kBitFields || h.compression == kAlphaBitFields) return h.masks;
+  return h.bitCount == 16 ? kMasks555 : kMasks888;
+}
+
+// Refuses a picture beyond the size limit before anything is allocated for it.
+std::unique_ptr<BitmapObject> NewObject(const DibLayout& d) {
+  const DibHeader& h = d.header;
+  auto object = std::make_unique<BitmapObject>(h.width, h.height, FormatOf(h.bitCount),
+                                               BitmapObject::Fill::kNone);
+  if (h.bitCount <= 8) object->Palette() = d.palette;
+  if (h.bitCount == 16 || h.bitCount == 32) object->Masks() = MasksOf(h);
   return object;
 }
 
-std::unique_ptr<BitmapObject> DecodeRows(const DibLayout& d, std::span<const std::uint8_t> bits) {
-  const std::int64_t stride = RowStride(d.width, d.bitCount);
-  // The last row may come without its padding.
-  const std::int64_t lastRow = (static_cast<std::int64_t>(d.width) * d.bitCount + 7) / 8;
-  if (d.height > 1 && stride > static_cast<std::int64_t>(bits.size()) / (d.height - 1)) Truncated();
-  if (stride * (d.height - 1) + lastRow > static_cast<std::int64_t>(bits.size())) Truncated();
+// Widens a row of 2-bit indices to 4-bit ones.
+void WidenTwoBitRow(const std::uint8_t* from, std::size_t bytes, std::uint8_t* to,
+                    std::size_t toStride) {
+  std::memset(to, 0, toStride);
+  for (std::size_t i = 0; i < bytes && 2 * i < toStride; ++i) {
+    const unsigned b = from[i];
+    to[2 * i] = static_cast<std::uint8_t>(((b >> 6) << 4) | ((b >> 4) & 3));
+    if (2 * i + 1 < toStride)
+      to[2 * i + 1] = static_cast<std::uint8_t>((((b >> 2) & 3) << 4) | (b & 3));
+  }
+}
 
-  auto object = NewObject(d, BitmapObject::Fill::kNone);
-  for (std::int32_t r = 0; r < d.height; ++r) {
-    const std::int32_t y = d.topDown ? r : d.height - 1 - r;
+std::unique_ptr<BitmapObject> DecodeRows(const DibLayout& d, std::span<const std::uint8_t> bits) {
+  const DibHeader& h = d.header;
+  const std::int64_t stride = RowStride(h.width, h.bitCount);
+  // The last row may come without its padding.
+  const std::int64_t lastRow = (static_cast<std::int64_t>(h.width) * h.bitCount + 7) / 8;
+  if (h.height > 1 && stride > static_cast<std::int64_t>(bits.size()) / (h.height - 1)) Truncated();
+  if (stride * (h.height - 1) + lastRow > static_cast<std::int64_t>(bits.size())) Truncated();
+
+  auto object = NewObject(d);
+  for (std::int32_t r = 0; r < h.height; ++r) {
+    const std::int32_t y = h.topDown ? r : h.height - 1 - r;
     const std::size_t from = static_cast<std::size_t>(stride) * static_cast<std::size_t>(r);
     const std::size_t count =
         std::min<std::size_t>(static_cast<std::size_t>(stride), bits.size() - from);
-    std::memcpy(object->Row(y), bits.data() + from, count);
-    std::memset(object->Row(y) + count, 0, object->Stride() - count);
+    if (h.bitCount == 2) {
+      WidenTwoBitRow(bits.data() + from, count, object->Row(y), object->Stride());
+    } else {
+      std::memcpy(object->Row(y), bits.data() + from, count);
+      std::memset(object->Row(y) + count, 0, object->Stride() - count);
+    }
   }
   return object;
 }
 
-std::unique_ptr<BitmapObject> DecodeRle(const DibLayout& d, std::span<const std::uint8_t> bits) {
-  const std::int64_t pixels = static_cast<std::int64_t>(d.width) * d.height;
-  if (pixels / kMaxRlePixelsPerByte > static_cast<std::int64_t>(bits.size())) Truncated();
+// Run-length data as a sequence of byte pairs and literal blocks; running out is the read error.
+class RleInput {
+ public:
+  explicit RleInput(std::span<const std::uint8_t> bits) : bits_(bits) {}
+  std::pair<unsigned, unsigned> Pair() {
+    const auto block = Take(2);
+    return {block[0], block[1]};
+  }
+  std::span<const std::uint8_t> Take(std::size_t count) {
+    if (bits_.size() - pos_ < count) Truncated();
+    const auto block = bits_.subspan(pos_, count);
+    pos_ += count;
+    return block;
+  }
 
-  auto object = NewObject(d, BitmapObject::Fill::kNone);
-  std::memset(object->Bits(), 0, object->SizeBytes());
-  const bool four = d.compression == kRle4;
-  std::int64_t x = 0;
-  std::int64_t y = 0;  // counted from the bottom row
-  auto put = [&](unsigned index) {
-    if (x < d.width && y < d.height) {
-      std::uint8_t* row = object->Row(static_cast<std::int32_t>(d.height - 1 - y));
-      if (four) {
-        std::uint8_t& b = row[x >> 1];
-        b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | (index & 0x0F))
-                    : static_cast<std::uint8_t>((b & 0x0F) | (index << 4));
+ private:
+  std::span<const std::uint8_t> bits_;
+  std::size_t pos_ = 0;
+};
+
+// Where decoded indices land: a cursor that starts at the bottom-left pixel and drops whatever
+// falls outside the picture. Pixels never reached keep index 0.
+class RleCanvas {
+ public:
+  RleCanvas(BitmapObject& object, bool fourBits) : object_(object), four_(fourBits) {
+    std::memset(object_.Bits(), 0, object_.SizeBytes());
+  }
+  bool Done() const { return y_ >= object_.Height(); }
+  void EndOfLine() {
+    x_ = 0;
+    ++y_;
+  }
+  void Move(unsigned dx, unsigned dy) {
+    x_ += dx;
+    y_ += dy;
+  }
+  // An encoded run: count pixels alternating between the two indices of value (4 bits) or
+  // repeating it (8 bits). Pixels beyond the row's end are not visited one by one.
+  void Run(unsigned count, unsigned value) {
+    for (unsigned i = 0; i < count && x_ <= object_.Width(); ++i)
+      Put(four_ ? ((i & 1) ? (value & 0x0F) : (value >> 4)) : value);
+  }
+  // An absolute run: count indices packed in data.
+  void Literal(unsigned count, std::span<const std::uint8_t> data) {
+    for (unsigned i = 0; i < count; ++i) {
+      const std::uint8_t b = data[four_ ? i / 2 : i];
+      Put(four_ ? ((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
+    }
+  }
+  // Bytes of an absolute run of count pixels, padded to a whole 16-bit word.
+  std::size_t LiteralBytes(unsigned count) const {
+    const std::size_t bytes = four_ ? (count + 1) / 2 : count;
+    return (bytes + 1) & ~std::size_t{1};
+  }
+
+ private:
+  void Put(unsigned index) {
+    if (x_ < object_.Width() && y_ < object_.Height()) {
+      std::uint8_t* row = object_.Row(static_cast<std::int32_t>(object_.Height() - 1 - y_));
+      if (four_) {
+        std::uint8_t& b = row[x_ >> 1];
+        b = (x_ & 1) ? static_cast<std::uint8_t>((b & 0xF0) | (index & 0x0F))
+                     : static_cast<std::uint8_t>((b & 0x0F) | (index << 4));
       } else {
-        row[x] = static_cast<std::uint8_t>(index);
+        row[x_] = static_cast<std::uint8_t>(index);
       }
     }
-    ++x;
-  };
+    ++x_;
+  }
 
-  std::size_t pos = 0;
-  while (y < d.height) {
-    if (bits.size() - pos < 2) Truncated();
-    const unsigned count = bits[pos];
-    const unsigned value = bits[pos + 1];
-    pos += 2;
+  BitmapObject& object_;
+  bool four_;
+  std::int64_t x_ = 0;
+  std::int64_t y_ = 0;  // counted from the bottom row
+};
+
+// RLE may describe a large picture in a few bytes (an early end of bitmap, deltas over empty
+// areas), so the data's length says nothing about the picture's size: only the size limit of a
+// bitmap object bounds it.
+std::unique_ptr<BitmapObject> DecodeRle(const DibLayout& d, std::span<const std::uint8_t> bits) {
+  constexpr unsigned kEndOfLine = 0, kEndOfBitmap = 1, kDelta = 2;
+  auto object = NewObject(d);
+  RleCanvas canvas(*object, d.header.compression == kRle4);
+  RleInput in(bits);
+  while (!canvas.Done()) {
+    const auto [count, value] = in.Pair();
     if (count > 0) {
-      for (unsigned i = 0; i < count && x <= d.width; ++i)
-        put(four ? ((i & 1) ? (value & 0x0F) : (value >> 4)) : value);
-      continue;
-    }
-    if (value == 0) {  // end of line
-      x = 0;
-      ++y;
-    } else if (value == 1) {  // end of bitmap
+      canvas.Run(count, value);
+    } else if (value == kEndOfLine) {
+      canvas.EndOfLine();
+    } else if (value == kEndOfBitmap) {
       break;
-    } else if (value == 2) {  // delta
-      if (bits.size() - pos < 2) Truncated();
-      x += bits[pos];
-      y += bits[pos + 1];
-      pos += 2;
-    } else {  // absolute run of `value` pixels, padded to a whole word
-      const std::size_t bytes = four ? (value + 1) / 2 : value;
-      const std::size_t padded = (bytes + 1) & ~std::size_t{1};
-      if (bits.size() - pos < padded) Truncated();
-      for (unsigned i = 0; i < value; ++i) {
-        const std::uint8_t b = bits[pos + (four ? i / 2 : i)];
-        put(four ? ((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
-      }
-      pos += padded;
+    } else if (value == kDelta) {
+      const auto [dx, dy] = in.Pair();
+      canvas.Move(dx, dy);
+    } else {
+      canvas.Literal(value, in.Take(canvas.LiteralBytes(value)));
     }
   }
   return object;
 }
 
 HBITMAP DecodeDib(const DibLayout& d, std::span<const std::uint8_t> bits) {
-  if (d.compression == kRle8 || d.compression == kRle4) return HBITMAP(DecodeRle(d, bits));
+  if (d.header.compression == kRle8 || d.header.compression == kRle4)
+    return HBITMAP(DecodeRle(d, bits));
   return HBITMAP(DecodeRows(d, bits));
 }
 
@@ -279,18 +370,17 @@ HBITMAP DecodeBitmapFile(std::span<const std::uint8_t> file) {
   if (f.U16(0) != kFileType) Invalid();
   const std::uint32_t offBits = f.U32(10);
   const auto dib = file.subspan(kFileHeaderSize);
-  const DibLayout d = ParseLayout(dib);
-  std::size_t bitsStart = d.tableEnd;
-  if (offBits != 0) {
-    if (offBits < kFileHeaderSize + d.headerEnd) Invalid();
-    if (offBits > file.size()) Truncated();
-    bitsStart = offBits - kFileHeaderSize;
-  }
-  return DecodeDib(d, dib.subspan(bitsStart));
+  // A pixel offset of 0 means "after the colour table"; one inside the file header is refused
+  // with the headers it overlaps.
+  std::optional<std::size_t> rowsAt;
+  if (offBits != 0) rowsAt = offBits < kFileHeaderSize ? 0 : offBits - kFileHeaderSize;
+  const DibLayout d = ParseLayout(dib, rowsAt);
+  if (offBits > file.size()) Truncated();
+  return DecodeDib(d, dib.subspan(rowsAt.value_or(d.tableEnd)));
 }
 
 HBITMAP DecodePackedDib(std::span<const std::uint8_t> dib) {
-  const DibLayout d = ParseLayout(dib);
+  const DibLayout d = ParseLayout(dib, std::nullopt);
   return DecodeDib(d, dib.subspan(d.tableEnd));
 }
 

@@ -8,10 +8,12 @@
 #include "bitmap.h"
 
 // Decodes a whole bitmap file: the 14-byte file header ("BM"), then a packed DIB. Core (12-byte),
-// info (40-byte) and larger V4/V5 headers; 1, 4, 8, 16, 24 and 32 bits; uncompressed, bit fields,
-// RLE4 and RLE8; bottom-up and top-down. An empty span gives an empty handle.
-// Throws EReadError when the data ends before what the headers announce, EInvalidGraphic for
-// anything else that does not add up.
+// short OS/2 (16-byte), info (40-byte) and larger V4/V5 headers; 1, 2 (read as 4), 4, 8, 16, 24
+// and 32 bits; uncompressed, bit fields, RLE4 and RLE8; bottom-up and top-down. The colour table
+// ends at the file's pixel offset at the latest. An empty span gives an empty handle.
+// Throws EReadError when the data ends before what the headers announce, EOutOfResources when
+// the picture is beyond the size limit of a bitmap object, EInvalidGraphic for anything else
+// that does not add up.
 HBITMAP DecodeBitmapFile(std::span<const std::uint8_t> file);
 
 // Decodes a packed DIB (information header, masks, colour table, pixel rows) held in one block,

@@ -1,43 +1,222 @@
 #include "files.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "bitmap.h"
 #include "errors.h"
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) throw EFOpenError(FormatMessage(msg::kFileOpen, path));
-  std::vector<std::uint8_t> data;
-  const qint64 size = file.size();
-  if (size > 0) {
-    data.resize(static_cast<std::size_t>(size));
-    qint64 done = 0;
-    while (done < size) {
-      const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + done, size - done);
-      if (n <= 0) throw EReadError(msg::kStreamRead);
-      done += n;
-    }
-  } else {
-    // Devices and pipes report no size: read until the end.
-    const QByteArray all = file.readAll();
-    data.assign(all.begin(), all.end());
+namespace {
+
+// The largest file a picture can come from: a bitmap object at the size limit with the largest
+// headers and colour table. Larger files, or endless devices, are refused before they fill memory.
+constexpr std::uint64_t kMaxPictureFileBytes = kMaxBitmapBytes + (1 << 20);
+
+// A file descriptor, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
   }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Closes now and says whether the system accepted everything written (some file systems only
+  // report a failed write here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// While it lives, a write to a pipe whose reader has gone fails with EPIPE instead of ending the
+// program with SIGPIPE; a SIGPIPE raised meanwhile is consumed before the signal is let through.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &saved_);
+    sigset_t pending;
+    ::sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~SigpipeBlocked() {
+    if (!wasPending_) {
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      const timespec now{0, 0};
+      while (::sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t saved_{};
+  bool wasPending_ = false;
+};
+
+// Writes every byte, or returns false.
+bool WriteAll(int fd, std::span<const std::uint8_t> data) {
+  const SigpipeBlocked noSignal;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string Folder(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// The file that a name stands for: symbolic links are followed, also to a target that does not
+// exist yet. Returns "" for a loop of links.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return path;
+    target.resize(static_cast<std::size_t>(n));
+    path = target.starts_with('/') ? target : Folder(path) + "/" + target;
+  }
+  return "";
+}
+
+// Opens the file itself for writing, created or emptied: for what cannot be replaced by a new
+// file (a hard-linked file, a device, a pipe, a file in a folder we may not write).
+// A pipe nobody reads fails at once instead of blocking.
+Descriptor OpenInPlace(const std::string& path) {
+  Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (fd) {
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  }
+  return fd;
+}
+
+// A new temporary file beside target, with target's permissions and owner when it exists (the
+// process's default permissions otherwise). Returns its name, or "" when none can be made so
+// (the folder is not writable, or the owner cannot be kept): the caller then writes in place.
+std::string MakeReplacement(const std::string& target, const struct stat* existing,
+                            Descriptor& out) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = target + ".lv" + std::to_string(::getpid()) + "-" +
+                             std::to_string(++counter) + "-" + std::to_string(std::time(nullptr));
+    Descriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd) {
+      if (errno == EEXIST) continue;
+      return "";
+    }
+    bool kept = true;
+    if (existing) {
+      kept = ::fchmod(fd.get(), existing->st_mode & 07777) == 0;
+      struct stat made {};
+      if (kept && ::fstat(fd.get(), &made) == 0 &&
+          (made.st_uid != existing->st_uid || made.st_gid != existing->st_gid))
+        kept = ::fchown(fd.get(), existing->st_uid, existing->st_gid) == 0;
+    }
+    if (!kept) {
+      ::unlink(name.c_str());
+      return "";
+    }
+    out = std::move(fd);
+    return name;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
+    throw EFOpenError(FormatMessage(msg::kFileOpen, path));
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxPictureFileBytes)
+    throw EOutOfResources(msg::kImageTooLarge);
+  // Devices, pipes and files of /proc report no size or a wrong one: read until the end.
+  std::vector<std::uint8_t> data;
+  std::size_t done = 0;
+  data.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
+                                                    : std::size_t{64} << 10);
+  for (;;) {
+    if (done == data.size()) {
+      if (data.size() > kMaxPictureFileBytes) throw EOutOfResources(msg::kImageTooLarge);
+      data.resize(std::min<std::size_t>(data.size() * 2, kMaxPictureFileBytes + 1));
+    }
+    const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EReadError(msg::kStreamRead);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  data.resize(done);
   return data;
 }
 
-void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) throw EFCreateError(FormatMessage(msg::kFileCreate, path));
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const qint64 n = file.write(reinterpret_cast<const char*>(data.data()) + done,
-                                static_cast<qint64>(data.size() - done));
-    if (n <= 0) {
-      file.cancelWriting();
-      throw EWriteError(msg::kStreamWrite);
-    }
-    done += static_cast<std::size_t>(n);
+void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data) {
+  const auto cannotCreate = [&] { return EFCreateError(FormatMessage(msg::kFileCreate, path)); };
+  if (path.empty()) throw cannotCreate();
+  const std::string target = FollowLinks(path);
+  if (target.empty()) throw cannotCreate();
+
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  // Replacing keeps an old file whole until the new one is complete, but only a lone regular
+  // file can be replaced without the user noticing: other hard links would keep the old
+  // picture, and a device or a pipe would become a plain file. A file the user may not write
+  // is not replaced behind its back either.
+  const bool replaceable =
+      !exists || (S_ISREG(st.st_mode) && st.st_nlink == 1 && ::access(target.c_str(), W_OK) == 0);
+  Descriptor temporary(-1);
+  const std::string temporaryName =
+      replaceable ? MakeReplacement(target, exists ? &st : nullptr, temporary) : "";
+  if (temporaryName.empty()) {
+    Descriptor fd = OpenInPlace(target);
+    if (!fd) throw cannotCreate();
+    if (!WriteAll(fd.get(), data) || !fd.Close()) throw EWriteError(msg::kStreamWrite);
+    return;
   }
-  if (!file.commit()) throw EWriteError(msg::kStreamWrite);
+  const bool written = WriteAll(temporary.get(), data) && ::fsync(temporary.get()) == 0 &&
+                       temporary.Close() && ::rename(temporaryName.c_str(), target.c_str()) == 0;
+  if (!written) {
+    ::unlink(temporaryName.c_str());
+    throw EWriteError(msg::kStreamWrite);
+  }
 }

@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include <jpeglib.h>
@@ -43,7 +44,7 @@ class Decoder {
 };
 
 // Each step returns 0, or libjpeg's message number after a fatal error.
-int StartDecoding(Decoder& d, const std::uint8_t* data, std::size_t size) {
+int ReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size) {
   if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
   jpeg_mem_src(&d.cinfo_, data, static_cast<unsigned long>(size));
   jpeg_read_header(&d.cinfo_, TRUE);
@@ -54,8 +55,33 @@ int StartDecoding(Decoder& d, const std::uint8_t* data, std::size_t size) {
   d.cinfo_.dct_method = JDCT_ISLOW;
   d.cinfo_.do_fancy_upsampling = TRUE;
   d.cinfo_.quantize_colors = FALSE;
+  jpeg_calc_output_dimensions(&d.cinfo_);
+  return 0;
+}
+
+int StartDecoding(Decoder& d) {
+  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
   jpeg_start_decompress(&d.cinfo_);
   return 0;
+}
+
+// Bytes of the coefficient buffers that libjpeg keeps for a whole image when the file has more
+// than one scan (progressive files above all): one 128-byte block per 8 x 8 samples of each
+// component, rounded up to whole sampling units. The header is read, so the component sizes
+// are known.
+std::uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
+  constexpr std::uint64_t kBlockBytes = DCTSIZE2 * sizeof(JCOEF);
+  std::uint64_t total = 0;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& comp = cinfo.comp_info[c];
+    const auto roundUp = [](std::uint64_t v, std::uint64_t unit) {
+      return unit ? (v + unit - 1) / unit * unit : v;
+    };
+    total += roundUp(comp.width_in_blocks, static_cast<std::uint64_t>(comp.h_samp_factor)) *
+             roundUp(comp.height_in_blocks, static_cast<std::uint64_t>(comp.v_samp_factor)) *
+             kBlockBytes;
+  }
+  return total;
 }
 
 int ReadRow(Decoder& d, std::uint8_t* row) {
@@ -91,11 +117,19 @@ void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::int32_t width, 
 
 HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   Decoder d;
-  Check(StartDecoding(d, data.data(), data.size()));
+  Check(ReadHeader(d, data.data(), data.size()));
   const auto width = static_cast<std::int32_t>(d.cinfo_.output_width);
   const auto height = static_cast<std::int32_t>(d.cinfo_.output_height);
+  // The picture is taken before libjpeg allocates anything of the image's size, so a header
+  // that claims more than a bitmap object may hold is refused while nothing is spent on it.
   auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
                                                BitmapObject::Fill::kNone);
+  // libjpeg's own whole-image memory is its coefficient buffers; allowing them plus the size of
+  // the picture leaves room for its row buffers and refuses anything beyond.
+  const std::uint64_t budget = CoefficientBytes(d.cinfo_) + object->SizeBytes();
+  d.cinfo_.mem->max_memory_to_use =
+      static_cast<long>(std::min<std::uint64_t>(budget, std::numeric_limits<long>::max()));
+  Check(StartDecoding(d));
   const bool cmyk = d.cinfo_.out_color_space == JCS_CMYK;
   std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(width) * 4 : 0);
   for (std::int32_t y = 0; y < height; ++y) {

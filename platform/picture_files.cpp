@@ -44,7 +44,7 @@ void LoadPictureFile(TBitmap& picture, const std::string& path) {
 void SaveBitmapFile(const TBitmap& picture, const std::string& path) {
   std::vector<std::uint8_t> bytes;
   if (const BitmapObject* object = picture.Object()) bytes = EncodeBitmapFile(*object);
-  WriteFileAtomically(path, bytes);
+  SaveFileContent(path, bytes);
 }
 
 std::string PictureDialogFilter() {

@@ -19,7 +19,7 @@ bool IsJpegName(std::string_view name);
 void LoadPictureFile(TBitmap& picture, const std::string& path);
 
 // Writes picture as a bitmap file in its own pixel format, whatever the name says. An empty
-// picture gives a zero-byte file. An existing file is replaced only by a complete new one.
+// picture gives a zero-byte file. The file is written as SaveFileContent says.
 void SaveBitmapFile(const TBitmap& picture, const std::string& path);
 
 // The filter of the picture dialogs, built from the registered picture formats:

@@ -93,5 +93,5 @@ void SavePngFile(TBitmap& picture, const std::string& path, const DeflateApi& ap
   if (picture.Empty()) throw EInvalidGraphic(msg::kInvalidBitmap);
   // The view shows this same bitmap, so it stays at 24 bits after the save.
   picture.ConvertTo24Bit();
-  WriteFileAtomically(path, EncodePng(picture, api, progress));
+  SaveFileContent(path, EncodePng(picture, api, progress));
 }

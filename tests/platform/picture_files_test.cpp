@@ -1,11 +1,17 @@
 #include "platform/picture_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jerror.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 
 #include "platform/bmp.h"
 #include "platform/errors.h"
@@ -138,6 +144,10 @@ TEST(OpenPicture, ShortAndEmptyFiles) {
 
   WriteBytes(dir / "empty.jpg", {});
   EXPECT_EQ(OpenOver(dir / "empty.jpg", picture), FormatMessage(msg::kJpegError, JERR_INPUT_EMPTY));
+
+  // A file that reports size 0 but cannot be read is not an empty picture.
+  EXPECT_EQ(OpenOver("/proc/self/mem", picture), msg::kStreamRead);
+  EXPECT_FALSE(picture.Empty());
 }
 
 TEST(OpenPicture, MissingFileNamesTheFile) {
@@ -168,17 +178,265 @@ TEST(SavePicture, ReplacesAnExistingFileWholeAndWritesAnyNameAsBitmap) {
   EXPECT_EQ(written, EncodeBitmapFile(*picture.Object()));
 }
 
-TEST(SavePicture, CannotCreate) {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// What a save left behind, seen from the test.
+struct SaveTarget {
+  std::string path;                     // the name saved to
+  std::function<void()> check = [] {};  // the checks of the case, after the save
+};
+
+// Saves picture to the target that prepare makes, in a child process; as an unprivileged user
+// when asked and the test runs as root (who may write anything), so that permissions count.
+// Returns the error message, "" after success.
+std::string SaveInChild(const TBitmap& picture, const std::string& path, bool unprivileged) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::umask(022);
+    if (unprivileged && ::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+      ::_exit(4);
+    std::string message;
+    try {
+      SaveBitmapFile(picture, path);
+    } catch (const Exception& e) {
+      message = e.Message();
+    }
+    const bool sent =
+        ::write(fds[1], message.data(), message.size()) == static_cast<ssize_t>(message.size());
+    ::_exit(sent ? 0 : 3);
+  }
+  ::close(fds[1]);
+  std::string message;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    message.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path << ": status " << status;
+  return message;
+}
+
+struct stat StatOf(const std::string& path, bool followLinks = true) {
+  struct stat st {};
+  EXPECT_EQ(followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// A device node of our own where we may make one, else the system's: a failure then cannot
+// turn the system's device into a plain file.
+std::string Device(const ScratchDir& dir, const char* name, unsigned minor) {
+  const std::string path = dir / name;
+  if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) return path;
+  return std::string("/dev/") + name;
+}
+
+}  // namespace
+
+// Every kind of target a save may meet. Files that can be replaced whole are replaced through a
+// new file; everything else is written in place and stays what it is.
+TEST(SavePicture, EveryKindOfTarget) {
+  ScratchDir dir;
+  ::chmod(dir.path().c_str(), 0755);  // the unprivileged cases must reach their folders
+  TBitmap picture;
+  picture.AdoptHandle(MakeFlatPicture(5, 3, {9, 8, 7}));
+  const auto bytes = EncodeBitmapFile(*picture.Object());
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+  const bool root = ::geteuid() == 0;
+  const auto cannotCreate = [](const std::string& path) {
+    return FormatMessage(msg::kFileCreate, path);
+  };
+  const std::string writeError = msg::kStreamWrite;
+
+  const struct Case {
+    const char* name;
+    bool unprivileged;
+    std::function<SaveTarget()> prepare;
+    std::function<std::string(const std::string&)> error;  // "" when the save succeeds
+  } cases[] = {
+      {"new file: default permissions", false,
+       [&] {
+         const std::string p = dir / "new.bmp";
+         return SaveTarget{p, [=] {
+                             EXPECT_EQ(ReadBytes(p), bytes);
+                             EXPECT_EQ(StatOf(p).st_mode & 07777, 0644u);
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"existing file: replaced whole, permissions kept", false,
+       [&] {
+         const std::string p = dir / "keep-mode.bmp";
+         WriteBytes(p, old);
+         ::chmod(p.c_str(), 0640);
+         const ino_t before = StatOf(p).st_ino;
+         return SaveTarget{p, [=] {
+                             EXPECT_EQ(ReadBytes(p), bytes);
+                             EXPECT_EQ(StatOf(p).st_mode & 07777, 0640u);
+                             EXPECT_NE(StatOf(p).st_ino, before) << "not replaced";
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"writable file in a read-only folder: written in place", true,
+       [&] {
+         const std::string folder = dir / "read-only";
+         std::filesystem::create_directory(folder);
+         const std::string p = folder + "/picture.bmp";
+         WriteBytes(p, old);
+         ::chmod(p.c_str(), 0666);
+         ::chmod(folder.c_str(), 0555);
+         const ino_t before = StatOf(p).st_ino;
+         return SaveTarget{p, [=] {
+                             EXPECT_EQ(ReadBytes(p), bytes);
+                             EXPECT_EQ(StatOf(p).st_ino, before);
+                             ::chmod(folder.c_str(), 0755);
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"read-only file in a writable folder: not replaced behind its back", true,
+       [&] {
+         const std::string folder = dir / "shared";
+         std::filesystem::create_directory(folder);
+         ::chmod(folder.c_str(), 0777);
+         const std::string p = folder + "/theirs.bmp";
+         WriteBytes(p, old);
+         ::chmod(p.c_str(), 0444);
+         return SaveTarget{p, [=] { EXPECT_EQ(ReadBytes(p), old); }};
+       },
+       cannotCreate},
+      {"hard-linked file: every name sees the new picture", false,
+       [&] {
+         const std::string p = dir / "a.bmp", other = dir / "b.bmp";
+         WriteBytes(p, old);
+         std::filesystem::create_hard_link(p, other);
+         return SaveTarget{p, [=] {
+                             EXPECT_EQ(ReadBytes(p), bytes);
+                             EXPECT_EQ(ReadBytes(other), bytes);
+                             EXPECT_EQ(StatOf(p).st_nlink, 2u);
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"symbolic link: the file it names is written", false,
+       [&] {
+         const std::string p = dir / "link.bmp", real = dir / "real.bmp";
+         WriteBytes(real, old);
+         std::filesystem::create_symlink("real.bmp", p);
+         return SaveTarget{p, [=] {
+                             EXPECT_TRUE(S_ISLNK(StatOf(p, false).st_mode));
+                             EXPECT_EQ(ReadBytes(real), bytes);
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"dangling symbolic link: its target is created", false,
+       [&] {
+         const std::string p = dir / "dangling.bmp", real = dir / "made.bmp";
+         std::filesystem::create_symlink("made.bmp", p);
+         return SaveTarget{p, [=] {
+                             EXPECT_TRUE(S_ISLNK(StatOf(p, false).st_mode));
+                             EXPECT_EQ(ReadBytes(real), bytes);
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"named pipe with a reader: the bytes go through it", false,
+       [&] {
+         const std::string p = dir / "pipe";
+         EXPECT_EQ(::mkfifo(p.c_str(), 0666), 0);
+         // Opened before the save; the picture fits the pipe's buffer, so the writer never
+         // waits for the reader.
+         const int reader = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
+         return SaveTarget{p, [=] {
+                             std::vector<std::uint8_t> got(bytes.size() + 16);
+                             const ssize_t n = ::read(reader, got.data(), got.size());
+                             ::close(reader);
+                             got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+                             EXPECT_EQ(got, bytes);
+                             EXPECT_TRUE(S_ISFIFO(StatOf(p).st_mode));
+                           }};
+       },
+       [](auto&) { return std::string(); }},
+      {"named pipe nobody reads: refused at once", false,
+       [&] {
+         const std::string p = dir / "lonely-pipe";
+         EXPECT_EQ(::mkfifo(p.c_str(), 0666), 0);
+         return SaveTarget{p, [=] { EXPECT_TRUE(S_ISFIFO(StatOf(p).st_mode)); }};
+       },
+       cannotCreate},
+      {"null device: written, stays a device", false,
+       [&] {
+         const std::string p = Device(dir, "null", 3);
+         return SaveTarget{p, [=] { EXPECT_TRUE(S_ISCHR(StatOf(p).st_mode)); }};
+       },
+       [](auto&) { return std::string(); }},
+      {"full device: the write error, stays a device", false,
+       [&] {
+         const std::string p = Device(dir, "full", 7);
+         return SaveTarget{p, [=] { EXPECT_TRUE(S_ISCHR(StatOf(p).st_mode)); }};
+       },
+       [&](auto&) { return writeError; }},
+      {"a folder", false,
+       [&] {
+         return SaveTarget{dir / ".", [] {}};
+       },
+       cannotCreate},
+      {"missing folder", false, [&] { return SaveTarget{dir / "missing folder/out.bmp"}; },
+       cannotCreate},
+      {"empty name", false, [&] { return SaveTarget{""}; }, cannotCreate},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SaveTarget target = c.prepare();
+    EXPECT_EQ(SaveInChild(picture, target.path, c.unprivileged), c.error(target.path));
+    target.check();
+  }
+  // A file of someone else that we may write keeps its owner: it is written in place.
+  if (root) {
+    const std::string folder = dir / "shared";
+    const std::string p = folder + "/root-owned.bmp";
+    WriteBytes(p, old);
+    ::chmod(p.c_str(), 0666);
+    EXPECT_EQ(SaveInChild(picture, p, true), "");
+    EXPECT_EQ(ReadBytes(p), bytes);
+    EXPECT_EQ(StatOf(p).st_uid, 0u);
+  }
+  // No temporary file is left anywhere.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().filename().string().find(".lv"), std::string::npos) << entry.path();
+}
+
+// The batch tool and the PNG save go through the same save.
+TEST(SavePicture, BatchToolAndPngSaveFollowTheSameRules) {
   ScratchDir dir;
   TBitmap picture;
   picture.AdoptHandle(MakeFlatPicture(5, 3, {9, 8, 7}));
-  const std::string path = dir / "missing folder/out.bmp";
-  try {
-    SaveBitmapFile(picture, path);
-    FAIL() << "saved into a missing folder";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "ファイル " + path + " を作成できません");
+  WriteBytes(dir / "in.bmp", EncodeBitmapFile(*picture.Object()));
+  WriteBytes(dir / "a.png", {'o', 'l', 'd'});
+  std::filesystem::create_hard_link(dir / "a.png", dir / "b.png");
+  std::filesystem::create_symlink(Device(dir, "full", 7), dir / "full.png");
+  const struct {
+    std::string output;
+    int status;
+    std::string message;  // what the tool prints, "" when it succeeds
+  } cases[] = {
+      {"", 1, FormatMessage(msg::kFileCreate, "") + ".\n"},
+      {dir / "full.png", 1, std::string(msg::kStreamWrite) + ".\n"},
+      {dir / "a.png", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::string output;
+    const int status = RunShell(ShellQuote(BatchToolPath()) + " " + ShellQuote(dir / "in.bmp") +
+                                    " " + ShellQuote(c.output) + " 2>&1",
+                                &output);
+    EXPECT_EQ(status, c.status) << c.output;
+    EXPECT_EQ(output, c.message) << c.output;
   }
+  const auto png = ReadBytes(dir / "b.png");
+  ASSERT_GE(png.size(), 8u);
+  EXPECT_EQ(png[1], 'P') << "the other name of the hard-linked file sees the new picture";
+  EXPECT_EQ(png, ReadBytes(dir / "a.png"));
 }
 
 // A disk that fills up mid-write: the file size limit makes the write fail part way.
