@@ -18,7 +18,8 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }  // namespace crc_detail
 
 // Entry n: the register after shifting byte n through the reflected polynomial 0xEDB88320.
-// Computed by the compiler, so it lives in read-only static data.
+// Computed by the compiler, so it lives in read-only static data. UpdateCrc32 computes the same
+// CRC through zlib, several bytes at a time.
 inline constexpr std::array<std::uint32_t, 256> CrcTable = crc_detail::MakeCrcTable();
 
 // Continues crc over length bytes of buffer. A null buffer gives 0, whatever the other

@@ -1,5 +1,6 @@
 #include "png_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -73,17 +74,33 @@ std::vector<std::uint8_t> EncodePng(const TBitmap& picture, const DeflateApi& ap
   ihdr.bitDepth = kBitDepth8;
   ihdr.colourType = kColourTypeTruecolour;
 
-  TMemoryStream payload;
-  WriteImageData(payload, picture, api, progress);
-  const std::size_t payloadSize = ChunkLength(payload.Size());
-
-  // The file is allocated once at its final size: with the payload that makes the image's
-  // compressed data held twice, and nothing else of its size.
+  // The file is built in one buffer reserved up front for the largest result deflate can give
+  // for these rows (zlib's bound for its default window and memory level, which the compressor
+  // uses), so that the compressed data is written straight into its place once and never
+  // moves. A bound past the largest chunk is cut there: more could never be saved anyway.
+  const std::uint64_t rawSize = static_cast<std::uint64_t>(picture.Height()) *
+                                (1 + 3 * static_cast<std::uint64_t>(picture.Width()));
+  const std::uint64_t bound = std::min<std::uint64_t>(compressBound(rawSize), kMaxChunkLength);
   TMemoryStream file;
-  file.Reserve(kPngFileOverhead + payloadSize);
+  file.Reserve(kPngFileOverhead + static_cast<std::size_t>(bound));
   file.WriteBuffer(PngSignature);
   AppendChunk(file, ChunkTypeIHDR, {reinterpret_cast<const std::uint8_t*>(&ihdr), sizeof ihdr});
-  AppendChunk(file, ChunkTypeIDAT, payload.Data());
+
+  // IDAT: its length is known only after compressing, so it is written over a placeholder.
+  const std::int64_t idatStart = file.Position();
+  const std::uint32_t unknownLength = 0;
+  file.WriteBuffer(&unknownLength, sizeof unknownLength);
+  file.WriteBuffer(ChunkTypeIDAT);
+  WriteImageData(file, picture, api, progress);
+  const std::int64_t idatEnd = file.Position();
+  const std::size_t payloadSize = static_cast<std::size_t>(idatEnd - idatStart) - 8;
+  const std::uint32_t length = SwapBytes32(ChunkLength(payloadSize));
+  file.SetPosition(idatStart);
+  file.WriteBuffer(&length, sizeof length);
+  file.SetPosition(idatEnd);
+  const std::uint32_t crc = SwapBytes32(
+      UpdateCrc32(UpdateCrc32(0, nullptr, 0), file.Data().data() + idatStart + 4, 4 + payloadSize));
+  file.WriteBuffer(&crc, sizeof crc);
   AppendChunk(file, ChunkTypeIEND, {});
   return file.Release();
 }

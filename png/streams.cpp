@@ -22,17 +22,29 @@ std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
   if (count == 0) return 0;
   if (count > bytes_.max_size() - position_) throw EStreamError(msg::kMemoryStreamGrow);
+  const auto* source = static_cast<const std::uint8_t*>(buffer);
   const std::size_t end = position_ + count;
-  if (end > bytes_.size()) {
-    try {
-      bytes_.resize(end);
-    } catch (const std::bad_alloc&) {
-      throw EStreamError(msg::kMemoryStreamGrow);
-    } catch (const std::length_error&) {
-      throw EStreamError(msg::kMemoryStreamGrow);
+  if (end <= bytes_.size()) {
+    std::memcpy(bytes_.data() + position_, source, count);
+  } else {
+    // Room first, so that a failure leaves the content as it was. The capacity grows by
+    // doubling, and a stream reserved at its final size never moves.
+    if (end > bytes_.capacity()) {
+      try {
+        bytes_.reserve(std::max(end, std::min(bytes_.max_size(), 2 * bytes_.capacity())));
+      } catch (const std::bad_alloc&) {
+        throw EStreamError(msg::kMemoryStreamGrow);
+      } catch (const std::length_error&) {
+        throw EStreamError(msg::kMemoryStreamGrow);
+      }
     }
+    // A gap before the position reads as zeros; the bytes past the old end are appended, not
+    // zero-filled and then overwritten.
+    if (position_ > bytes_.size()) bytes_.resize(position_);
+    const std::size_t overlap = bytes_.size() - position_;
+    std::memcpy(bytes_.data() + position_, source, overlap);
+    bytes_.insert(bytes_.end(), source + overlap, source + count);
   }
-  std::memcpy(bytes_.data() + position_, buffer, count);
   position_ = end;
   return count;
 }
