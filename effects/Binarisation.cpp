@@ -168,49 +168,59 @@ LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint
 // to destination: m = 289B + 586G + 114R against 1000 x threshold, the extended evaluation only
 // for pixels where they are equal. Rows of fewer than 32 pixels are left to the row loops.
 [[gnu::target("avx2")]] void BinarizeRowsAvx2(const TBitmap& source, TBitmap& destination,
+                                              std::int32_t first, std::int32_t end,
                                               std::int32_t threshold,
                                               std::int32_t scaledThreshold) {
   using namespace pixel_blocks;
   const Weights weights = MakeWeights(kMilli289, kMilli586, kMilli114, 0);
   const __m256i scaled = _mm256_set1_epi32(scaledThreshold);
-  ForEachBlock(
-      source, destination, [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
-        const Sums m = WeightedSums(LoadBlock(s), weights);
-        Sums white, tie;
-        for (int g = 0; g < 4; ++g) {
-          white.group[g] = _mm256_cmpgt_epi32(m.group[g], scaled);
-          tie.group[g] = _mm256_cmpeq_epi32(m.group[g], scaled);
-        }
-        const __m256i mask =
-            ReplaceFlagged(PackMasks(white), PackMasks(tie), [s, threshold](int i) {
-              const long double q = ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
-              return q > static_cast<long double>(threshold) ? kWhite : kBlack;
-            });
-        StoreBlock(d, Triplicate(mask));
-      });
+  ForEachBlock(source, destination, first, end,
+               [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
+                 const Sums m = WeightedSums(LoadBlock(s), weights);
+                 Sums white, tie;
+                 for (int g = 0; g < 4; ++g) {
+                   white.group[g] = _mm256_cmpgt_epi32(m.group[g], scaled);
+                   tie.group[g] = _mm256_cmpeq_epi32(m.group[g], scaled);
+                 }
+                 const __m256i mask =
+                     ReplaceFlagged(PackMasks(white), PackMasks(tie), [s, threshold](int i) {
+                       const long double q =
+                           ExtendedBinarizeSum(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
+                       return q > static_cast<long double>(threshold) ? kWhite : kBlack;
+                     });
+                 StoreBlock(d, Triplicate(mask));
+               });
 }
 
 }  // namespace
 
 HBITMAP MeanThreshold(HBITMAP h) {
   return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
-    ChannelTotals totals;
-    std::int32_t count = 0;
+    // Each band adds into its own totals; the integer totals are then added in band order.
+    std::vector<ChannelTotals> bandTotals(static_cast<std::size_t>(
+        RowBandCount(std::int64_t{source.Width()} * source.Height(), source.Height())));
     // The explicit copy-and-add takes rows of any width (its tail goes byte by byte).
-    RunRowPass(
+    const std::int32_t bands = RunRowPass(
         source, destination, 0,
-        [&](const TBitmap& s, TBitmap& d) {
-          for (std::int32_t y = 0; y < s.Height(); ++y) {
+        [&](const TBitmap& s, TBitmap& d, std::int32_t first, std::int32_t end, std::int32_t band) {
+          ChannelTotals& totals = bandTotals[static_cast<std::size_t>(band)];
+          for (std::int32_t y = first; y < end; ++y)
             CopyAndAddRowAvx2(s.RowAt(y), d.RowAt(y), s.Width(), totals);
-            count += s.Width();
-          }
         },
-        [&](const std::uint8_t* s, std::uint8_t*, std::uint8_t* d, std::int32_t width)
-            LUMIVANE_LAMBDA {
-              std::memcpy(d, s, 3 * static_cast<std::size_t>(width));
-              AddRow(s, width, totals);
-              count += width;
-            });
+        [&](const std::uint8_t* s, std::uint8_t*, std::uint8_t* d, std::int32_t width,
+            std::int32_t band) LUMIVANE_LAMBDA {
+          std::memcpy(d, s, 3 * static_cast<std::size_t>(width));
+          AddRow(s, width, bandTotals[static_cast<std::size_t>(band)]);
+        });
+    ChannelTotals totals;
+    for (std::int32_t band = 0; band < bands; ++band) {
+      const ChannelTotals& part = bandTotals[static_cast<std::size_t>(band)];
+      totals.blue += part.blue;
+      totals.green += part.green;
+      totals.red += part.red;
+    }
+    // Every pixel of the picture is added once: the count is the picture's size.
+    const std::int32_t count = source.Width() * source.Height();
     if (count == 0) throw EInvalidOperation(msg::kInvalidFloatOperation);  // 0 / 0
     BinarizeThreshold = RoundedMean(totals, count, source);
   });
@@ -221,16 +231,18 @@ HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
   // clamped threshold keeps 1000 x threshold in 32 bits without changing a comparison.
   const std::int32_t scaledThreshold =
       std::clamp<std::int32_t>(threshold, -1, 253) * static_cast<std::int32_t>(kMilli);
-  return RunEffect(std::move(h), [threshold, scaledThreshold](const TBitmap& source,
-                                                              TBitmap& destination) {
-    RunRowPass(
-        source, destination, pixel_blocks::kPixels,
-        [&](const TBitmap& s, TBitmap& d) { BinarizeRowsAvx2(s, d, threshold, scaledThreshold); },
-        [&](const std::uint8_t* s, std::uint8_t* mask, std::uint8_t* d, std::int32_t width)
-            LUMIVANE_LAMBDA {
+  return RunEffect(
+      std::move(h), [threshold, scaledThreshold](const TBitmap& source, TBitmap& destination) {
+        RunRowPass(
+            source, destination, pixel_blocks::kPixels,
+            [&](const TBitmap& s, TBitmap& d, std::int32_t first, std::int32_t end, std::int32_t) {
+              BinarizeRowsAvx2(s, d, first, end, threshold, scaledThreshold);
+            },
+            [&](const std::uint8_t* s, std::uint8_t* mask, std::uint8_t* d, std::int32_t width,
+                std::int32_t) LUMIVANE_LAMBDA {
               ExactMaskRow(s, mask, width, scaledThreshold);
               ResolveTies(s, mask, width, threshold);
               WriteMaskRow(mask, d, width);
             });
-  });
+      });
 }

@@ -71,7 +71,8 @@ enum class Tone { kGray, kSepia };
 // n is an exact half exactly when level x 1000 == n; such pixels (about one in a thousand) take
 // the extended evaluation before the gray is spread to the three channels. Rows of fewer than
 // 32 pixels are left to the row loops above.
-[[gnu::target("avx2")]] void GrayRowsAvx2(const TBitmap& source, TBitmap& destination, Tone tone) {
+[[gnu::target("avx2")]] void GrayRowsAvx2(const TBitmap& source, TBitmap& destination,
+                                          std::int32_t first, std::int32_t end, Tone tone) {
   using namespace pixel_blocks;
   const Weights weights = MakeWeights(kMilli114, kMilli586, kMilli289, kMilli / 2);
   const __m256i by125 = _mm256_set1_epi32(kDivBy1000Multiplier);  // see DivideBy1000
@@ -91,43 +92,45 @@ enum class Tone { kGray, kSepia };
     sepiaUp[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(up[k]));
   }
 
-  ForEachBlock(
-      source, destination, [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
-        const Sums n = WeightedSums(LoadBlock(s), weights);
-        Sums level, half;
-        for (int g = 0; g < 4; ++g) {
-          level.group[g] = _mm256_srli_epi32(
-              _mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], kDivBy1000PreShift), by125),
-              kDivBy1000Shift);
-          half.group[g] =
-              _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
-        }
-        const __m256i gray = ReplaceFlagged(PackLevels(level), PackMasks(half), [s](int i) {
-          return ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]);
-        });
-        Block result = Triplicate(gray);
-        if (tone == Tone::kSepia)
-          for (int k = 0; k < 3; ++k)
-            result.chunk[k] =
-                _mm256_adds_epu8(_mm256_subs_epu8(result.chunk[k], sepiaDown[k]), sepiaUp[k]);
-        StoreBlock(d, result);
-      });
+  ForEachBlock(source, destination, first, end,
+               [&](const std::uint8_t* s, std::uint8_t* d) LUMIVANE_AVX2_LAMBDA {
+                 const Sums n = WeightedSums(LoadBlock(s), weights);
+                 Sums level, half;
+                 for (int g = 0; g < 4; ++g) {
+                   level.group[g] = _mm256_srli_epi32(
+                       _mm256_mullo_epi32(_mm256_srli_epi32(n.group[g], kDivBy1000PreShift), by125),
+                       kDivBy1000Shift);
+                   half.group[g] =
+                       _mm256_cmpeq_epi32(_mm256_mullo_epi32(level.group[g], thousand), n.group[g]);
+                 }
+                 const __m256i gray = ReplaceFlagged(
+                     PackLevels(level), PackMasks(half),
+                     [s](int i) { return ExtendedGray(s[3 * i], s[3 * i + 1], s[3 * i + 2]); });
+                 Block result = Triplicate(gray);
+                 if (tone == Tone::kSepia)
+                   for (int k = 0; k < 3; ++k)
+                     result.chunk[k] = _mm256_adds_epu8(
+                         _mm256_subs_epu8(result.chunk[k], sepiaDown[k]), sepiaUp[k]);
+                 StoreBlock(d, result);
+               });
 }
 
 HBITMAP GrayEffect(HBITMAP h, Tone tone) {
   return RunEffect(std::move(h), [tone](const TBitmap& source, TBitmap& destination) {
     RunRowPass(
         source, destination, pixel_blocks::kPixels,
-        [tone](const TBitmap& s, TBitmap& d) { GrayRowsAvx2(s, d, tone); },
-        [tone](const std::uint8_t* s, std::uint8_t* gray, std::uint8_t* d, std::int32_t width)
-            LUMIVANE_LAMBDA {
-              ExactGrayRow(s, gray, width);
-              ResolveHalves(s, gray, width);
-              if (tone == Tone::kGray)
-                WriteGrayRow(gray, d, width);
-              else
-                WriteSepiaRow(gray, d, width);
-            });
+        [tone](const TBitmap& s, TBitmap& d, std::int32_t first, std::int32_t end, std::int32_t) {
+          GrayRowsAvx2(s, d, first, end, tone);
+        },
+        [tone](const std::uint8_t* s, std::uint8_t* gray, std::uint8_t* d, std::int32_t width,
+               std::int32_t) LUMIVANE_LAMBDA {
+          ExactGrayRow(s, gray, width);
+          ResolveHalves(s, gray, width);
+          if (tone == Tone::kGray)
+            WriteGrayRow(gray, d, width);
+          else
+            WriteSepiaRow(gray, d, width);
+        });
   });
 }
 
@@ -144,10 +147,8 @@ HBITMAP Sepia(HBITMAP h) {
 HBITMAP Negative(HBITMAP h) {
   return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
     const std::size_t bytes = 3 * static_cast<std::size_t>(source.Width());
-    const std::int32_t height = source.Height();
-    RunVectorised([&]() LUMIVANE_LAMBDA {
-      for (std::int32_t y = 0; y < height; ++y)
-        NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
+    ForEachRowVectorised(source.Width(), source.Height(), [&](std::int32_t y) LUMIVANE_LAMBDA {
+      NegativeRow(source.RowAt(y), destination.RowAt(y), bytes);
     });
   });
 }

@@ -112,22 +112,20 @@ void ConvolveAllRows(const RowTable& rows, TBitmap& destination, std::int32_t wi
                      AfterRow& afterRow) {
   const Sum sumBias = static_cast<Sum>(bias);
   const std::int32_t height = static_cast<std::int32_t>(rows.size());
-  RunVectorised([&]() LUMIVANE_LAMBDA {
-    for (std::int32_t y = 0; y < height; ++y) {
-      std::uint8_t* d = destination.RowAt(y);
-      ConvolveRow<Sum>(rows[static_cast<std::size_t>(std::max(y - 1, 0))],
-                       rows[static_cast<std::size_t>(y)],
-                       rows[static_cast<std::size_t>(std::min(y + 1, height - 1))], d, width, w,
-                       divide, sumBias);
-      afterRow(y, d);
-    }
+  ForEachRowVectorised(width, height, [&](std::int32_t y) LUMIVANE_LAMBDA {
+    std::uint8_t* d = destination.RowAt(y);
+    ConvolveRow<Sum>(
+        rows[static_cast<std::size_t>(std::max(y - 1, 0))], rows[static_cast<std::size_t>(y)],
+        rows[static_cast<std::size_t>(std::min(y + 1, height - 1))], d, width, w, divide, sumBias);
+    afterRow(y, d);
   });
 }
 
 }  // namespace convolution_detail
 
 // Convolves every row of the source (given by its row table) into the destination and calls
-// afterRow(y, destinationRow) after each row; afterRow must be a LUMIVANE_LAMBDA.
+// afterRow(y, destinationRow) after each row; afterRow must be a LUMIVANE_LAMBDA. The rows are
+// split into bands (ForEachRowBand): afterRow may touch only its own row.
 template <class AfterRow>
 void ConvolveRows(const RowTable& rows, TBitmap& destination, std::int32_t width,
                   const Kernel3x3& kernel, std::uint8_t divisor, std::uint8_t bias,

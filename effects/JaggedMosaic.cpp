@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "EffectBass.h"
+#include "RowBands.h"
 #include "effect_functions.h"
 
 namespace {
@@ -39,18 +40,24 @@ void PaintCell(const DestinationRows& rows, std::int32_t width, std::int32_t hei
   }
 }
 
+// Cell row cy paints destination rows 5cy + 1 .. 5cy + 5 (the last one folds onto the last
+// row, which no other cell row reaches), so the cell rows split into bands without two bands
+// writing the same row; within a cell row the cells keep their order.
 void Paint(const TBitmap& source, const DestinationRows& rows) {
   const std::int32_t width = source.Width();
   const std::int32_t height = source.Height();
   const std::int32_t cellColumns = width / kCellSize;
   const std::int32_t cellRows = height / kCellSize;
-  for (std::int32_t cy = 0; cy < cellRows; ++cy) {
-    const std::uint8_t* s = source.RowAt(kCellSize * cy);
-    for (std::int32_t cx = 0; cx < cellColumns; ++cx) {
-      const std::uint8_t* colour = s + 3 * kCellSize * cx;
-      PaintCell(rows, width, height, kCellSize * cx, kCellSize * cy, colour);
-    }
-  }
+  ForEachRowBand(std::int64_t{width} * height, cellRows,
+                 [&](std::int32_t first, std::int32_t end, std::int32_t) {
+                   for (std::int32_t cy = first; cy < end; ++cy) {
+                     const std::uint8_t* s = source.RowAt(kCellSize * cy);
+                     for (std::int32_t cx = 0; cx < cellColumns; ++cx) {
+                       const std::uint8_t* colour = s + 3 * kCellSize * cx;
+                       PaintCell(rows, width, height, kCellSize * cx, kCellSize * cy, colour);
+                     }
+                   }
+                 });
 }
 
 }  // namespace

@@ -39,10 +39,8 @@ LUMIVANE_INLINE void MirrorRow(const std::uint8_t* __restrict s, std::uint8_t* _
 HBITMAP Mirror(HBITMAP h) {
   return RunEffect(std::move(h), [](const TBitmap& source, TBitmap& destination) {
     const std::int32_t width = source.Width();
-    const std::int32_t height = source.Height();
-    RunVectorised([&]() LUMIVANE_LAMBDA {
-      for (std::int32_t y = height - 1; y >= 0; --y)
-        MirrorRow(source.RowAt(y), destination.RowAt(y), width);
+    ForEachRowVectorised(width, source.Height(), [&](std::int32_t y) LUMIVANE_LAMBDA {
+      MirrorRow(source.RowAt(y), destination.RowAt(y), width);
     });
   });
 }

@@ -111,15 +111,15 @@ LUMIVANE_AVX2 __m256i PackMasks(const Sums& s) {
                             _mm256_packs_epi32(s.group[2], s.group[3]));
 }
 
-// Calls block(s, d) for every block of 32 pixels of every row, s and d the block's first byte
-// in source and destination; rows must hold at least 32 pixels. The last block of a row is moved
-// back to end at the row's last pixel, overlapping the one before it, so some pixels are passed
-// twice: fit for passes where each output pixel depends only on its own input pixel.
+// Calls block(s, d) for every block of 32 pixels of rows [first, end), s and d the block's first
+// byte in source and destination; rows must hold at least 32 pixels. The last block of a row is
+// moved back to end at the row's last pixel, overlapping the one before it, so some pixels are
+// passed twice: fit for passes where each output pixel depends only on its own input pixel.
 template <class Bitmap, class BlockPass>
-LUMIVANE_AVX2 void ForEachBlock(const Bitmap& source, Bitmap& destination, BlockPass&& block) {
+LUMIVANE_AVX2 void ForEachBlock(const Bitmap& source, Bitmap& destination, std::int32_t first,
+                                std::int32_t end, BlockPass&& block) {
   const std::int32_t width = source.Width();
-  const std::int32_t height = source.Height();
-  for (std::int32_t y = 0; y < height; ++y) {
+  for (std::int32_t y = first; y < end; ++y) {
     const std::uint8_t* row = source.RowAt(y);
     std::uint8_t* out = destination.RowAt(y);
     for (std::int32_t x = 0;; x += kPixels) {

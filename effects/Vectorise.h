@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "RowBands.h"
+
 #define LUMIVANE_INLINE [[gnu::always_inline]] inline
 
 // Whether the AVX2 copies run: the processor has AVX2 and they are not switched off.
@@ -50,22 +52,41 @@ void RunVectorised(Body&& body) {
 
 #define LUMIVANE_LAMBDA __attribute__((always_inline))
 
-// A pass with an explicit AVX2 tier: explicitPass(source, destination) when AVX2 runs and rows
-// hold at least explicitWidth pixels; otherwise rowPass(s, scratch, d, width) for every row,
-// top first, in the other two tiers, with a scratch row of one byte per pixel. rowPass must be
-// a LUMIVANE_LAMBDA.
+// A pass with an explicit AVX2 tier, its rows split into bands (ForEachRowBand):
+// explicitPass(source, destination, first, end, band) for rows [first, end) when AVX2 runs and
+// rows hold at least explicitWidth pixels; otherwise rowPass(s, scratch, d, width, band) for
+// every row of the band, top first, in the other two tiers, with a scratch row of one byte per
+// pixel. rowPass must be a LUMIVANE_LAMBDA. Returns the number of bands, so that a pass that
+// gathers per band (0 .. bands - 1) can combine in band order.
 template <class Bitmap, class ExplicitPass, class RowPass>
-void RunRowPass(const Bitmap& source, Bitmap& destination, std::int32_t explicitWidth,
-                ExplicitPass&& explicitPass, RowPass&& rowPass) {
+std::int32_t RunRowPass(const Bitmap& source, Bitmap& destination, std::int32_t explicitWidth,
+                        ExplicitPass&& explicitPass, RowPass&& rowPass) {
   const std::int32_t width = source.Width();
-  if (Avx2Enabled() && width >= explicitWidth) {
-    explicitPass(source, destination);
-    return;
-  }
   const std::int32_t height = source.Height();
-  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width));
-  RunVectorised([&]() LUMIVANE_LAMBDA {
-    for (std::int32_t y = 0; y < height; ++y)
-      rowPass(source.RowAt(y), scratch.data(), destination.RowAt(y), width);
+  const std::int64_t pixels = std::int64_t{width} * height;
+  const bool explicitTier = Avx2Enabled() && width >= explicitWidth;
+  ForEachRowBand(pixels, height, [&](std::int32_t first, std::int32_t end, std::int32_t band) {
+    if (explicitTier) {
+      explicitPass(source, destination, first, end, band);
+      return;
+    }
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width));
+    RunVectorised([&]() LUMIVANE_LAMBDA {
+      for (std::int32_t y = first; y < end; ++y)
+        rowPass(source.RowAt(y), scratch.data(), destination.RowAt(y), width, band);
+    });
   });
+  return RowBandCount(pixels, height);
+}
+
+// Calls row(y) for every row of a picture of `width` x `height` pixels, the rows split into
+// bands, each band in the vectorised tiers. row must be a LUMIVANE_LAMBDA.
+template <class Row>
+void ForEachRowVectorised(std::int32_t width, std::int32_t height, Row&& row) {
+  ForEachRowBand(std::int64_t{width} * height, height,
+                 [&](std::int32_t first, std::int32_t end, std::int32_t) {
+                   RunVectorised([&]() LUMIVANE_LAMBDA {
+                     for (std::int32_t y = first; y < end; ++y) row(y);
+                   });
+                 });
 }
