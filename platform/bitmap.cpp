@@ -1,7 +1,5 @@
 #include "bitmap.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -44,18 +42,6 @@ std::vector<RgbQuad> DefaultPalette(PixelFormat format) {
     default:
       return {};
   }
-}
-
-// Pixel stores are written and read in long sequential passes. Backing a large one by
-// transparent huge pages, where the system offers them, spares most of its page faults. Advice
-// only: without it the store works the same.
-void AdviseHugePages(std::uint8_t* bytes, std::size_t size) {
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-  if (size < 2 * kHugePage) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(bytes);
-  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 ChannelMasks DefaultMasks(PixelFormat format) {
@@ -110,8 +96,7 @@ BitmapObject::BitmapObject(std::int32_t width, std::int32_t height, PixelFormat 
   const std::int64_t stride = RowStride(width, BitsPerPixel(format));
   if (stride > kMaxBitmapBytes / height) throw EOutOfResources(msg::kImageTooLarge);
   stride_ = static_cast<std::size_t>(stride);
-  bits_ = std::make_unique_for_overwrite<std::uint8_t[]>(SizeBytes());
-  AdviseHugePages(bits_.get(), SizeBytes());
+  bits_ = PixelStore(SizeBytes());
   if (fill == Fill::kWhite) std::memset(bits_.get(), 0xFF, SizeBytes());
   palette_ = DefaultPalette(format);
   masks_ = DefaultMasks(format);

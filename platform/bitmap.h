@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "pixel_store.h"
+
 // Bits per pixel of a bitmap object. 1, 4 and 8 bits index a colour table; 16 and 32 bits
 // hold channels under masks (5-5-5 or 5-6-5, 8-8-8 by default); 24 bits are blue, green, red.
 enum class PixelFormat : std::uint8_t { pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit };
@@ -77,7 +79,7 @@ class BitmapObject {
   std::int32_t height_;
   PixelFormat format_;
   std::size_t stride_;
-  std::unique_ptr<std::uint8_t[]> bits_;
+  PixelStore bits_;
   std::vector<RgbQuad> palette_;
   ChannelMasks masks_;
 };

@@ -1,4 +1,5 @@
 // The frame all effects share: preparing, the protected region and its fallback, the hand-over.
+#include <algorithm>
 #include <stdexcept>
 
 #include "effect_test_support.h"
@@ -197,4 +198,36 @@ TEST(ApplyEffect, HandsThePictureOverAndTakesTheResultBack) {
   EXPECT_GE(changes, 2);  // given up, then adopted
   ASSERT_FALSE(picture.Empty());
   EXPECT_EQ(At(*picture.Object(), 2, 1), (Bgr{245, 235, 225}));
+}
+
+// A large picture lives in stores on huge-page boundaries, and each effect's destination takes
+// over the store that the previous effect's source gave back, with the right pixels in it.
+TEST(ApplyEffect, EachDestinationTakesOverTheStoreThePreviousSourceGaveBack) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  PixelStore::ReleaseSpare();
+  TBitmap picture;
+  picture.AdoptHandle(MakePicture(1024, 700, [](int x, int y) {
+    return Bgr{std::uint8_t(x), std::uint8_t(y), std::uint8_t(x ^ y)};
+  }));
+  const std::size_t size = picture.Object()->SizeBytes();
+  const HBITMAP original(picture.Object()->Clone());
+  bool reused = false;  // from the second effect on
+  const auto swapAndLook = [&reused](HBITMAP h) {
+    return RunEffect(std::move(h), [&reused](const TBitmap& source, TBitmap& destination) {
+      EXPECT_EQ(PixelStore::SpareSize(), 0u) << "the destination has taken the spare";
+      // Fresh memory would come zeroed; a store taken over still holds an earlier picture.
+      const std::uint8_t* last = destination.RowAt(destination.Height() - 1);
+      if (reused) EXPECT_TRUE(std::any_of(last, last + 30, [](std::uint8_t b) { return b; }));
+      reused = true;
+      for (int y = 0; y < source.Height(); ++y)
+        for (int x = 0; x < 3 * source.Width(); x += 3)
+          for (int c = 0; c < 3; ++c) destination.RowAt(y)[x + c] = source.RowAt(y)[x + 2 - c];
+    });
+  };
+  for (int i = 0; i < 4; ++i) {
+    ApplyEffect(picture, swapAndLook);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(picture.Object()->Bits()) % kHugePage, 0u);
+    EXPECT_EQ(PixelStore::SpareSize(), size) << "the source's store is the spare";
+  }
+  EXPECT_EQ(PixelsOf(*picture.Object()), PixelsOf(*original.get()));  // swapped four times
 }

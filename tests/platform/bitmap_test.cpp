@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/errors.h"
 #include "support/test_support.h"
 
@@ -54,4 +56,26 @@ TEST(BitmapObject, AWidthOrHeightOfZeroOrBelowIsAnInvalidBitmap) {
       EXPECT_EQ(e.Message(), msg::kInvalidBitmap) << width << " x " << height;
     }
   }
+}
+
+// A freed large store is kept as the one spare. A store of its size takes it over and starts
+// white when asked to, like a fresh one; a store of another size frees it.
+TEST(BitmapObject, AFreedLargeStoreIsTheSpareForTheNextOfItsSize) {
+  PixelStore::ReleaseSpare();
+  HBITMAP noise = NoisePicture(800, 600, 7);
+  const std::size_t size = noise->SizeBytes();
+  ASSERT_GE(size, PixelStore::kLarge);
+  noise = HBITMAP();
+  EXPECT_EQ(PixelStore::SpareSize(), size);
+  {
+    const BitmapObject white(800, 600, PixelFormat::pf24bit);
+    EXPECT_EQ(PixelStore::SpareSize(), 0u);
+    EXPECT_TRUE(std::all_of(white.Bits(), white.Bits() + white.SizeBytes(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+  }
+  EXPECT_EQ(PixelStore::SpareSize(), size);
+  const BitmapObject other(800, 601, PixelFormat::pf24bit);
+  EXPECT_EQ(PixelStore::SpareSize(), 0u);
+  { const BitmapObject small(100, 100, PixelFormat::pf24bit); }
+  EXPECT_EQ(PixelStore::SpareSize(), 0u);  // small stores come from the heap
 }
