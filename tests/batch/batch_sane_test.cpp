@@ -69,7 +69,7 @@ class SaneBatch : public ::testing::Test {
   static Rgb24Image ReadPng(const std::string& png, const std::string& ppm) {
     EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(png)), 0) << png;
     EXPECT_EQ(RunShell("convert " + ShellQuote(png) + " -depth 8 ppm:" + ShellQuote(ppm)), 0);
-    return ReadPpm(ppm);
+    return ReadPnm(ppm);
   }
 
   ScratchDir dir_;
@@ -100,7 +100,7 @@ TEST_F(SaneBatch, ScansEqualWhatScanimageWrites) {
     const Rgb24Image scanned = ReadPng(dir_ / "out.png", dir_ / "out.ppm");
 
     ScanImage(c.scanimage, dir_ / "ref.ppm");
-    Rgb24Image reference = ReadPpm(dir_ / "ref.ppm");
+    Rgb24Image reference = ReadPnm(dir_ / "ref.ppm");
     if (c.grayscale) {
       // Our own grayscale over the same picture read from a bitmap file.
       ASSERT_EQ(

@@ -191,7 +191,7 @@ TEST_F(BatchScan, AHangWhileClosingLosesNothing) {
   EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(dir_ / "out.png")), 0);
   ASSERT_EQ(
       RunShell("convert " + ShellQuote(dir_ / "out.png") + " " + ShellQuote(dir_ / "out.ppm")), 0);
-  EXPECT_EQ(ReadPpm(dir_ / "out.ppm").pixels, Scanned(false));
+  EXPECT_EQ(ReadPnm(dir_ / "out.ppm").pixels, Scanned(false));
 
   EXPECT_EQ(Run("--list-sources", environment, &output, wrapper), kKilled);
   EXPECT_EQ(output, "Flatbed\tAcme Flat 1000\nSheetfed\tAcme Feeder 2\n");

@@ -47,7 +47,7 @@ TEST(Batch, JpegDecodesLikeTheReferenceDecoder) {
             0);
   HBITMAP out = DecodeBitmapFile(ReadBytes(dir / "out.bmp"));
   ASSERT_TRUE(out);
-  EXPECT_EQ(PixelsOf(*out.get()), ReadPpm(dir / "ref.ppm").pixels);
+  EXPECT_EQ(PixelsOf(*out.get()), ReadPnm(dir / "ref.ppm").pixels);
 }
 
 TEST(Batch, FailuresPrintTheWindowsMessageAndExitOne) {

@@ -217,7 +217,9 @@ TEST(ApplyEffect, EachDestinationTakesOverTheStoreThePreviousSourceGaveBack) {
       EXPECT_EQ(PixelStore::SpareSize(), 0u) << "the destination has taken the spare";
       // Fresh memory would come zeroed; a store taken over still holds an earlier picture.
       const std::uint8_t* last = destination.RowAt(destination.Height() - 1);
-      if (reused) EXPECT_TRUE(std::any_of(last, last + 30, [](std::uint8_t b) { return b; }));
+      if (reused) {
+        EXPECT_TRUE(std::any_of(last, last + 30, [](std::uint8_t b) { return b != 0; }));
+      }
       reused = true;
       for (int y = 0; y < source.Height(); ++y)
         for (int x = 0; x < 3 * source.Width(); x += 3)

@@ -93,7 +93,7 @@ std::vector<Bgr> DecodedByImageMagick(const ScratchDir& dir, const std::string& 
   EXPECT_EQ(
       RunShell("convert " + ShellQuote(file) + " -alpha off -depth 8 " + ShellQuote("ppm:" + ppm)),
       0);
-  return ReadPpm(ppm).pixels;
+  return ReadPnm(ppm).pixels;
 }
 
 std::vector<Bgr> Decoded24(const std::vector<std::uint8_t>& file) {

@@ -24,7 +24,7 @@ const JpegKind kKinds[] = {
 Rgb24Image DecodedByDjpeg(const ScratchDir& dir, const std::string& jpeg) {
   const std::string ppm = dir / "djpeg.ppm";
   EXPECT_EQ(RunShell("djpeg -ppm -outfile " + ShellQuote(ppm) + " " + ShellQuote(jpeg)), 0);
-  Rgb24Image image = ReadPpm(ppm);
+  Rgb24Image image = ReadPnm(ppm);
   return image;
 }
 

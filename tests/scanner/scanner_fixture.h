@@ -30,63 +30,7 @@
 #include "support/test_support.h"
 #include "twain/TwainUtils.h"
 
-// Rows of blue, green, red as the program sees them; 16-bit samples rounded to 8 bits.
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<Bgr> pixels;
-};
-
-// Reads what scanimage --format=pnm writes: P4 (a set bit is black), P5 and P6 at 8 or 16 bits.
-inline Picture ReadPnm(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadBytes(path);
-  std::size_t at = 0;
-  auto token = [&] {
-    std::string word;
-    while (at < bytes.size()) {
-      const char c = static_cast<char>(bytes[at]);
-      if (c == '#') {
-        while (at < bytes.size() && bytes[at] != '\n') ++at;
-      } else if (std::isspace(static_cast<unsigned char>(c))) {
-        ++at;
-        if (!word.empty()) return word;
-      } else {
-        word += c;
-        ++at;
-      }
-    }
-    return word;
-  };
-  const std::string kind = token();
-  Picture picture;
-  picture.width = std::stoi(token());
-  picture.height = std::stoi(token());
-  const int maxval = kind == "P4" ? 1 : std::stoi(token());
-  const int channels = kind == "P6" ? 3 : 1;
-  const int sampleBytes = maxval > 255 ? 2 : 1;
-  const std::size_t rowBytes =
-      kind == "P4" ? (picture.width + 7) / 8 : std::size_t(picture.width) * channels * sampleBytes;
-  EXPECT_GE(bytes.size(), at + rowBytes * picture.height) << path;
-  for (int y = 0; y < picture.height; ++y) {
-    const std::uint8_t* row = bytes.data() + at + rowBytes * y;
-    for (int x = 0; x < picture.width; ++x) {
-      if (kind == "P4") {
-        const std::uint8_t v = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
-        picture.pixels.push_back({v, v, v});
-        continue;
-      }
-      std::array<std::uint8_t, 3> rgb{};
-      for (int c = 0; c < channels; ++c) {
-        const std::size_t i = (std::size_t(x) * channels + c) * sampleBytes;
-        rgb[c] = sampleBytes == 1
-                     ? row[i]
-                     : static_cast<std::uint8_t>(std::lround((row[i] * 256 + row[i + 1]) / 257.0));
-      }
-      if (channels == 1) rgb[1] = rgb[2] = rgb[0];
-      picture.pixels.push_back({rgb[2], rgb[1], rgb[0]});
-    }
-  }
-  return picture;
-}
+using Picture = Rgb24Image;
 
 class DialogDriver;
 inline bool ClickNow(const char* window, const char* button);

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,45 +96,59 @@ std::string ShellQuote(const std::string& word) {
   return out + "'";
 }
 
-Rgb24Image ReadPpm(const std::string& path) {
-  const std::vector<std::uint8_t> data = ReadBytes(path);
-  std::size_t pos = 0;
+Rgb24Image ReadPnm(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  std::size_t at = 0;
   auto token = [&] {
-    std::string t;
-    while (pos < data.size()) {
-      const char c = static_cast<char>(data[pos]);
+    std::string word;
+    while (at < bytes.size()) {
+      const char c = static_cast<char>(bytes[at]);
       if (c == '#') {
-        while (pos < data.size() && data[pos] != '\n') ++pos;
+        while (at < bytes.size() && bytes[at] != '\n') ++at;
       } else if (std::isspace(static_cast<unsigned char>(c))) {
-        ++pos;
-        if (!t.empty()) break;
+        ++at;
+        if (!word.empty()) break;
       } else {
-        t += c;
-        ++pos;
+        word += c;
+        ++at;
       }
     }
-    return t;
+    return word;
   };
   Rgb24Image image;
-  const std::string magic = token();
-  if (magic != "P6" && magic != "P5") {
-    ADD_FAILURE() << path << " is not a binary PPM or PGM";
+  const std::string kind = token();
+  if (kind != "P4" && kind != "P5" && kind != "P6") {
+    ADD_FAILURE() << path << " is not a binary PBM, PGM or PPM";
     return image;
   }
-  const std::size_t channels = magic == "P6" ? 3 : 1;
   image.width = std::stoi(token());
   image.height = std::stoi(token());
-  if (token() != "255") ADD_FAILURE() << path << ": only maxval 255 is supported";
-  const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-  if (data.size() - pos < count * channels) {
+  const int maxval = kind == "P4" ? 1 : std::stoi(token());
+  const std::size_t channels = kind == "P6" ? 3 : 1;
+  const std::size_t sampleBytes = maxval > 255 ? 2 : 1;
+  const std::size_t rowBytes = kind == "P4" ? (static_cast<std::size_t>(image.width) + 7) / 8
+                                            : image.width * channels * sampleBytes;
+  if (bytes.size() - at < rowBytes * image.height) {
     ADD_FAILURE() << path << " is truncated";
     return image;
   }
-  for (std::size_t i = 0; i < count; ++i, pos += channels) {
-    if (channels == 3) {
-      image.pixels.push_back(Bgr{data[pos + 2], data[pos + 1], data[pos]});
-    } else {
-      image.pixels.push_back(Bgr{data[pos], data[pos], data[pos]});
+  for (int y = 0; y < image.height; ++y) {
+    const std::uint8_t* row = bytes.data() + at + rowBytes * y;
+    for (int x = 0; x < image.width; ++x) {
+      if (kind == "P4") {
+        const std::uint8_t v = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+        image.pixels.push_back({v, v, v});
+        continue;
+      }
+      std::array<std::uint8_t, 3> rgb{};
+      for (std::size_t c = 0; c < channels; ++c) {
+        const std::size_t i = (x * channels + c) * sampleBytes;
+        rgb[c] = sampleBytes == 1
+                     ? row[i]
+                     : static_cast<std::uint8_t>(std::lround((row[i] * 256 + row[i + 1]) / 257.0));
+      }
+      if (channels == 1) rgb[1] = rgb[2] = rgb[0];
+      image.pixels.push_back({rgb[2], rgb[1], rgb[0]});
     }
   }
   return image;

@@ -51,10 +51,12 @@ bool HaveProgram(const std::string& name);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 
-// Reads a binary PPM (P6) or PGM (P5), maxval 255, as rows of blue, green, red.
+// A picture read from a file of the portable formats, as rows of blue, green, red.
 struct Rgb24Image {
   int width = 0;
   int height = 0;
   std::vector<Bgr> pixels;
 };
-Rgb24Image ReadPpm(const std::string& path);
+// Reads a binary PBM (P4, a set bit is black), PGM (P5) or PPM (P6); samples of 16 bits are
+// rounded to 8.
+Rgb24Image ReadPnm(const std::string& path);
