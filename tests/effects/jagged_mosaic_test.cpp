@@ -57,38 +57,20 @@ TEST(JaggedMosaic, PicturesBelowSixBySixComeBackAsTheSameHandle) {
   EXPECT_FALSE(JaggedMosaic(HBITMAP()));
 }
 
-TEST(JaggedMosaic, SixBySix) {
-  HBITMAP picture = Labelled(6, 6);
-  HBITMAP result = RunOn(JaggedMosaic, *picture.get());
-  ExpectPainted(*result.get(), 6, 6,
-                {{2, 1, 0, 0},
-                 {3, 1, 0, 0},
-                 {4, 1, 0, 0},
-                 {3, 2, 0, 0},
-                 {4, 2, 0, 0},
-                 {5, 2, 0, 0},
-                 {4, 3, 0, 0},
-                 {5, 3, 0, 0},
-                 {5, 4, 0, 0},
-                 {5, 5, 0, 0}});
-}
-
-TEST(JaggedMosaic, SevenBySeven) {
-  HBITMAP picture = Labelled(7, 7);
-  HBITMAP result = RunOn(JaggedMosaic, *picture.get());
-  ExpectPainted(*result.get(), 7, 7,
-                {{2, 1, 0, 0},
-                 {3, 1, 0, 0},
-                 {4, 1, 0, 0},
-                 {3, 2, 0, 0},
-                 {4, 2, 0, 0},
-                 {5, 2, 0, 0},
-                 {4, 3, 0, 0},
-                 {5, 3, 0, 0},
-                 {6, 3, 0, 0},
-                 {5, 4, 0, 0},
-                 {6, 4, 0, 0},
-                 {6, 5, 0, 0}});
+// Which pixels take the colour of another, for the two smallest cell layouts.
+TEST(JaggedMosaic, SixBySixAndSevenBySeven) {
+  using Painted = std::set<std::tuple<int, int, int, int>>;
+  const Painted sixBySix = {{2, 1, 0, 0}, {3, 1, 0, 0}, {4, 1, 0, 0}, {3, 2, 0, 0}, {4, 2, 0, 0},
+                            {5, 2, 0, 0}, {4, 3, 0, 0}, {5, 3, 0, 0}, {5, 4, 0, 0}, {5, 5, 0, 0}};
+  const Painted sevenBySeven = {{2, 1, 0, 0}, {3, 1, 0, 0}, {4, 1, 0, 0}, {3, 2, 0, 0},
+                                {4, 2, 0, 0}, {5, 2, 0, 0}, {4, 3, 0, 0}, {5, 3, 0, 0},
+                                {6, 3, 0, 0}, {5, 4, 0, 0}, {6, 4, 0, 0}, {6, 5, 0, 0}};
+  for (const auto& [size, painted] : {std::pair{6, sixBySix}, std::pair{7, sevenBySeven}}) {
+    SCOPED_TRACE(size);
+    HBITMAP picture = Labelled(size, size);
+    HBITMAP result = RunOn(JaggedMosaic, *picture.get());
+    ExpectPainted(*result.get(), size, size, painted);
+  }
 }
 
 TEST(JaggedMosaic, TenByTenFoldsTheLastRow) {
