@@ -31,6 +31,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 // Runs the batch tool with arguments in a child process; returns its peak RSS in bytes, or -1
 // when it failed.
 long long PeakOf(const std::vector<std::string>& arguments) {
+  std::fflush(stdout);  // else the child's freopen prints what is buffered once more
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::vector<char*> argv;
