@@ -298,6 +298,7 @@ TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {
 }
 
 TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
+  ScratchDir dir;
   const std::string truncated = msg::kStreamRead, tooLarge = msg::kImageTooLarge;
   const struct {
     const char* what;
@@ -337,14 +338,21 @@ TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
       if (c.compression == 3)
         PutU32(file, 54, 0xFF0000), PutU32(file, 58, 0xFF00), PutU32(file, 62, 0xFF);
     }
-    largestAllocation = 0;
-    try {
-      DecodeBitmapFile(file);
-      ADD_FAILURE() << c.what << " decoded";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), c.error) << c.what;
+    // In memory, and from the disk.
+    WriteBytes(dir / "huge.bmp", file);
+    for (const bool fromDisk : {false, true}) {
+      largestAllocation = 0;
+      try {
+        if (fromDisk)
+          DecodeBitmapFile(*OpenByteSource(dir / "huge.bmp"));
+        else
+          DecodeBitmapFile(file);
+        ADD_FAILURE() << c.what << " decoded";
+      } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), c.error) << c.what;
+      }
+      EXPECT_LT(largestAllocation.load(), 64u * 1024) << c.what << (fromDisk ? " from disk" : "");
     }
-    EXPECT_LT(largestAllocation.load(), 64u * 1024) << c.what;
   }
 }
 
