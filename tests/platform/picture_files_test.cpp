@@ -176,6 +176,7 @@ TEST(OpenPicture, LargePicturesAreReadAndWrittenPieceByPiece) {
       {"24-bit, last row unpadded", 999, 700, 24, false, true},
       {"8-bit, more rows than one read takes", 301, 4000, 8, false, false},
       {"2-bit, several buffers, last row unpadded", 2001, 2500, 2, false, true},
+      {"24-bit, rows longer than a read or a write", 400001, 3, 24, false, false},
   };
   ScratchDir dir;
   for (const auto& c : cases) {
