@@ -15,6 +15,15 @@ constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kShortOs2HeaderSize = 16;
 constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kLargestHeaderSize = 124;  // V5
+// The headers, masks and the colour table entries that are kept lie within the first bytes of
+// a file (a V5 header and 256 entries end before 1200). Fields are read from this many bytes,
+// or the whole file when it is shorter, so a field read fails exactly where it would on the
+// whole file.
+constexpr std::size_t kHeadBytes = 4096;
+// Rows travel between the pixel store and the file in pieces of about this size; bottom-up
+// rows are read in at most kRowsPerRead rows at a time, each straight into its place.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kRowsPerRead = 1024;
 
 enum Compression : std::uint32_t {
   kRgb = 0,
@@ -167,15 +176,16 @@ void Validate(const DibHeader& h) {
 // says where its rows begin (rowsAt), the table ends there at the latest: short tables are
 // common in core-header files, and a colour count beyond 256 on a 24-bit file is only noise.
 // Entries the table does not hold stay black.
-DibLayout ReadColourTable(std::span<const std::uint8_t> dib, const DibHeader& h,
-                          std::optional<std::size_t> rowsAt) {
+// dib holds the first bytes of a packed DIB of dibSize bytes.
+DibLayout ReadColourTable(std::span<const std::uint8_t> dib, std::uint64_t dibSize,
+                          const DibHeader& h, std::optional<std::size_t> rowsAt) {
   DibLayout d{h, {}, 0};
   const std::uint64_t usable = h.bitCount <= 8 ? (1u << h.bitCount) : 0;
   std::uint64_t entries = h.colorsUsed;
   if (usable && entries == 0) entries = usable;
   if (rowsAt) entries = std::min<std::uint64_t>(entries, (*rowsAt - h.end) / h.entrySize);
   const std::uint64_t tableEnd = h.end + entries * h.entrySize;
-  if (tableEnd > dib.size()) Truncated();
+  if (tableEnd > dibSize) Truncated();
   d.tableEnd = static_cast<std::size_t>(tableEnd);
   if (usable) d.palette.assign(std::size_t{1} << BitsPerPixel(FormatOf(h.bitCount)), RgbQuad{});
   for (std::uint64_t i = 0; i < std::min(entries, usable); ++i) {
@@ -185,12 +195,13 @@ DibLayout ReadColourTable(std::span<const std::uint8_t> dib, const DibHeader& h,
   return d;
 }
 
-// The three steps; rowsAt as for ReadColourTable.
-DibLayout ParseLayout(std::span<const std::uint8_t> dib, std::optional<std::size_t> rowsAt) {
+// The three steps; dib, dibSize and rowsAt as for ReadColourTable.
+DibLayout ParseLayout(std::span<const std::uint8_t> dib, std::uint64_t dibSize,
+                      std::optional<std::size_t> rowsAt) {
   const DibHeader h = ReadHeader(Fields(dib));
   Validate(h);
   if (rowsAt && *rowsAt < h.end) Invalid();
-  return ReadColourTable(dib, h, rowsAt);
+  return ReadColourTable(dib, dibSize, h, rowsAt);
 }
 
 ChannelMasks MasksOf(const DibHeader& h) {
@@ -220,26 +231,61 @@ void WidenTwoBitRow(const std::uint8_t* from, std::size_t bytes, std::uint8_t* t
   }
 }
 
-std::unique_ptr<BitmapObject> DecodeRows(const DibLayout& d, std::span<const std::uint8_t> bits) {
+// The rows from offset at of source on. Whole rows are read straight into the pixel store;
+// 2-bit rows are widened from a chunk buffer.
+std::unique_ptr<BitmapObject> DecodeRows(const DibLayout& d, ByteSource& source, std::uint64_t at) {
   const DibHeader& h = d.header;
+  const auto available = static_cast<std::int64_t>(source.Size() - at);
   const std::int64_t stride = RowStride(h.width, h.bitCount);
   // The last row may come without its padding.
   const std::int64_t lastRow = (static_cast<std::int64_t>(h.width) * h.bitCount + 7) / 8;
-  if (h.height > 1 && stride > static_cast<std::int64_t>(bits.size()) / (h.height - 1)) Truncated();
-  if (stride * (h.height - 1) + lastRow > static_cast<std::int64_t>(bits.size())) Truncated();
+  if (h.height > 1 && stride > available / (h.height - 1)) Truncated();
+  if (stride * (h.height - 1) + lastRow > available) Truncated();
 
   auto object = NewObject(d);
-  for (std::int32_t r = 0; r < h.height; ++r) {
-    const std::int32_t y = h.topDown ? r : h.height - 1 - r;
-    const std::size_t from = static_cast<std::size_t>(stride) * static_cast<std::size_t>(r);
-    const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(stride), bits.size() - from);
-    if (h.bitCount == 2) {
-      WidenTwoBitRow(bits.data() + from, count, object->Row(y), object->Stride());
-    } else {
-      std::memcpy(object->Row(y), bits.data() + from, count);
-      std::memset(object->Row(y) + count, 0, object->Stride() - count);
+  const auto fileStride = static_cast<std::size_t>(stride);
+  const auto height = static_cast<std::size_t>(h.height);
+  const auto rowOf = [&](std::size_t r) {  // the picture row of file row r
+    return static_cast<std::int32_t>(h.topDown ? r : height - 1 - r);
+  };
+  const auto offsetOf = [&](std::size_t r) { return at + r * fileStride; };
+  const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunkBytes / fileStride);
+  if (h.bitCount == 2) {
+    std::vector<std::uint8_t> chunk;
+    for (std::size_t r = 0, n = 0; r < height; r += n) {
+      n = std::min(rowsPerChunk, height - r);
+      chunk.resize(std::min<std::size_t>(n * fileStride,
+                                         static_cast<std::size_t>(available) - r * fileStride));
+      const std::span<std::uint8_t> whole(chunk);
+      source.Read(offsetOf(r), {&whole, 1});
+      for (std::size_t i = 0; i < n; ++i)
+        WidenTwoBitRow(chunk.data() + i * fileStride,
+                       std::min(fileStride, chunk.size() - i * fileStride),
+                       object->Row(rowOf(r + i)), object->Stride());
     }
+    return object;
+  }
+  // Rows the file holds whole; only the last one may lack (part of) its padding.
+  const std::size_t whole = std::min(height, static_cast<std::size_t>(available) / fileStride);
+  std::vector<std::span<std::uint8_t>> pieces;
+  for (std::size_t r = 0, n = 0; r < whole; r += n) {
+    n = std::min(rowsPerChunk, whole - r);
+    pieces.clear();
+    if (h.topDown) {
+      pieces.emplace_back(object->Row(rowOf(r)), n * fileStride);
+    } else {
+      n = std::min(n, kRowsPerRead);
+      for (std::size_t i = 0; i < n; ++i)
+        pieces.emplace_back(object->Row(rowOf(r + i)), fileStride);
+    }
+    source.Read(offsetOf(r), pieces);
+  }
+  if (whole < height) {
+    const std::size_t count = static_cast<std::size_t>(available) - whole * fileStride;
+    std::uint8_t* row = object->Row(rowOf(whole));
+    const std::span<std::uint8_t> piece(row, count);
+    source.Read(offsetOf(whole), {&piece, 1});
+    std::memset(row + count, 0, fileStride - count);
   }
   return object;
 }
@@ -346,10 +392,14 @@ std::unique_ptr<BitmapObject> DecodeRle(const DibLayout& d, std::span<const std:
   return object;
 }
 
-HBITMAP DecodeDib(const DibLayout& d, std::span<const std::uint8_t> bits) {
-  if (d.header.compression == kRle8 || d.header.compression == kRle4)
-    return HBITMAP(DecodeRle(d, bits));
-  return HBITMAP(DecodeRows(d, bits));
+// The pixels from offset at of source on. Run-length data is read whole: it is compressed.
+HBITMAP DecodePixels(const DibLayout& d, ByteSource& source, std::uint64_t at) {
+  if (d.header.compression == kRle8 || d.header.compression == kRle4) {
+    std::vector<std::uint8_t> storage;
+    return HBITMAP(
+        DecodeRle(d, source.View(at, static_cast<std::size_t>(source.Size() - at), storage)));
+  }
+  return HBITMAP(DecodeRows(d, source, at));
 }
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -361,71 +411,122 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   Put16(out, v >> 16);
 }
 
+// Sizes of the file a bitmap object is written as.
+struct FileLayout {
+  int bitCount;
+  std::uint32_t compression;
+  std::size_t masks;    // bytes of bit-field masks
+  std::size_t offBits;  // where the rows begin
+  std::size_t imageSize;
+};
+
+FileLayout LayoutOf(const BitmapObject& object) {
+  FileLayout l{BitsPerPixel(object.Format()), kRgb, 0, 0, object.SizeBytes()};
+  if ((object.Format() == PixelFormat::pf16bit && object.Masks() != kMasks555) ||
+      (object.Format() == PixelFormat::pf32bit && object.Masks() != kMasks888))
+    l.compression = kBitFields;
+  l.masks = l.compression == kBitFields ? 12 : 0;
+  const std::size_t table = l.bitCount <= 8 ? object.Palette().size() * 4 : 0;
+  l.offBits = kFileHeaderSize + kInfoHeaderSize + l.masks + table;
+  return l;
+}
+
+// Collects what is written in a vector.
+class VectorSink final : public ByteSink {
+ public:
+  explicit VectorSink(std::vector<std::uint8_t>& out) : out_(out) {}
+  void Write(std::span<const std::uint8_t> data) override {
+    out_.insert(out_.end(), data.begin(), data.end());
+  }
+
+ private:
+  std::vector<std::uint8_t>& out_;
+};
+
 }  // namespace
 
-HBITMAP DecodeBitmapFile(std::span<const std::uint8_t> file) {
-  if (file.empty()) return HBITMAP();
-  if (file.size() < kFileHeaderSize) Truncated();
-  const Fields f(file);
+HBITMAP DecodeBitmapFile(ByteSource& file) {
+  const std::uint64_t size = file.Size();
+  if (size == 0) return HBITMAP();
+  if (size < kFileHeaderSize) Truncated();
+  std::vector<std::uint8_t> storage;
+  const auto head =
+      file.View(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes)), storage);
+  const Fields f(head);
   if (f.U16(0) != kFileType) Invalid();
   const std::uint32_t offBits = f.U32(10);
-  const auto dib = file.subspan(kFileHeaderSize);
   // A pixel offset of 0 means "after the colour table"; one inside the file header is refused
   // with the headers it overlaps.
   std::optional<std::size_t> rowsAt;
   if (offBits != 0) rowsAt = offBits < kFileHeaderSize ? 0 : offBits - kFileHeaderSize;
-  const DibLayout d = ParseLayout(dib, rowsAt);
-  if (offBits > file.size()) Truncated();
-  return DecodeDib(d, dib.subspan(rowsAt.value_or(d.tableEnd)));
+  const DibLayout d = ParseLayout(head.subspan(kFileHeaderSize), size - kFileHeaderSize, rowsAt);
+  if (offBits > size) Truncated();
+  return DecodePixels(d, file, kFileHeaderSize + rowsAt.value_or(d.tableEnd));
+}
+
+HBITMAP DecodeBitmapFile(std::span<const std::uint8_t> file) {
+  MemorySource source(file);
+  return DecodeBitmapFile(source);
 }
 
 HBITMAP DecodePackedDib(std::span<const std::uint8_t> dib) {
-  const DibLayout d = ParseLayout(dib, std::nullopt);
-  return DecodeDib(d, dib.subspan(d.tableEnd));
+  const DibLayout d = ParseLayout(dib, dib.size(), std::nullopt);
+  MemorySource source(dib);
+  return DecodePixels(d, source, d.tableEnd);
+}
+
+void WriteBitmapFile(const BitmapObject& object, ByteSink& sink) {
+  const FileLayout l = LayoutOf(object);
+  const std::size_t stride = object.Stride();
+  std::vector<std::uint8_t> chunk;
+  chunk.reserve(std::min(kChunkBytes, l.offBits + l.imageSize));
+  Put16(chunk, kFileType);
+  Put32(chunk, static_cast<std::uint32_t>(l.offBits + l.imageSize));
+  Put32(chunk, 0);
+  Put32(chunk, static_cast<std::uint32_t>(l.offBits));
+  Put32(chunk, kInfoHeaderSize);
+  Put32(chunk, static_cast<std::uint32_t>(object.Width()));
+  Put32(chunk, static_cast<std::uint32_t>(object.Height()));  // positive: rows bottom-up
+  Put16(chunk, 1);
+  Put16(chunk, static_cast<std::uint32_t>(l.bitCount));
+  Put32(chunk, l.compression);
+  Put32(chunk, static_cast<std::uint32_t>(l.imageSize));
+  Put32(chunk, 0);
+  Put32(chunk, 0);
+  Put32(chunk, l.bitCount <= 8 ? static_cast<std::uint32_t>(object.Palette().size()) : 0);
+  Put32(chunk, 0);
+  if (l.masks) {
+    Put32(chunk, object.Masks().red);
+    Put32(chunk, object.Masks().green);
+    Put32(chunk, object.Masks().blue);
+  }
+  if (l.bitCount <= 8) {
+    for (const RgbQuad& q : object.Palette()) {
+      chunk.push_back(q.blue);
+      chunk.push_back(q.green);
+      chunk.push_back(q.red);
+      chunk.push_back(0);
+    }
+  }
+  // Rows are gathered into chunks for large writes; a row larger than a chunk goes alone.
+  for (std::int32_t y = object.Height() - 1; y >= 0; --y) {
+    if (!chunk.empty() && chunk.size() + stride > kChunkBytes) {
+      sink.Write(chunk);
+      chunk.clear();
+    }
+    if (stride >= kChunkBytes)
+      sink.Write({object.Row(y), stride});
+    else
+      chunk.insert(chunk.end(), object.Row(y), object.Row(y) + stride);
+  }
+  if (!chunk.empty()) sink.Write(chunk);
 }
 
 std::vector<std::uint8_t> EncodeBitmapFile(const BitmapObject& object) {
-  const int bitCount = BitsPerPixel(object.Format());
-  std::uint32_t compression = kRgb;
-  if ((object.Format() == PixelFormat::pf16bit && object.Masks() != kMasks555) ||
-      (object.Format() == PixelFormat::pf32bit && object.Masks() != kMasks888))
-    compression = kBitFields;
-  const std::size_t masks = compression == kBitFields ? 12 : 0;
-  const std::size_t table = bitCount <= 8 ? object.Palette().size() * 4 : 0;
-  const std::size_t offBits = kFileHeaderSize + kInfoHeaderSize + masks + table;
-  const std::size_t imageSize = object.SizeBytes();
-
+  const FileLayout l = LayoutOf(object);
   std::vector<std::uint8_t> out;
-  out.reserve(offBits + imageSize);
-  Put16(out, kFileType);
-  Put32(out, static_cast<std::uint32_t>(offBits + imageSize));
-  Put32(out, 0);
-  Put32(out, static_cast<std::uint32_t>(offBits));
-  Put32(out, kInfoHeaderSize);
-  Put32(out, static_cast<std::uint32_t>(object.Width()));
-  Put32(out, static_cast<std::uint32_t>(object.Height()));  // positive: rows bottom-up
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint32_t>(bitCount));
-  Put32(out, compression);
-  Put32(out, static_cast<std::uint32_t>(imageSize));
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, bitCount <= 8 ? static_cast<std::uint32_t>(object.Palette().size()) : 0);
-  Put32(out, 0);
-  if (masks) {
-    Put32(out, object.Masks().red);
-    Put32(out, object.Masks().green);
-    Put32(out, object.Masks().blue);
-  }
-  if (bitCount <= 8) {
-    for (const RgbQuad& q : object.Palette()) {
-      out.push_back(q.blue);
-      out.push_back(q.green);
-      out.push_back(q.red);
-      out.push_back(0);
-    }
-  }
-  for (std::int32_t y = object.Height() - 1; y >= 0; --y)
-    out.insert(out.end(), object.Row(y), object.Row(y) + object.Stride());
+  out.reserve(l.offBits + l.imageSize);
+  VectorSink sink(out);
+  WriteBitmapFile(object, sink);
   return out;
 }

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -161,15 +163,58 @@ std::string MakeReplacement(const std::string& target, const struct stat* existi
   return "";
 }
 
-}  // namespace
+[[noreturn]] void ReadFailed() {
+  throw EReadError(msg::kStreamRead);
+}
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
+// A regular file read where it lies, with positioned reads that leave no offset behind.
+class FileSource final : public ByteSource {
+ public:
+  FileSource(Descriptor fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  void Read(std::uint64_t at, std::span<const std::span<std::uint8_t>> pieces) override {
+    constexpr std::size_t kMaxPieces = 1024;  // the system's limit of one vectored read
+    std::vector<iovec> left;
+    left.reserve(std::min(pieces.size(), kMaxPieces));
+    for (std::size_t first = 0; first < pieces.size(); first += kMaxPieces) {
+      left.clear();
+      for (const auto piece : pieces.subspan(first, std::min(kMaxPieces, pieces.size() - first)))
+        if (!piece.empty()) left.push_back({piece.data(), piece.size()});
+      for (std::size_t next = 0; next < left.size();) {
+        const ssize_t n = ::preadv(fd_.get(), left.data() + next,
+                                   static_cast<int>(left.size() - next), static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ReadFailed();  // an error, or the file ends early
+        at += static_cast<std::uint64_t>(n);
+        // Drops what arrived: whole pieces, then the front of a partly filled one.
+        for (auto got = static_cast<std::size_t>(n); got > 0;) {
+          const std::size_t taken = std::min(got, left[next].iov_len);
+          left[next].iov_base = static_cast<std::uint8_t*>(left[next].iov_base) + taken;
+          left[next].iov_len -= taken;
+          got -= taken;
+          if (left[next].iov_len == 0) ++next;
+        }
+      }
+    }
+  }
+
+ private:
+  Descriptor fd_;
+  std::uint64_t size_;
+};
+
+// Opens a file for reading, with the errors of ReadWholeFile.
+Descriptor OpenForReading(const std::string& path, struct stat& st) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EFOpenError(FormatMessage(msg::kFileOpen, path));
   if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxPictureFileBytes)
     throw EOutOfResources(msg::kImageTooLarge);
+  return fd;
+}
+
+// What is left to read of an open file, until its end.
+std::vector<std::uint8_t> ReadToEnd(const Descriptor& fd, const struct stat& st) {
   // Devices, pipes and files of /proc report no size or a wrong one: read until the end.
   std::vector<std::uint8_t> data;
   std::size_t done = 0;
@@ -182,7 +227,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
     }
     const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EReadError(msg::kStreamRead);
+    if (n < 0) ReadFailed();
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -190,7 +235,58 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   return data;
 }
 
-void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data) {
+// Writes to a descriptor, throwing on the first failure.
+class DescriptorSink final : public ByteSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+  void Write(std::span<const std::uint8_t> data) override {
+    if (!WriteAll(fd_, data)) throw EWriteError(msg::kStreamWrite);
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::span<const std::uint8_t> ByteSource::View(std::uint64_t at, std::size_t count,
+                                               std::vector<std::uint8_t>& storage) {
+  storage.resize(count);
+  const std::span<std::uint8_t> whole(storage);
+  Read(at, {&whole, 1});
+  return storage;
+}
+
+void MemorySource::Read(std::uint64_t at, std::span<const std::span<std::uint8_t>> pieces) {
+  for (const auto piece : pieces) {
+    if (at > bytes_.size() || piece.size() > bytes_.size() - at) ReadFailed();
+    if (!piece.empty()) std::memcpy(piece.data(), bytes_.data() + at, piece.size());
+    at += piece.size();
+  }
+}
+
+std::span<const std::uint8_t> MemorySource::View(std::uint64_t at, std::size_t count,
+                                                 std::vector<std::uint8_t>&) {
+  if (at > bytes_.size() || count > bytes_.size() - at) ReadFailed();
+  return bytes_.subspan(static_cast<std::size_t>(at), count);
+}
+
+std::unique_ptr<ByteSource> OpenByteSource(const std::string& path) {
+  struct stat st {};
+  Descriptor fd = OpenForReading(path, st);
+  // Devices, pipes and files of /proc report no size or a wrong one: they are read whole.
+  if (S_ISREG(st.st_mode) && st.st_size > 0)
+    return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size));
+  return std::make_unique<MemorySource>(ReadToEnd(fd, st));
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+  struct stat st {};
+  const Descriptor fd = OpenForReading(path, st);
+  return ReadToEnd(fd, st);
+}
+
+void SaveFileContent(const std::string& path, const std::function<void(ByteSink&)>& write) {
   const auto cannotCreate = [&] { return EFCreateError(FormatMessage(msg::kFileCreate, path)); };
   if (path.empty()) throw cannotCreate();
   const std::string target = FollowLinks(path);
@@ -210,13 +306,23 @@ void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data
   if (temporaryName.empty()) {
     Descriptor fd = OpenInPlace(target);
     if (!fd) throw cannotCreate();
-    if (!WriteAll(fd.get(), data) || !fd.Close()) throw EWriteError(msg::kStreamWrite);
+    DescriptorSink sink(fd.get());
+    write(sink);
+    if (!fd.Close()) throw EWriteError(msg::kStreamWrite);
     return;
   }
-  const bool written = WriteAll(temporary.get(), data) && ::fsync(temporary.get()) == 0 &&
-                       temporary.Close() && ::rename(temporaryName.c_str(), target.c_str()) == 0;
-  if (!written) {
+  try {
+    DescriptorSink sink(temporary.get());
+    write(sink);
+    if (::fsync(temporary.get()) != 0 || !temporary.Close() ||
+        ::rename(temporaryName.c_str(), target.c_str()) != 0)
+      throw EWriteError(msg::kStreamWrite);
+  } catch (...) {
     ::unlink(temporaryName.c_str());
-    throw EWriteError(msg::kStreamWrite);
+    throw;
   }
+}
+
+void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data) {
+  SaveFileContent(path, [data](ByteSink& sink) { sink.Write(data); });
 }

@@ -36,15 +36,19 @@ bool IsJpegName(std::string_view name) {
 }
 
 void LoadPictureFile(TBitmap& picture, const std::string& path) {
-  const std::vector<std::uint8_t> data = ReadWholeFile(path);
-  HBITMAP decoded = IsJpegName(path) ? DecodeJpeg(data) : DecodeBitmapFile(data);
+  HBITMAP decoded;
+  if (IsJpegName(path))
+    decoded = DecodeJpeg(ReadWholeFile(path));
+  else
+    decoded = DecodeBitmapFile(*OpenByteSource(path));
   picture.AdoptHandle(std::move(decoded));
 }
 
 void SaveBitmapFile(const TBitmap& picture, const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  if (const BitmapObject* object = picture.Object()) bytes = EncodeBitmapFile(*object);
-  SaveFileContent(path, bytes);
+  const BitmapObject* object = picture.Object();
+  SaveFileContent(path, [object](ByteSink& sink) {
+    if (object) WriteBitmapFile(*object, sink);
+  });
 }
 
 std::string PictureDialogFilter() {

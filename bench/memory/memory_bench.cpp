@@ -1,12 +1,14 @@
 // memory_bench [--size WxH]
 //
 // Peak resident memory of lumivane-batch (the window's open, effect and save code without the
-// window) for a 24-megapixel picture (6000 x 4000 by default), one child process per case,
-// measured by the kernel (ru_maxrss of the finished child). Each peak is printed against its
-// bound: the fixed part (the same program doing nothing: --help), the pictures held at once
-// (source and result of an effect), the input file's bytes, the output file's bytes (the PNG
-// writer holds its compressed data twice) and, for a JPEG with several scans, libjpeg's
-// coefficient buffers. cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
+// window; $LUMIVANE_BATCH names another build of it to compare) for a 24-megapixel picture
+// (6000 x 4000 by default), one child process per case, measured by the kernel (ru_maxrss of
+// the finished child). Each peak is printed against its bound: the fixed part (the same program
+// doing nothing: --help), the pictures held at once (source and result of an effect), the input
+// file's bytes (not for a bitmap file, whose rows are read straight into the picture), the
+// output file's bytes (the PNG writer holds its compressed data twice; a bitmap file is written
+// in chunks) and, for a JPEG with several scans, libjpeg's coefficient buffers.
+// cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,10 +31,12 @@ constexpr double kMiB = 1024.0 * 1024.0;
 // Runs the batch tool with arguments in a child process; returns its peak RSS in bytes, or -1
 // when it failed.
 long long PeakOf(const std::vector<std::string>& arguments) {
+  std::fflush(stdout);  // else the child's freopen prints what is buffered once more
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::vector<char*> argv;
-    std::string tool = LUMIVANE_BATCH_PATH;
+    const char* chosen = std::getenv("LUMIVANE_BATCH");
+    std::string tool = chosen && *chosen ? chosen : LUMIVANE_BATCH_PATH;
     argv.push_back(tool.data());
     std::vector<std::string> copies = arguments;
     for (std::string& a : copies) argv.push_back(a.data());
@@ -106,13 +110,27 @@ int main(int argc, char* argv[]) {
     const char* name;
     std::vector<std::string> arguments;
     std::string output;
-    double pictures;      // held at once
-    double outputFactor;  // copies of the output held in memory
-    double extra;         // libjpeg's coefficient buffers
+    double pictures;         // held at once
+    double outputFactor;     // copies of the output held in memory
+    double extra;            // libjpeg's coefficient buffers, or chunk buffers
+    double inputFactor = 1;  // copies of the input file held in memory
   };
+  // The bitmap writer's chunk and what the reader takes for the headers, with room to spare.
+  const double chunkBuffers = 2 * kMiB;
   const Case cases[] = {
-      {"BMP  -> BMP save", {dir + "/in.bmp", dir + "/out.bmp"}, "out.bmp", picture, 1, 0},
-      {"JPEG -> BMP save", {dir + "/in.jpg", dir + "/out.bmp"}, "out.bmp", picture, 1, 0},
+      {"BMP  -> BMP save",
+       {dir + "/in.bmp", dir + "/out.bmp"},
+       "out.bmp",
+       picture,
+       0,
+       chunkBuffers,
+       0},
+      {"JPEG -> BMP save",
+       {dir + "/in.jpg", dir + "/out.bmp"},
+       "out.bmp",
+       picture,
+       0,
+       chunkBuffers},
       {"BMP  -> blur -> PNG",
        {dir + "/in.bmp", "blur", dir + "/out.png"},
        "out.png",
@@ -139,7 +157,7 @@ int main(int argc, char* argv[]) {
   for (const Case& c : cases) {
     const long long peak = PeakOf(c.arguments);
     const std::string input = std::filesystem::path(c.arguments.front()).filename().string();
-    const double in = size(input), out = size(c.output) * c.outputFactor;
+    const double in = size(input) * c.inputFactor, out = size(c.output) * c.outputFactor;
     const double bound = static_cast<double>(fixed) + c.pictures + in + out + c.extra;
     std::printf("%-32s %10.1f %10.1f %10.1f %10.1f %10.1f %7.2f%s\n", c.name,
                 static_cast<double>(peak) / kMiB, bound / kMiB, c.pictures / kMiB, in / kMiB,

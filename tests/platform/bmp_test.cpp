@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <new>
 #include <random>
 
@@ -103,6 +105,30 @@ std::vector<Bgr> Decoded24(const std::vector<std::uint8_t>& file) {
   return PixelsOf(*picture.Object());
 }
 
+// What a decode ends with: the picture (size, format, colour table, masks and every byte of
+// its store), or the reader's error and message. Anything else is reported as unexpected.
+std::string Outcome(const std::function<HBITMAP()>& decode) {
+  try {
+    const HBITMAP h = decode();
+    if (!h) return "empty";
+    const BitmapObject& o = *h.get();
+    std::string s = std::to_string(o.Width()) + "x" + std::to_string(o.Height()) + "/" +
+                    std::to_string(BitsPerPixel(o.Format())) + "/" + std::to_string(o.Masks().red) +
+                    "," + std::to_string(o.Masks().green) + "," + std::to_string(o.Masks().blue) +
+                    ":";
+    for (const RgbQuad& q : o.Palette()) s += {char(q.blue), char(q.green), char(q.red)};
+    return s.append(reinterpret_cast<const char*>(o.Bits()), o.SizeBytes());
+  } catch (const EReadError& e) {
+    return "read error " + e.Message();
+  } catch (const EInvalidGraphic& e) {
+    return "invalid " + e.Message();
+  } catch (const EOutOfResources& e) {
+    return "too large " + e.Message();
+  } catch (const std::exception& e) {
+    return std::string("unexpected ") + e.what();
+  }
+}
+
 // Decoding must either work or fail with one of the reader's own errors.
 void ExpectCleanOutcome(const std::vector<std::uint8_t>& file, const std::string& what) {
   try {
@@ -113,6 +139,17 @@ void ExpectCleanOutcome(const std::vector<std::uint8_t>& file, const std::string
   } catch (const std::exception& e) {
     ADD_FAILURE() << what << ": unexpected " << e.what();
   }
+}
+
+// Decoding a file from the disk, piece by piece, ends as decoding its bytes in memory does.
+void ExpectSameFromTheFile(const ScratchDir& dir, const std::vector<std::uint8_t>& file,
+                           const std::string& what) {
+  const std::string path = dir / "from-disk.bmp";
+  std::filesystem::remove(path);  // a new file: an emptied one is flushed to the disk on close
+  WriteBytes(path, file);
+  const std::string inMemory = Outcome([&] { return DecodeBitmapFile(file); });
+  EXPECT_FALSE(inMemory.starts_with("unexpected")) << what << ": " << inMemory;
+  EXPECT_TRUE(Outcome([&] { return DecodeBitmapFile(*OpenByteSource(path)); }) == inMemory) << what;
 }
 
 }  // namespace
@@ -130,6 +167,7 @@ TEST_P(ImageMagickVariants, ReadToTheSamePixelsAndRoundTrip) {
     ASSERT_EQ(RunShell("convert " + ShellQuote(source) + " " + v.convertArgs + ShellQuote(file)),
               0);
     const auto bytes = ReadBytes(file);
+    ExpectSameFromTheFile(dir, bytes, v.name);
     ASSERT_GE(bytes.size(), 30u);
     ASSERT_EQ(GetU32(bytes, 14), v.headerSize);
     const int bitCount = bytes[v.headerSize == 12 ? 24 : 28];
@@ -245,8 +283,8 @@ TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {
               0);
     const auto bytes = ReadBytes(file);
     for (std::size_t size = 0; size < bytes.size(); ++size)
-      ExpectCleanOutcome(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + size),
-                         std::string(v.name) + " cut at " + std::to_string(size));
+      ExpectSameFromTheFile(dir, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + size),
+                            std::string(v.name) + " cut at " + std::to_string(size));
     for (int round = 0; round < 3000; ++round) {
       auto mutated = bytes;
       const int flips = 1 + random() % 4;
@@ -260,6 +298,7 @@ TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {
 }
 
 TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
+  ScratchDir dir;
   const std::string truncated = msg::kStreamRead, tooLarge = msg::kImageTooLarge;
   const struct {
     const char* what;
@@ -299,14 +338,21 @@ TEST(BitmapReader, HugeClaimsAreRejectedBeforeAllocating) {
       if (c.compression == 3)
         PutU32(file, 54, 0xFF0000), PutU32(file, 58, 0xFF00), PutU32(file, 62, 0xFF);
     }
-    largestAllocation = 0;
-    try {
-      DecodeBitmapFile(file);
-      ADD_FAILURE() << c.what << " decoded";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), c.error) << c.what;
+    // In memory, and from the disk.
+    WriteBytes(dir / "huge.bmp", file);
+    for (const bool fromDisk : {false, true}) {
+      largestAllocation = 0;
+      try {
+        if (fromDisk)
+          DecodeBitmapFile(*OpenByteSource(dir / "huge.bmp"));
+        else
+          DecodeBitmapFile(file);
+        ADD_FAILURE() << c.what << " decoded";
+      } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), c.error) << c.what;
+      }
+      EXPECT_LT(largestAllocation.load(), 64u * 1024) << c.what << (fromDisk ? " from disk" : "");
     }
-    EXPECT_LT(largestAllocation.load(), 64u * 1024) << c.what;
   }
 }
 
@@ -350,11 +396,13 @@ TEST(BitmapReader, UnusualValidLayoutsReadAsTheHeadersSay) {
         {{4, 0}, gray(1)}}},
       {"os2-16-byte-header.bmp", 2, 2, {{{1, 1}, {4, 5, 6}}, {{0, 0}, {7, 8, 9}}}},
   };
+  ScratchDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
+    const auto bytes = ReadBytes(std::string(LUMIVANE_REGRESSIONS) + "/bitmap_file/" + c.file);
+    ExpectSameFromTheFile(dir, bytes, c.file);
     TBitmap picture;
-    picture.AdoptHandle(
-        DecodeBitmapFile(ReadBytes(std::string(LUMIVANE_REGRESSIONS) + "/bitmap_file/" + c.file)));
+    picture.AdoptHandle(DecodeBitmapFile(bytes));
     ASSERT_EQ(picture.Width(), c.width);
     ASSERT_EQ(picture.Height(), c.height);
     for (const auto& [at, colour] : c.pixels)

@@ -16,6 +16,7 @@
 #include "platform/bmp.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "support/dib_builder.h"
 #include "support/test_support.h"
 
 namespace {
@@ -157,6 +158,81 @@ TEST(OpenPicture, MissingFileNamesTheFile) {
   EXPECT_EQ(OpenOver(path, picture), "ファイル " + path + " は開けません");
   EXPECT_EQ(OpenOver(dir.path().string(), picture),
             "ファイル " + dir.path().string() + " は開けません");
+}
+
+// Pictures of several megabytes travel between file and pixel store in many reads and writes:
+// top-down rows in long runs, bottom-up rows a run of rows at a time, each into its place, 2-bit
+// rows through a buffer. Every pixel is checked against the file built here byte by byte, and
+// a bottom-up file saved again is the same file.
+TEST(OpenPicture, LargePicturesAreReadAndWrittenPieceByPiece) {
+  const struct {
+    const char* name;
+    int width, height, bits;
+    bool topDown;
+    bool lastPaddingCut;  // the file ends right after the last row's pixels
+  } cases[] = {
+      {"24-bit bottom-up", 999, 700, 24, false, false},
+      {"24-bit top-down", 999, 700, 24, true, false},
+      {"24-bit, last row unpadded", 999, 700, 24, false, true},
+      {"8-bit, more rows than one read takes", 301, 4000, 8, false, false},
+      {"2-bit, several buffers, last row unpadded", 2001, 2500, 2, false, true},
+      {"24-bit, rows longer than a read or a write", 400001, 3, 24, false, false},
+  };
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto colour = [&](int x, int y) -> Bgr {
+      if (c.bits == 24) return {uint8_t(x * 7), uint8_t(y * 3), uint8_t(x ^ y)};
+      const int index = (x + 3 * y) % (1 << c.bits);
+      return {uint8_t(index), uint8_t(255 - index), uint8_t(index / 2)};
+    };
+    DibBuilder dib;
+    const int colours = c.bits <= 8 ? 1 << c.bits : 0;
+    dib.InfoHeader(c.width, c.topDown ? -c.height : c.height, c.bits, 0, colours);
+    for (int i = 0; i < colours; ++i) dib.Bytes({uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 0});
+    const std::size_t stride = (static_cast<std::size_t>(c.width) * c.bits + 31) / 32 * 4;
+    const std::size_t tableEnd = dib.bytes.size();
+    for (int r = 0; r < c.height; ++r) {
+      const int y = c.topDown ? r : c.height - 1 - r;
+      std::vector<std::uint8_t> row(stride, 0);
+      for (int x = 0; x < c.width; ++x) {
+        if (c.bits == 24) {
+          const Bgr p = colour(x, y);
+          std::copy(p.begin(), p.end(), row.begin() + 3 * x);
+        } else {
+          const int bit = x * c.bits;
+          row[bit / 8] |=
+              static_cast<std::uint8_t>(((x + 3 * y) % colours) << (8 - c.bits - bit % 8));
+        }
+      }
+      dib.bytes.insert(dib.bytes.end(), row.begin(), row.end());
+    }
+    PutU32(dib.bytes, 20, static_cast<std::uint32_t>(stride * c.height));  // the image size
+    auto file = BitmapFile(dib.bytes, static_cast<std::uint32_t>(tableEnd));
+    if (c.lastPaddingCut) file.resize(file.size() - (stride - (c.width * c.bits + 7) / 8));
+    ASSERT_GT(file.size(), 1u << 20);
+    WriteBytes(dir / "in.bmp", file);
+
+    TBitmap picture;
+    EXPECT_EQ(OpenOver(dir / "in.bmp", picture), "");
+    ASSERT_EQ(picture.Width(), c.width);
+    ASSERT_EQ(picture.Height(), c.height);
+    int wrong = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        if (PixelColour(*picture.Object(), x, y) != colour(x, y) && ++wrong < 5)
+          ADD_FAILURE() << "pixel " << x << "," << y;
+
+    SaveBitmapFile(picture, dir / "out.bmp");
+    const auto saved = ReadBytes(dir / "out.bmp");
+    EXPECT_EQ(saved, EncodeBitmapFile(*picture.Object()));
+    if (!c.topDown && !c.lastPaddingCut && c.bits != 2) {
+      EXPECT_TRUE(saved == file) << "not the file that was read";
+    }
+    TBitmap back;
+    back.AdoptHandle(DecodeBitmapFile(saved));
+    EXPECT_TRUE(PixelsOf(*back.Object()) == PixelsOf(*picture.Object()));
+  }
 }
 
 TEST(OpenPicture, BadSignature) {
@@ -439,33 +515,59 @@ TEST(SavePicture, BatchToolAndPngSaveFollowTheSameRules) {
   EXPECT_EQ(png, ReadBytes(dir / "a.png"));
 }
 
-// A disk that fills up mid-write: the file size limit makes the write fail part way.
+// A save that fails part way: a disk that fills up (the file size limit makes a write fail),
+// or a writer that gives up after its first megabytes. The old file stays as it was and no
+// temporary file is left behind.
 TEST(SavePicture, FailedWriteLeavesTheOldFileAndNoPartialFile) {
-  ScratchDir dir;
-  const std::vector<std::uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
-  WriteBytes(dir / "keep.bmp", old);
   TBitmap picture;
-  picture.AdoptHandle(MakeFlatPicture(300, 300, {1, 2, 3}));
+  picture.AdoptHandle(MakeFlatPicture(1000, 1000, {1, 2, 3}));  // 3 MB
+  const struct {
+    const char* name;
+    bool diskFull;  // the process may write no more than 1.5 MiB to a file
+    std::function<void(const std::string&)> save;
+    std::string error;
+  } cases[] = {
+      {"disk full", true, [&](const std::string& path) { SaveBitmapFile(picture, path); },
+       msg::kStreamWrite},
+      {"writer throws", false,
+       [](const std::string& path) {
+         SaveFileContent(path, [](ByteSink& sink) {
+           sink.Write(std::vector<std::uint8_t>(3 << 20, 'x'));
+           throw std::runtime_error("given up");
+         });
+       },
+       "given up"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
+    WriteBytes(dir / "keep.bmp", old);
 
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = saved;
-  limited.rlim_cur = 64 * 1024;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  std::string message;
-  try {
-    SaveBitmapFile(picture, dir / "keep.bmp");
-  } catch (const EWriteError& e) {
-    message = e.Message();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 3 << 19;
+    if (c.diskFull) {
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    std::string message;
+    try {
+      c.save(dir / "keep.bmp");
+    } catch (const EWriteError& e) {
+      message = e.Message();
+    } catch (const std::runtime_error& e) {
+      message = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(message, c.error);
+    EXPECT_EQ(ReadBytes(dir / "keep.bmp"), old);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      ++files;
+    EXPECT_EQ(files, 1) << "a temporary file was left behind";
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-
-  EXPECT_EQ(message, msg::kStreamWrite);
-  EXPECT_EQ(ReadBytes(dir / "keep.bmp"), old);
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    ++files;
-  EXPECT_EQ(files, 1) << "a temporary file was left behind";
 }
