@@ -7,7 +7,6 @@
 // (source and result of an effect), the input file's bytes, the output file's bytes (the PNG
 // writer holds its compressed data twice) and, for a JPEG with several scans, libjpeg's
 // coefficient buffers. cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/peak_rss.h"
 #include "platform/bmp.h"
 #include "platform/files.h"
 
@@ -29,23 +29,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 // Runs the batch tool with arguments in a child process; returns its peak RSS in bytes, or -1
 // when it failed.
 long long PeakOf(const std::vector<std::string>& arguments) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    std::string tool = LUMIVANE_BATCH_PATH;
-    argv.push_back(tool.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (std::FILE* quiet = std::freopen("/dev/null", "w", stdout); !quiet) ::_exit(126);
-    ::execv(tool.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return static_cast<long long>(usage.ru_maxrss) * 1024;
+  return PeakRssOf(LUMIVANE_BATCH_PATH, arguments);
 }
 
 // Smooth gradients with a little noise, so that the files have realistic sizes.
