@@ -305,19 +305,23 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
     const std::string name(command.name);
     Phase phase{name,
                 {{"ours",
-                  [&] {
+                  [&, effect = &command] {
                     TBitmap working;
                     working.AdoptHandle(std::move(input));
-                    RunEffectCommand(command, working);
+                    RunEffectCommand(*effect, working);
                     result = working.DetachHandle();
                   },
                   [&] { input = HBITMAP(photo->Clone()); }, [&] { result = HBITMAP(); }}}};
     if (const auto peer = peers.find(name); peer != peers.end()) {
-      const CvEffect& effect = peer->second;
+      const CvEffect* effect = &peer->second;
       const auto release = [&] { output.release(); };
+      phase.sides.push_back({"OpenCV default threads",
+                             [&, effect] { output = (*effect)(mat); },
+                             {},
+                             release,
+                             defaultThreads});
       phase.sides.push_back(
-          {"OpenCV default threads", [&] { output = effect(mat); }, {}, release, defaultThreads});
-      phase.sides.push_back({"OpenCV 1 thread", [&] { output = effect(mat); }, {}, release, 1});
+          {"OpenCV 1 thread", [&, effect] { output = (*effect)(mat); }, {}, release, 1});
     }
     phases.push_back(std::move(phase));
   }
