@@ -1,5 +1,5 @@
-// The benchmark picture: smooth gradients with a little noise, like a photograph. The same
-// integer formula is in opencv_bench.py, so both sides work on the same pixels.
+// The benchmark picture: smooth gradients with a little noise, like a photograph. Both sides of
+// a comparison work on these same pixels.
 #pragma once
 
 #include <cstdint>

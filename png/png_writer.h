@@ -22,8 +22,9 @@ inline constexpr std::size_t kPngFileOverhead = 57;
 using PngProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Writes the rows of a 24-bit picture, top row first, each as the filter byte 0 and its pixels
-// as red, green, blue, through a compressing stream into payload: the IDAT data. One row
-// buffer is the only memory besides the compressor's. Throws EInvalidGraphic for a picture
+// as red, green, blue, through a compressing stream into payload: the IDAT data. The rows go to
+// the compressor in batches of about 256 KiB (at least one row), converted into one buffer that
+// is the only memory besides the compressor's. Throws EInvalidGraphic for a picture
 // that is not at 24 bits per pixel, ECompressionError when the compressor fails.
 void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& api = ZlibDeflate(),
                     const PngProgress& progress = {});
@@ -32,6 +33,7 @@ void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& 
 std::uint32_t ChunkLength(std::size_t length);
 
 // Appends one chunk to file: its length, its type, the data and the CRC over type and data.
+// The length is written last, over a placeholder, so file must be able to go back.
 void AppendChunk(TStream& file, const ChunkType& type, std::span<const std::uint8_t> data);
 
 // The whole PNG file of a picture. A picture at another depth is encoded from a 24-bit copy.

@@ -9,7 +9,6 @@
 // output file's bytes (the PNG writer holds its compressed data twice; a bitmap file is written
 // in chunks) and, for a JPEG with several scans, libjpeg's coefficient buffers.
 // cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/peak_rss.h"
 #include "platform/bmp.h"
 #include "platform/files.h"
 
@@ -31,25 +31,8 @@ constexpr double kMiB = 1024.0 * 1024.0;
 // Runs the batch tool with arguments in a child process; returns its peak RSS in bytes, or -1
 // when it failed.
 long long PeakOf(const std::vector<std::string>& arguments) {
-  std::fflush(stdout);  // else the child's freopen prints what is buffered once more
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    const char* chosen = std::getenv("LUMIVANE_BATCH");
-    std::string tool = chosen && *chosen ? chosen : LUMIVANE_BATCH_PATH;
-    argv.push_back(tool.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (std::FILE* quiet = std::freopen("/dev/null", "w", stdout); !quiet) ::_exit(126);
-    ::execv(tool.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return static_cast<long long>(usage.ru_maxrss) * 1024;
+  const char* chosen = std::getenv("LUMIVANE_BATCH");
+  return PeakRssOf(chosen && *chosen ? chosen : LUMIVANE_BATCH_PATH, arguments);
 }
 
 // Smooth gradients with a little noise, so that the files have realistic sizes.

@@ -3,7 +3,8 @@
 // Encodes one photo-like picture (6000 x 4000 by default) as PNG with our writer, with libpng
 // at the same settings (zlib level 6, filter None) and, as the floor, with zlib alone
 // compressing the same scanline data at level 6. The three run interleaved in one process;
-// the medians of the repetitions and their ratios are printed. --write-bmp also saves the
+// the minimum and the median of the repetitions and the ratios of the minimums are printed
+// (the minimum is the run least disturbed by the rest of the machine). --write-bmp also saves the
 // picture as a bitmap file, as input for measuring lumivane-batch.
 #include <png.h>
 #include <zlib.h>
@@ -160,13 +161,17 @@ int main(int argc, char* argv[]) {
     libpng.push_back(Seconds([&] { return EncodeLibpng(picture); }, libpngSize));
     floor.push_back(Seconds([&] { return CompressZlib(scanlines, zout); }, zlibSize));
   }
-  const double o = Median(ours), l = Median(libpng), z = Median(floor);
-  std::printf("picture %dx%d, %zu bytes of scanlines, %d repetitions, medians:\n", width, height,
-              scanlines.size(), reps);
-  std::printf("  ours    %8.3f s  %10zu bytes\n", o, oursSize);
-  std::printf("  libpng  %8.3f s  %10zu bytes\n", l, libpngSize);
-  std::printf("  zlib    %8.3f s  %10zu bytes (compress2 level 6, no PNG framing)\n", z, zlibSize);
+  const auto minimum = [](const std::vector<double>& v) {
+    return *std::min_element(v.begin(), v.end());
+  };
+  const double o = minimum(ours), l = minimum(libpng), z = minimum(floor);
+  std::printf("picture %dx%d, %zu bytes of scanlines, %d repetitions, minimum and median:\n", width,
+              height, scanlines.size(), reps);
+  std::printf("  ours    %8.3f s %8.3f s  %10zu bytes\n", o, Median(ours), oursSize);
+  std::printf("  libpng  %8.3f s %8.3f s  %10zu bytes\n", l, Median(libpng), libpngSize);
+  std::printf("  zlib    %8.3f s %8.3f s  %10zu bytes (compress2 level 6, no PNG framing)\n", z,
+              Median(floor), zlibSize);
   std::printf("ratio ours/libpng %.3f  (target <= 1.10)\n", o / l);
-  std::printf("ratio ours/zlib   %.3f  (target <= 1.10)\n", o / z);
+  std::printf("ratio ours/zlib   %.3f  (target <= 1.05)\n", o / z);
   return 0;
 }
