@@ -1,19 +1,20 @@
 // lumivane-phases-bench [--sizes 1,24,100|WxH,...] [--reps N] [--only PHASE,...] [--no-rss]
 // (build/bench/phases/ of a -DLUMIVANE_BENCH=ON build; OpenCV from `scripts/setup bench`)
 //
-// Times every phase of a picture's way through Lumivane beside its peer, in the same run and
+// Times every phase of a picture's way through Lumivane beside its peers, in the same run and
 // interleaved (ours, then each peer, repetition after repetition, after one warm-up each):
 // open BMP and JPEG against OpenCV's imread; each effect of the effect table, run as the window
 // and the batch tool run it (allocation included), against its nearest OpenCV equivalent with
 // OpenCV's default threads and with one thread; save BMP against imwrite (ours also syncs and
-// renames); the PNG encoder against zlib level 6 alone on the rows as our writer feeds them,
-// and the PNG save against imwrite at level 6, default strategy. Copying the picture into a
-// fresh and into a reused buffer gives the floor. Prints the minimum and the median of each,
-// and the ratio of the minimums. First of all, the peak RSS of lumivane-batch for open -> BMP
-// save and open -> blur -> PNG beside the picture size, one child process each (--no-rss skips
-// it). --only runs the phases named (as printed: "open BMP", "blur", "copy floor"...).
-// Sizes: 1 (1224 x 816), 24 (6000 x 4000), 100 (12000 x 8333) megapixels or WxH; 1 and 24 by
-// default. The pictures are those of photo.h; the files go to a temporary folder.
+// renames); the PNG encoder and the PNG save against zlib level 6 alone on the rows as our
+// writer feeds them (in memory), and the save also against imwrite at level 6, default
+// strategy. Copying the picture into a fresh and into a reused buffer gives the floor. Prints
+// the minimum and the median of each, and the ratio of the minimums. First of all, the peak RSS
+// of lumivane-batch for open -> BMP save and open -> blur -> PNG beside the picture size, one
+// child process each (--no-rss skips it). --only runs the phases named (as printed: "open BMP",
+// "blur", "copy floor"...). Sizes: 1 (1224 x 816), 24 (6000 x 4000), 100 (12000 x 8333)
+// megapixels or WxH; 1 and 24 by default. The pictures are those of photo.h; the files go to a
+// temporary folder.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -343,21 +344,22 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
   std::vector<std::uint8_t> rows, compressed;
   std::size_t encodedSize = 0;
   uLongf compressedSize = 0;
-  if (wanted("encode PNG")) {
+  if (wanted("encode PNG") || wanted("save PNG")) {
     rows = PngRows(*photo.get());
     compressed.resize(compressBound(static_cast<uLong>(rows.size())));
   }
-  phases.push_back({"encode PNG",
-                    {{"ours", [&] { encodedSize = EncodePng(picture).size(); }},
-                     {"zlib level 6 alone", [&] {
-                        compressedSize = static_cast<uLongf>(compressed.size());
-                        Must(compress2(compressed.data(), &compressedSize, rows.data(),
-                                       static_cast<uLong>(rows.size()), 6) == Z_OK,
-                             "compress2");
-                      }}}});
+  const Side zlibAlone{"zlib level 6 alone", [&] {
+                         compressedSize = static_cast<uLongf>(compressed.size());
+                         Must(compress2(compressed.data(), &compressedSize, rows.data(),
+                                        static_cast<uLong>(rows.size()), 6) == Z_OK,
+                              "compress2");
+                       }};
+  phases.push_back(
+      {"encode PNG", {{"ours", [&] { encodedSize = EncodePng(picture).size(); }}, zlibAlone}});
   const std::string ourPng = dir / "ours.png", theirPng = dir / "opencv.png";
   phases.push_back({"save PNG",
                     {{"ours", [&] { SavePngFile(picture, ourPng); }},
+                     zlibAlone,
                      {"OpenCV imwrite level 6", [&] {
                         cv::imwrite(theirPng, mat,
                                     {cv::IMWRITE_PNG_COMPRESSION, 6, cv::IMWRITE_PNG_STRATEGY,
@@ -395,6 +397,11 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
     std::fflush(stdout);
   }
   cv::setNumThreads(defaultThreads);
+  // imwrite chooses its own row filters, so its file (and its work) can differ from ours.
+  if (std::filesystem::exists(ourPng) && std::filesystem::exists(theirPng))
+    std::printf("PNG files: ours %ju bytes, OpenCV's %ju bytes\n",
+                static_cast<std::uintmax_t>(std::filesystem::file_size(ourPng)),
+                static_cast<std::uintmax_t>(std::filesystem::file_size(theirPng)));
   if (encodedSize != 0)
     std::printf("compressed sizes: ours %zu bytes of PNG, zlib alone %lu bytes\n", encodedSize,
                 static_cast<unsigned long>(compressedSize));
