@@ -13,9 +13,7 @@ constexpr std::align_val_t kAlignment{kHugePage};
 
 std::uint8_t* AllocateLarge(std::size_t size) {
   auto* bytes = static_cast<std::uint8_t*>(::operator new(size, kAlignment));
-  // Advice only: without huge pages the store works the same.
-  if (const std::size_t whole = size & ~(kHugePage - 1); whole != 0)
-    ::madvise(bytes, whole, MADV_HUGEPAGE);
+  AdviseHugePages(bytes, size);
   return bytes;
 }
 
@@ -108,4 +106,11 @@ void PixelStore::ReleaseSpare() {
 
 std::size_t PixelStore::SpareSize() {
   return theSpare.Size();
+}
+
+void AdviseHugePages(std::uint8_t* bytes, std::size_t size) {
+  const auto start = reinterpret_cast<std::uintptr_t>(bytes);
+  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }

@@ -37,3 +37,8 @@ class PixelStore {
   std::uint8_t* bytes_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// Advises the kernel to back the whole 2 MiB pages within [bytes, bytes + size) by huge pages,
+// for a large buffer about to be written front to back. Advice only: without it the buffer
+// works the same.
+void AdviseHugePages(std::uint8_t* bytes, std::size_t size);

@@ -1,29 +1,12 @@
 #include "streams.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
 #include "platform/errors.h"
-
-namespace {
-
-// A stream reserved at its final size is written once, front to back. Backing a large one by
-// transparent huge pages, where the system offers them, spares most of its page faults. Advice
-// only: without it the stream works the same.
-void AdviseHugePages(std::uint8_t* bytes, std::size_t size) {
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-  if (size < 2 * kHugePage) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(bytes);
-  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-}  // namespace
+#include "platform/pixel_store.h"
 
 void TStream::WriteBuffer(const void* buffer, std::size_t count) {
   if (count != 0 && Write(buffer, count) != count) throw EWriteError(msg::kStreamWrite);
@@ -81,6 +64,7 @@ void TMemoryStream::Reserve(std::size_t capacity) {
   try {
     const bool grows = capacity > bytes_.capacity();
     bytes_.reserve(capacity);
+    // Written once, front to back: huge pages spare most of its page faults.
     if (grows) AdviseHugePages(bytes_.data(), bytes_.capacity());
   } catch (const std::bad_alloc&) {
     throw EStreamError(msg::kMemoryStreamGrow);
