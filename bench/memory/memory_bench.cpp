@@ -6,8 +6,9 @@
 // the finished child). Each peak is printed against its bound: the fixed part (the same program
 // doing nothing: --help), the pictures held at once (source and result of an effect), the input
 // file's bytes (not for a bitmap file, whose rows are read straight into the picture), the
-// output file's bytes (the PNG writer holds its compressed data twice; a bitmap file is written
-// in chunks) and, for a JPEG with several scans, libjpeg's coefficient buffers.
+// output file's bytes (the PNG writer holds its compressed data once; a bitmap file is written
+// in chunks), a few megabytes of chunk buffers and, for a JPEG with several scans, libjpeg's
+// coefficient buffers.
 // cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,7 +99,8 @@ int main(int argc, char* argv[]) {
     double extra;            // libjpeg's coefficient buffers, or chunk buffers
     double inputFactor = 1;  // copies of the input file held in memory
   };
-  // The bitmap writer's chunk and what the reader takes for the headers, with room to spare.
+  // The bitmap writer's chunk and what the reader takes for the headers, or the PNG writer's
+  // batch of rows and zlib's state, with room to spare.
   const double chunkBuffers = 2 * kMiB;
   const Case cases[] = {
       {"BMP  -> BMP save",
@@ -118,20 +120,21 @@ int main(int argc, char* argv[]) {
        {dir + "/in.bmp", "blur", dir + "/out.png"},
        "out.png",
        2 * picture,
-       2,
+       1,
+       chunkBuffers,
        0},
       {"JPEG -> blur -> PNG",
        {dir + "/in.jpg", "blur", dir + "/out.png"},
        "out.png",
        2 * picture,
-       2,
-       0},
+       1,
+       chunkBuffers},
       {"progressive JPEG -> blur -> PNG",
        {dir + "/progressive.jpg", "blur", dir + "/out.png"},
        "out.png",
        2 * picture,
-       2,
-       coefficients},
+       1,
+       coefficients + chunkBuffers},
   };
   std::printf("%dx%d, picture %.1f MiB, fixed part (--help) %.1f MiB\n", width, height,
               picture / kMiB, static_cast<double>(fixed) / kMiB);
