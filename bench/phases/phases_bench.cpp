@@ -4,8 +4,9 @@
 // Times every phase of a picture's way through Lumivane beside its peers, in the same run and
 // interleaved (ours, then each peer, repetition after repetition, after one warm-up each):
 // open BMP and JPEG against OpenCV's imread; each effect of the effect table, run as the window
-// and the batch tool run it (allocation included), against its nearest OpenCV equivalent with
-// OpenCV's default threads and with one thread; save BMP against imwrite (ours also syncs and
+// runs it (allocation included) on the result of the previous run, against its nearest OpenCV
+// equivalent writing into outputs kept from run to run, with OpenCV's default threads and with
+// one thread; save BMP against imwrite (ours also syncs and
 // renames); the PNG encoder and the PNG save against zlib level 6 alone on the rows as our
 // writer feeds them (in memory), and the save also against imwrite at level 6, default
 // strategy. Copying the picture into a fresh and into a reused buffer gives the floor. Prints
