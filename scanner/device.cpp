@@ -1,27 +1,30 @@
 #include "device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
+#include "helper_link.h"
 #include "messages.h"
-#include "platform/fpu_control.h"
-#include "sane_api.h"
 
 namespace scanner {
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+using wire::Kind;
+using wire::Option;
+using wire::Packer;
+using Clock = std::chrono::steady_clock;
 
-bool IsNumber(const SANE_Option_Descriptor& d) {
+bool IsNumber(const Option& d) {
   return (d.type == SANE_TYPE_INT || d.type == SANE_TYPE_FIXED) && d.size == sizeof(SANE_Word);
 }
 
-double FromWord(const SANE_Option_Descriptor& d, SANE_Word word) {
+double FromWord(const Option& d, SANE_Word word) {
   return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : static_cast<double>(word);
 }
 
-SANE_Word ToWord(const SANE_Option_Descriptor& d, double value) {
+SANE_Word ToWord(const Option& d, double value) {
   return d.type == SANE_TYPE_FIXED ? SANE_FIX(value) : static_cast<SANE_Word>(std::lround(value));
 }
 
@@ -41,28 +44,65 @@ std::optional<FrameKind> KindOf(SANE_Frame format) {
   return std::nullopt;
 }
 
+HelperLink& Link() {
+  return HelperLink::Instance();
+}
+
+// The picture the frames of a finished scan give.
+ScanResult Assemble(const std::vector<FrameData>& frames, double dpi) {
+  ScanResult result;
+  // A scan that ended before its first line has nothing to show: never a blank picture.
+  if (frames.empty() || (RefusalOf(frames).empty() && LinesOf(frames) == 0)) {
+    result.outcome = ScanResult::Outcome::kNoData;
+    return result;
+  }
+  if (std::string refusal = RefusalOf(frames); !refusal.empty()) {
+    result.outcome = ScanResult::Outcome::kRefused;
+    result.refusal = std::move(refusal);
+    return result;
+  }
+  std::optional<std::vector<std::uint8_t>> dib = ToPackedDib(frames, dpi);
+  if (!dib) {
+    result.outcome = ScanResult::Outcome::kTooLarge;
+    return result;
+  }
+  result.outcome = ScanResult::Outcome::kComplete;
+  result.dib = std::move(*dib);
+  return result;
+}
+
+SANE_Status StatusOf(std::int64_t value) {
+  return value >= 0 && value <= SANE_STATUS_ACCESS_DENIED ? static_cast<SANE_Status>(value)
+                                                          : SANE_STATUS_IO_ERROR;
+}
+
 }  // namespace
 
 Discovery FindDevices(bool restart) {
   Discovery found;
-  const SaneApi* api = Sane();
-  if (!api) {
-    found.libraryMissing = true;
+  Packer request(Kind::kFind);
+  request.Int(restart ? 1 : 0);
+  std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kFound, DataLimit());
+  if (!reply) {
+    found.status = kNoResponse;
     return found;
   }
-  if (restart) EndSane();
-  if (!StartSane()) {
-    found.status = SANE_STATUS_IO_ERROR;
-    return found;
+  found.libraryMissing = reply->Int() != 0;
+  found.status = StatusOf(reply->Int());
+  const std::int64_t count = reply->Int();
+  for (std::int64_t i = 0; i < count && !reply->failed(); ++i) {
+    DeviceInfo device;
+    device.name = reply->Text();
+    device.vendor = reply->Text();
+    device.model = reply->Text();
+    device.type = reply->Text();
+    if (!reply->failed()) found.devices.push_back(std::move(device));
   }
-  const SANE_Device** list = nullptr;
-  found.status = api->get_devices(&list, SANE_FALSE);
-  if (found.status != SANE_STATUS_GOOD || !list) return found;
-  auto text = [](const char* s) { return std::string(s ? s : ""); };
-  for (; *list; ++list)
-    found.devices.push_back(
-        {text((*list)->name), text((*list)->vendor), text((*list)->model), text((*list)->type)});
   return found;
+}
+
+void EndScanning() {
+  Link().Shutdown();
 }
 
 double NumberChoice::Clamp(double value) const {
@@ -81,16 +121,35 @@ bool NumberChoice::Takes(double value) const {
   return std::abs(Clamp(value) - value) < 1e-6;
 }
 
+namespace {
+
+// Opens name in the current helper: the handle and the options, or the status.
+SANE_Status OpenIn(const std::string& name, std::int64_t& id, std::vector<Option>& options) {
+  Packer request(Kind::kOpen);
+  request.Text(name);
+  std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kOpened, DataLimit());
+  if (!reply) return kNoResponse;
+  const SANE_Status status = StatusOf(reply->Int());
+  id = reply->Int();
+  options = wire::UnpackOptions(*reply);
+  if (reply->failed()) return kNoResponse;
+  return status;
+}
+
+}  // namespace
+
+Device::Device(std::string name, std::int64_t id, std::vector<Option> options)
+    : name_(std::move(name)),
+      id_(id),
+      generation_(Link().Generation()),
+      options_(std::move(options)) {}
+
 std::unique_ptr<Device> Device::Open(const std::string& name, SANE_Status& status) {
-  const SaneApi* api = Sane();
-  if (!api || !StartSane()) {
-    status = SANE_STATUS_INVAL;
-    return nullptr;
-  }
-  SANE_Handle handle = nullptr;
-  status = api->open(name.c_str(), &handle);
+  std::int64_t id = 0;
+  std::vector<Option> options;
+  status = OpenIn(name, id, options);
   if (status != SANE_STATUS_GOOD) return nullptr;
-  return std::unique_ptr<Device>(new Device(name, handle));
+  return std::unique_ptr<Device>(new Device(name, id, std::move(options)));
 }
 
 Device::~Device() {
@@ -98,69 +157,83 @@ Device::~Device() {
     Cancel();
     worker_.join();
   }
-  Sane()->close(handle_);
+  if (generation_ != Link().Generation()) return;
+  Packer request(Kind::kClose);
+  request.Int(id_);
+  Link().Call(request, Kind::kDone, kCloseLimit);
 }
 
-int Device::Find(const char* option) const {
-  const SaneApi* api = Sane();
-  for (SANE_Int i = 1;; ++i) {
-    const SANE_Option_Descriptor* d = api->get_option_descriptor(handle_, i);
-    if (!d) return -1;
-    if (d->name && std::strcmp(d->name, option) == 0 && SANE_OPTION_IS_ACTIVE(d->cap)) return i;
+SANE_Status Device::Current() {
+  if (generation_ == Link().Generation()) return SANE_STATUS_GOOD;
+  std::int64_t id = 0;
+  std::vector<Option> options;
+  if (const SANE_Status status = OpenIn(name_, id, options); status != SANE_STATUS_GOOD)
+    return status;
+  id_ = id;
+  options_ = std::move(options);
+  generation_ = Link().Generation();
+  for (const Setting& s : settings_) Set(s.option.c_str(), s.isText, s.word, s.text, false);
+  return SANE_STATUS_GOOD;
+}
+
+const Option* Device::Find(const char* option) const {
+  for (std::size_t i = 1; i < options_.size(); ++i)
+    if (options_[i].name == option && SANE_OPTION_IS_ACTIVE(options_[i].cap)) return &options_[i];
+  return nullptr;
+}
+
+SANE_Status Device::Set(const char* option, bool isText, SANE_Word word, const std::string& text,
+                        bool remember) {
+  if (const SANE_Status status = Current(); status != SANE_STATUS_GOOD) return status;
+  const Option* d = Find(option);
+  if (!d) return SANE_STATUS_UNSUPPORTED;
+  Packer request(Kind::kSet);
+  request.Int(id_).Int(d - options_.data()).Int(isText ? 1 : 0).Int(word).Text(text);
+  std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kOptions, DataLimit());
+  if (!reply) return kNoResponse;
+  const SANE_Status status = StatusOf(reply->Int());
+  reply->Int();  // SANE's info bits: the options come back in full anyway
+  std::vector<Option> options = wire::UnpackOptions(*reply);
+  if (reply->failed()) return kNoResponse;
+  options_ = std::move(options);
+  if (remember && status == SANE_STATUS_GOOD) {
+    std::erase_if(settings_, [&](const Setting& s) { return s.option == option; });
+    settings_.push_back({option, isText, word, text});
   }
+  return status;
 }
 
 std::vector<std::string> Device::Strings(const char* option) const {
-  std::vector<std::string> values;
-  const int i = Find(option);
-  if (i < 0) return values;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (d->type != SANE_TYPE_STRING || d->constraint_type != SANE_CONSTRAINT_STRING_LIST)
-    return values;
-  for (const SANE_String_Const* s = d->constraint.string_list; s && *s; ++s)
-    values.emplace_back(*s);
-  return values;
+  const Option* d = Find(option);
+  if (!d || d->type != SANE_TYPE_STRING || d->constraint != SANE_CONSTRAINT_STRING_LIST) return {};
+  return d->strings;
 }
 
 std::optional<std::string> Device::String(const char* option) const {
-  const int i = Find(option);
-  if (i < 0) return std::nullopt;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (d->type != SANE_TYPE_STRING || d->size <= 0) return std::nullopt;
-  std::vector<char> value(static_cast<std::size_t>(d->size) + 1, '\0');
-  if (Sane()->control_option(handle_, i, SANE_ACTION_GET_VALUE, value.data(), nullptr) !=
-      SANE_STATUS_GOOD)
-    return std::nullopt;
-  return std::string(value.data());
+  const Option* d = Find(option);
+  if (!d || d->type != SANE_TYPE_STRING) return std::nullopt;
+  return d->text;
 }
 
 SANE_Status Device::SetString(const char* option, const std::string& value) {
-  const int i = Find(option);
-  if (i < 0) return SANE_STATUS_UNSUPPORTED;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_SETTABLE(d->cap))
+  const Option* d = Find(option);
+  if (!d || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_SETTABLE(d->cap))
     return SANE_STATUS_UNSUPPORTED;
   const std::vector<std::string> offered = Strings(option);
   if (std::find(offered.begin(), offered.end(), value) == offered.end()) return SANE_STATUS_INVAL;
-  std::vector<char> buffer(std::max<std::size_t>(d->size, value.size() + 1), '\0');
-  std::memcpy(buffer.data(), value.data(), value.size());
-  return Sane()->control_option(handle_, i, SANE_ACTION_SET_VALUE, buffer.data(), nullptr);
+  return Set(option, true, 0, value, true);
 }
 
 std::optional<NumberChoice> Device::Choice(const char* option) const {
-  const int i = Find(option);
-  if (i < 0) return std::nullopt;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (!IsNumber(*d)) return std::nullopt;
+  const Option* d = Find(option);
+  if (!d || !IsNumber(*d)) return std::nullopt;
   NumberChoice choice;
-  if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range) {
-    choice.min = FromWord(*d, d->constraint.range->min);
-    choice.max = FromWord(*d, d->constraint.range->max);
-    choice.step = FromWord(*d, d->constraint.range->quant);
-  } else if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list) {
-    for (SANE_Int k = 1; k <= d->constraint.word_list[0]; ++k)
-      choice.list.push_back(FromWord(*d, d->constraint.word_list[k]));
-    if (choice.list.empty()) return std::nullopt;
+  if (d->constraint == SANE_CONSTRAINT_RANGE) {
+    choice.min = FromWord(*d, d->min);
+    choice.max = FromWord(*d, d->max);
+    choice.step = FromWord(*d, d->quant);
+  } else if (d->constraint == SANE_CONSTRAINT_WORD_LIST && !d->words.empty()) {
+    for (SANE_Word w : d->words) choice.list.push_back(FromWord(*d, w));
     choice.min = *std::min_element(choice.list.begin(), choice.list.end());
     choice.max = *std::max_element(choice.list.begin(), choice.list.end());
   } else {
@@ -170,20 +243,15 @@ std::optional<NumberChoice> Device::Choice(const char* option) const {
 }
 
 std::optional<double> Device::Number(const char* option) const {
-  const int i = Find(option);
-  if (i < 0) return std::nullopt;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (!IsNumber(*d)) return std::nullopt;
-  SANE_Word word = 0;
-  if (Sane()->control_option(handle_, i, SANE_ACTION_GET_VALUE, &word, nullptr) != SANE_STATUS_GOOD)
-    return std::nullopt;
-  return FromWord(*d, word);
+  const Option* d = Find(option);
+  if (!d || !IsNumber(*d) || !d->word) return std::nullopt;
+  return FromWord(*d, *d->word);
 }
 
 std::string Device::UnitSuffix(const char* option) const {
-  const int i = Find(option);
-  if (i < 0) return {};
-  switch (Sane()->get_option_descriptor(handle_, i)->unit) {
+  const Option* d = Find(option);
+  if (!d) return {};
+  switch (d->unit) {
     case SANE_UNIT_MM:
       return " mm";
     case SANE_UNIT_PIXEL:
@@ -194,13 +262,10 @@ std::string Device::UnitSuffix(const char* option) const {
 }
 
 SANE_Status Device::SetNumber(const char* option, double value) {
-  const int i = Find(option);
-  if (i < 0) return SANE_STATUS_UNSUPPORTED;
-  const SANE_Option_Descriptor* d = Sane()->get_option_descriptor(handle_, i);
-  if (!IsNumber(*d) || !SANE_OPTION_IS_SETTABLE(d->cap)) return SANE_STATUS_UNSUPPORTED;
+  const Option* d = Find(option);
+  if (!d || !IsNumber(*d) || !SANE_OPTION_IS_SETTABLE(d->cap)) return SANE_STATUS_UNSUPPORTED;
   if (const std::optional<NumberChoice> choice = Choice(option)) value = choice->Clamp(value);
-  SANE_Word word = ToWord(*d, value);
-  return Sane()->control_option(handle_, i, SANE_ACTION_SET_VALUE, &word, nullptr);
+  return Set(option, false, ToWord(*d, value), {}, true);
 }
 
 bool Device::HasArea() const {
@@ -261,12 +326,21 @@ SANE_Status Device::SetMode(ColourMode mode) {
 }
 
 SANE_Status Device::Parameters(SANE_Parameters& parameters) const {
-  return Sane()->get_parameters(handle_, &parameters);
+  parameters = SANE_Parameters{};
+  if (generation_ != Link().Generation()) return kNoResponse;
+  Packer request(Kind::kGetParameters);
+  request.Int(id_);
+  std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kParameters, DataLimit());
+  if (!reply) return kNoResponse;
+  const SANE_Status status = StatusOf(reply->Int());
+  parameters = wire::UnpackParameters(*reply);
+  return reply->failed() ? kNoResponse : status;
 }
 
 bool Device::ParametersFit() const {
   SANE_Parameters p{};
-  if (Parameters(p) != SANE_STATUS_GOOD || p.lines < 0) return true;
+  // Before the scan starts the height may be unknown (-1) or an estimate of 0: the scan decides.
+  if (Parameters(p) != SANE_STATUS_GOOD || p.lines <= 0) return true;
   return FitsProgram(p.pixels_per_line, p.lines);
 }
 
@@ -282,8 +356,8 @@ void Device::StartScan(std::function<void()> finished) {
 void Device::Cancel() {
   // Our flag decides; the status a read returns after the cancel does not (a backend may end
   // the frame as if it were complete).
-  cancelled_ = true;
-  if (worker_.joinable()) Sane()->cancel(handle_);
+  if (!worker_.joinable() || cancelled_.exchange(true)) return;
+  Link().SendCancel();
 }
 
 ScanResult Device::TakeResult() {
@@ -292,11 +366,11 @@ ScanResult Device::TakeResult() {
 }
 
 void Device::Scan() {
-  // Backends are not written for unmasked floating-point exceptions.
-  SetFpuControl(WithAllExceptionsMasked(CurrentFpuControl()));
   result_ = ReadFrames();
-  Sane()->cancel(handle_);  // ends the scan in every case, as SANE asks
-  if (cancelled_) {
+  // A cancel the helper did not answer is reported as such; any other ends as cancelled.
+  const bool lost =
+      result_.outcome == ScanResult::Outcome::kFailed && result_.status == kNoResponse;
+  if (cancelled_ && !lost) {
     result_ = ScanResult{};
     result_.outcome = ScanResult::Outcome::kCancelled;
   }
@@ -304,83 +378,118 @@ void Device::Scan() {
 }
 
 ScanResult Device::ReadFrames() {
-  const SaneApi* api = Sane();
   ScanResult result;
   auto failed = [&](SANE_Status status) {
+    result = ScanResult{};
     result.outcome = ScanResult::Outcome::kFailed;
     result.status = status;
     return result;
   };
+  if (const SANE_Status status = Current(); status != SANE_STATUS_GOOD) return failed(status);
+  const double dpi = Number("resolution").value_or(0);
+  Packer request(Kind::kStart);
+  request.Int(id_);
+  HelperLink::Stream stream = Link().Open(request);
+
+  // The scan ends with the helper's kScanEnd. Until then: data at least every DataLimit(); once
+  // the scan is cancelled, or the device reported a failure, the end within kCancelLimit.
   std::vector<FrameData> frames;
-  double dpi = Number("resolution").value_or(0);
+  std::optional<FrameData> frame;
+  std::optional<ScanResult> stopped;  // why the scan is being ended here
+  std::optional<SANE_Status> failure;
+  bool cancelSent = false;
+  auto stop = [&](ScanResult why) {
+    if (!stopped) stopped = std::move(why);
+    if (!cancelSent) Link().SendCancel();
+    cancelSent = true;
+  };
+  Clock::time_point lastMessage = Clock::now();
+  std::optional<Clock::time_point> endBy;
   for (;;) {
-    if (cancelled_) return result;
-    if (const SANE_Status status = api->start(handle_); status != SANE_STATUS_GOOD)
-      return failed(status);
-    SANE_Parameters p{};
-    if (const SANE_Status status = api->get_parameters(handle_, &p); status != SANE_STATUS_GOOD)
-      return failed(status);
-    const std::optional<FrameKind> kind = KindOf(p.format);
-    FrameData frame;
-    frame.kind = kind.value_or(FrameKind::kGray);
-    frame.depth = p.depth;
-    frame.pixelsPerLine = p.pixels_per_line;
-    frame.bytesPerLine = p.bytes_per_line;
-    frame.lines = p.lines;
-    std::string refusal;
-    if (!kind)
-      refusal = kBadFrameLayout;
-    else if (frame.kind == FrameKind::kGray || frame.kind == FrameKind::kRgb)
-      refusal = RefusalOf(std::span(&frame, 1));
-    else if (frame.depth != 8 && frame.depth != 16)
-      refusal = kUnsupportedDepth;
-    if (!refusal.empty()) {
-      result.outcome = ScanResult::Outcome::kRefused;
-      result.refusal = refusal;
-      return result;
+    if ((cancelled_ || failure || stopped) && !endBy) endBy = Clock::now() + kCancelLimit;
+    Clock::time_point deadline = lastMessage + DataLimit();
+    if (endBy) deadline = std::min(deadline, *endBy);
+    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
+    std::optional<wire::Unpacker> message;
+    if (left.count() > 0) message = stream.Next(std::min(left, Millis(100)));
+    if (!message) {
+      if (!stream.Gone() && left.count() > 0) continue;
+      // No answer in time (the helper is killed) or the helper died.
+      stream.Abandon();
+      if (failure) return failed(*failure);
+      if (stopped) return *stopped;
+      return failed(kNoResponse);
     }
-    if (p.lines >= 0 && !FitsProgram(p.pixels_per_line, p.lines)) {
-      result.outcome = ScanResult::Outcome::kTooLarge;
-      return result;
-    }
-    const std::int64_t frameBytes =
-        p.lines >= 0 ? static_cast<std::int64_t>(p.bytes_per_line) * p.lines : 0;
-    const int passes = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3;
-    expected_ = frameBytes * passes;
-    if (frameBytes > 0) frame.bytes.reserve(static_cast<std::size_t>(frameBytes));
-    std::vector<SANE_Byte> chunk(kReadChunk);
-    for (;;) {
-      SANE_Int length = 0;
-      const SANE_Status status =
-          api->read(handle_, chunk.data(), static_cast<SANE_Int>(chunk.size()), &length);
-      if (cancelled_) return result;
-      if (status == SANE_STATUS_EOF) break;
-      if (status != SANE_STATUS_GOOD) return failed(status);
-      frame.bytes.insert(frame.bytes.end(), chunk.begin(), chunk.begin() + length);
-      received_ += length;
-      if (p.lines < 0 && p.bytes_per_line > 0 &&
-          !FitsProgram(p.pixels_per_line,
-                       static_cast<std::int64_t>(frame.bytes.size()) / p.bytes_per_line + 1)) {
-        result.outcome = ScanResult::Outcome::kTooLarge;
-        return result;
+    lastMessage = Clock::now();
+    switch (message->kind()) {
+      case Kind::kFrame: {
+        const SANE_Parameters p = wire::UnpackParameters(*message);
+        frame.emplace();
+        const std::optional<FrameKind> kind = KindOf(p.format);
+        frame->kind = kind.value_or(FrameKind::kGray);
+        frame->depth = p.depth;
+        frame->pixelsPerLine = p.pixels_per_line;
+        frame->bytesPerLine = p.bytes_per_line;
+        frame->lines = p.lines;
+        std::string refusal;
+        if (!kind)
+          refusal = kBadFrameLayout;
+        else if (frame->kind == FrameKind::kGray || frame->kind == FrameKind::kRgb)
+          refusal = RefusalOf(std::span(&*frame, 1));
+        else if (frame->depth != 8 && frame->depth != 16)
+          refusal = kUnsupportedDepth;
+        if (!refusal.empty()) {
+          ScanResult why;
+          why.outcome = ScanResult::Outcome::kRefused;
+          why.refusal = refusal;
+          stop(std::move(why));
+        } else if (p.lines > 0 && !FitsProgram(p.pixels_per_line, p.lines)) {
+          ScanResult why;
+          why.outcome = ScanResult::Outcome::kTooLarge;
+          stop(std::move(why));
+        }
+        const std::int64_t frameBytes =
+            p.lines > 0 ? static_cast<std::int64_t>(p.bytes_per_line) * p.lines : 0;
+        const int passes = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3;
+        expected_ = frameBytes * passes;
+        if (!stopped && frameBytes > 0) frame->bytes.reserve(static_cast<std::size_t>(frameBytes));
+        break;
       }
+      case Kind::kData: {
+        std::vector<std::uint8_t> bytes = message->Bytes();
+        if (stopped || cancelled_ || !frame) break;
+        frame->bytes.insert(frame->bytes.end(), bytes.begin(), bytes.end());
+        received_ += static_cast<std::int64_t>(bytes.size());
+        if (frame->bytesPerLine > 0 &&
+            !FitsProgram(
+                frame->pixelsPerLine,
+                static_cast<std::int64_t>(frame->bytes.size()) / frame->bytesPerLine + 1)) {
+          ScanResult why;
+          why.outcome = ScanResult::Outcome::kTooLarge;
+          stop(std::move(why));
+        }
+        break;
+      }
+      case Kind::kFrameEnd:
+        if (frame) frames.push_back(std::move(*frame));
+        frame.reset();
+        break;
+      case Kind::kReadFailed:
+        failure = StatusOf(message->Int());
+        break;
+      case Kind::kScanEnd: {
+        stream.Ended();
+        const SANE_Status status = StatusOf(message->Int());
+        if (stopped) return *stopped;
+        if (cancelled_) return result;
+        if (failure) return failed(*failure);
+        if (status != SANE_STATUS_GOOD) return failed(status);
+        return Assemble(frames, dpi);
+      }
+      default:
+        break;
     }
-    frames.push_back(std::move(frame));
-    if (p.last_frame) break;
   }
-  if (const std::string refusal = RefusalOf(frames); !refusal.empty()) {
-    result.outcome = ScanResult::Outcome::kRefused;
-    result.refusal = refusal;
-    return result;
-  }
-  std::optional<std::vector<std::uint8_t>> dib = ToPackedDib(frames, dpi);
-  if (!dib) {
-    result.outcome = ScanResult::Outcome::kTooLarge;
-    return result;
-  }
-  result.outcome = ScanResult::Outcome::kComplete;
-  result.dib = std::move(*dib);
-  return result;
 }
 
 }  // namespace scanner

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "packed_dib.h"
+#include "wire.h"
 
 namespace scanner {
 
@@ -21,6 +22,11 @@ struct DeviceInfo {
   std::string name, vendor, model, type;
 };
 
+// The helper process that talks to SANE did not answer in time, or died: not one of SANE's
+// statuses (its enumeration leaves this value free), shown as such to the user.
+inline constexpr SANE_Status kNoResponse = static_cast<SANE_Status>(15);
+
+// The devices SANE sees, found in the helper process.
 struct Discovery {
   bool libraryMissing = false;
   SANE_Status status = SANE_STATUS_GOOD;
@@ -28,8 +34,11 @@ struct Discovery {
 };
 
 // The devices SANE sees. restart re-reads SANE's configuration (ends and starts SANE again),
-// which only the caller knows to be safe: no device may be open.
+// which the helper does only while no device is open.
 Discovery FindDevices(bool restart);
+
+// Ends the helper process and SANE with it, waiting on it no more than a second.
+void EndScanning();
 
 // The ways a value can be offered: a range (step 0 for any value) or a list.
 struct NumberChoice {
@@ -44,7 +53,7 @@ struct NumberChoice {
 enum class ColourMode { kColor, kGray, kLineart };
 
 struct ScanResult {
-  enum class Outcome { kComplete, kCancelled, kFailed, kTooLarge, kRefused };
+  enum class Outcome { kComplete, kCancelled, kFailed, kTooLarge, kRefused, kNoData };
   Outcome outcome = Outcome::kFailed;
   SANE_Status status = SANE_STATUS_GOOD;
   std::string refusal;            // kRefused: why the data cannot be converted
@@ -55,7 +64,8 @@ class Device {
  public:
   // The open device, or the status SANE refused it with.
   static std::unique_ptr<Device> Open(const std::string& name, SANE_Status& status);
-  // Cancels and joins a running scan, then closes the device.
+  // Cancels and joins a running scan (bounded: a helper that does not end it is killed), then
+  // closes the device.
   ~Device();
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
@@ -96,13 +106,27 @@ class Device {
   std::int64_t BytesExpected() const { return expected_.load(); }
 
  private:
-  Device(std::string name, SANE_Handle handle) : name_(std::move(name)), handle_(handle) {}
-  int Find(const char* option) const;
+  Device(std::string name, std::int64_t id, std::vector<wire::Option> options);
+  // The open handle in the current helper: after a helper was lost, the device is opened again
+  // in the next one and the values set so far are set again.
+  SANE_Status Current();
+  const wire::Option* Find(const char* option) const;
+  SANE_Status Set(const char* option, bool isText, SANE_Word word, const std::string& text,
+                  bool remember);
   void Scan();
   ScanResult ReadFrames();
 
   std::string name_;
-  SANE_Handle handle_;
+  std::int64_t id_;
+  std::uint64_t generation_;
+  std::vector<wire::Option> options_;
+  struct Setting {
+    std::string option;
+    bool isText;
+    SANE_Word word;
+    std::string text;
+  };
+  std::vector<Setting> settings_;
   std::thread worker_;
   std::atomic<bool> cancelled_{false};
   std::atomic<std::int64_t> received_{0}, expected_{0};

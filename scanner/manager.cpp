@@ -11,10 +11,10 @@
 #include <memory>
 #include <new>
 
+#include "conditions.h"
 #include "device.h"
 #include "identity_text.h"
 #include "messages.h"
-#include "sane_api.h"
 #include "scan_dialog.h"
 #include "select_dialog.h"
 
@@ -42,6 +42,7 @@ class NoticeEvent final : public QEvent {
 };
 
 TW_UINT16 ConditionOf(SANE_Status status) {
+  if (status == kNoResponse) return kConditionNoResponse;
   switch (status) {
     case SANE_STATUS_GOOD:
       return TWCC_SUCCESS;
@@ -61,6 +62,7 @@ TW_UINT16 ConditionOf(SANE_Status status) {
 }
 
 const char* MessageOf(SANE_Status status) {
+  if (status == kNoResponse) return kNotResponding;
   switch (status) {
     case SANE_STATUS_DEVICE_BUSY:
       return kDeviceBusy;
@@ -187,15 +189,19 @@ TW_UINT16 CloseManager() {
   CloseSource();
   m.parent = nullptr;
   m.listed.clear();
-  EndSane();
+  EndScanning();
   return TWRC_SUCCESS;
 }
 
 TW_UINT16 ListDevices(TW_UINT16 msg, TW_IDENTITY& identity) {
   Manager& m = State();
   if (msg == MSG_GETFIRST) {
-    m.listed = FindDevices(false).devices;
+    Discovery found = FindDevices(false);
+    m.listed = std::move(found.devices);
     m.nextListed = 0;
+    // Finding nothing because SANE is missing or does not answer is not an empty list.
+    if (found.libraryMissing) return ManagerFails(kConditionNoSaneLibrary);
+    if (found.status == kNoResponse) return ManagerFails(kConditionNoResponse);
   }
   if (m.nextListed >= m.listed.size()) return TWRC_ENDOFLIST;
   Describe(identity, m.listed[m.nextListed++]);
@@ -214,7 +220,7 @@ TW_UINT16 UserSelect(TW_IDENTITY& identity) {
 }
 
 std::unique_ptr<Device> OpenDevice(const std::string& name, TW_UINT16& condition) {
-  if (name.empty() || !Sane()) {
+  if (name.empty()) {
     condition = TWCC_NODS;
     return nullptr;
   }
@@ -376,6 +382,9 @@ TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
       case ScanResult::Outcome::kRefused:
         source.dialog->ShowMessage(QString::fromStdString(result.refusal));
         break;
+      case ScanResult::Outcome::kNoData:
+        source.dialog->ShowMessage(QString::fromUtf8(kNoImageData));
+        break;
       default:
         source.dialog->ShowMessage(QString::fromUtf8(MessageOf(result.status)));
         break;
@@ -390,6 +399,7 @@ TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
   // Without a dialog a failure reaches the program through the transfer.
   source.failure = result.outcome == ScanResult::Outcome::kTooLarge  ? TWCC_LOWMEMORY
                    : result.outcome == ScanResult::Outcome::kRefused ? TWCC_BUMMER
+                   : result.outcome == ScanResult::Outcome::kNoData  ? kConditionNoImageData
                                                                      : ConditionOf(result.status);
   event.TWMessage = MSG_XFERREADY;
   return TWRC_DSEVENT;

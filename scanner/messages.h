@@ -63,6 +63,7 @@ inline constexpr const char* kAccessDenied = "スキャナーへのアクセス�
 inline constexpr const char* kInvalidValue = "スキャナーが受け付けない設定です。";
 inline constexpr const char* kUnsupported = "スキャナーがこの操作に対応していません。";
 inline constexpr const char* kDeviceError = "スキャナーでエラーが発生しました。";
+inline constexpr const char* kNotResponding = "スキャナーが応答しません。";
 
 // Image data the program cannot take.
 inline constexpr const char* kNoImageData = "画像データがありません。";

@@ -26,17 +26,18 @@ int SamplesPerPixel(FrameKind kind) {
 }
 
 std::int64_t CompleteLines(const FrameData& frame) {
+  if (frame.bytesPerLine <= 0) return 0;
   return static_cast<std::int64_t>(frame.bytes.size()) / frame.bytesPerLine;
 }
 
+// The lines that came: a frame that ended early keeps what arrived, and is never padded.
 std::int64_t HeightOf(const FrameData& frame) {
-  return frame.lines >= 0 ? frame.lines : CompleteLines(frame);
+  const std::int64_t complete = CompleteLines(frame);
+  return frame.lines >= 0 ? std::min<std::int64_t>(frame.lines, complete) : complete;
 }
 
-// Sample index of row y (or white beyond what came), scaled to 8 bits; 1-bit frames are
-// handled by their own path.
+// Sample index of row y, scaled to 8 bits; 1-bit frames are handled by their own path.
 std::uint8_t Sample(const FrameData& frame, std::int64_t y, std::int64_t index) {
-  if (y >= CompleteLines(frame)) return 255;
   const std::uint8_t* row = frame.bytes.data() + y * frame.bytesPerLine;
   if (frame.depth == 8) return row[index];
   std::uint16_t sample = 0;
@@ -92,6 +93,13 @@ bool FitsProgram(std::int64_t width, std::int64_t height) {
   return bytes > 0 && bytes <= kMaxPictureBytes;
 }
 
+std::int64_t LinesOf(std::span<const FrameData> frames) {
+  if (frames.empty()) return 0;
+  std::int64_t height = HeightOf(frames.front());
+  for (const FrameData& frame : frames) height = std::min(height, HeightOf(frame));
+  return height;
+}
+
 std::string RefusalOf(std::span<const FrameData> frames) {
   if (frames.empty()) return kNoImageData;
   for (const FrameData& frame : frames) {
@@ -125,8 +133,7 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
   if (!RefusalOf(frames).empty()) return std::nullopt;
   const FrameData& first = frames.front();
   const std::int64_t width = first.pixelsPerLine;
-  std::int64_t height = HeightOf(first);
-  for (const FrameData& frame : frames) height = std::min(height, HeightOf(frame));
+  const std::int64_t height = LinesOf(frames);
   if (!FitsProgram(width, height)) return std::nullopt;
 
   std::vector<std::uint8_t> out;
@@ -137,8 +144,7 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
     const std::int64_t stride = Stride(width, 1);
     const std::int64_t rowBytes = (width + 7) / 8;
     const auto lastMask = static_cast<std::uint8_t>(0xFF << ((8 - width % 8) % 8));
-    const std::int64_t complete = CompleteLines(first);
-    for (std::int64_t y = 0; y < height && y < complete; ++y) {
+    for (std::int64_t y = 0; y < height; ++y) {
       std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
       std::memcpy(row, first.bytes.data() + y * first.bytesPerLine, rowBytes);
       row[rowBytes - 1] &= lastMask;

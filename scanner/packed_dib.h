@@ -31,14 +31,17 @@ inline constexpr std::int64_t kMaxPictureBytes = 0x7FFFFFFF;
 std::int64_t Picture24Bytes(std::int64_t width, std::int64_t height);
 bool FitsProgram(std::int64_t width, std::int64_t height);
 
+// The complete lines that frames give together (0: no image data).
+std::int64_t LinesOf(std::span<const FrameData> frames);
+
 // Why a set of frames cannot be converted; empty when it can.
 std::string RefusalOf(std::span<const FrameData> frames);
 
 // The packed bitmap for frames (one gray or colour frame, or red, green and blue frames in any
 // order) at dpi dots per inch. Colour gives 24 bits, gray 8 bits with a gray table, line art 1
 // bit with a white-black table; 16-bit samples (in the machine's byte order) are rounded to 8
-// bits. A frame of unknown height takes the complete lines received; a frame of known height
-// that came short is filled with white. Nothing for frames that RefusalOf refuses or a picture
+// bits. The picture has the complete lines received (a frame that came short is cut there, never
+// padded). Nothing for frames that RefusalOf refuses, that hold no complete line, or a picture
 // beyond kMaxPictureBytes.
 std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> frames, double dpi);
 

@@ -1,30 +1,43 @@
-// The SANE library, loaded at run time on first use and kept loaded for the life of the process.
+// The SANE library as the helper process uses it: loaded at run time, every call through one
+// object, which writes each call and its status to standard error when LUMIVANE_SCANNER_TRACE is
+// set. LUMIVANE_SANE_LIBRARY names another library with SANE's functions (tests load a fake).
 #pragma once
 
 #include <sane/sane.h>
 
+#include <memory>
+
 namespace scanner {
 
-struct SaneApi {
-  SANE_Status (*init)(SANE_Int*, SANE_Auth_Callback);
-  void (*exit)();
-  SANE_Status (*get_devices)(const SANE_Device***, SANE_Bool);
-  SANE_Status (*open)(SANE_String_Const, SANE_Handle*);
-  void (*close)(SANE_Handle);
-  const SANE_Option_Descriptor* (*get_option_descriptor)(SANE_Handle, SANE_Int);
-  SANE_Status (*control_option)(SANE_Handle, SANE_Int, SANE_Action, void*, SANE_Int*);
-  SANE_Status (*get_parameters)(SANE_Handle, SANE_Parameters*);
-  SANE_Status (*start)(SANE_Handle);
-  SANE_Status (*read)(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int*);
-  void (*cancel)(SANE_Handle);
+class SaneApi {
+ public:
+  // The library's functions; null when it cannot be loaded or lacks one of them.
+  static std::unique_ptr<SaneApi> Load();
+
+  SANE_Status Init();
+  void Exit();
+  SANE_Status GetDevices(const SANE_Device*** list);
+  SANE_Status Open(const char* name, SANE_Handle* handle);
+  void Close(SANE_Handle handle);
+  const SANE_Option_Descriptor* Descriptor(SANE_Handle handle, SANE_Int option);
+  SANE_Status Control(SANE_Handle handle, SANE_Int option, SANE_Action action, void* value,
+                      SANE_Int* info);
+  SANE_Status Parameters(SANE_Handle handle, SANE_Parameters* parameters);
+  SANE_Status Start(SANE_Handle handle);
+  SANE_Status Read(SANE_Handle handle, SANE_Byte* data, SANE_Int size, SANE_Int* length);
+  void Cancel(SANE_Handle handle);
+  SANE_Status SetIoMode(SANE_Handle handle, bool nonBlocking);
+  SANE_Status SelectFd(SANE_Handle handle, SANE_Int* fd);
+
+  struct Functions;
+
+ private:
+  explicit SaneApi(std::unique_ptr<Functions> functions);
+  std::unique_ptr<Functions> f_;
+  bool trace_;
+
+ public:
+  ~SaneApi();
 };
-
-// The library's functions; null when libsane.so.1 cannot be loaded or lacks one of them.
-const SaneApi* Sane();
-
-// sane_init once until the matching EndSane; both from one thread at a time.
-bool StartSane();
-void EndSane();
-bool SaneStarted();
 
 }  // namespace scanner

@@ -102,6 +102,8 @@ class SelectDialog final : public QDialog {
     }
     if (found_.libraryMissing)
       status_->setText(QString::fromUtf8(kNoSaneLibrary));
+    else if (found_.status == kNoResponse)
+      status_->setText(QString::fromUtf8(kNotResponding));
     else if (devices_.empty())
       status_->setText(QString::fromUtf8(kNoDevices));
     else

@@ -178,6 +178,8 @@ inline constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 inline constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
 inline constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
 inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+// Conditions a source defines for itself start here.
+inline constexpr TW_UINT16 TWCC_CUSTOMBASE = 0x8000;
 
 // Containers, item types and the capabilities the program sets.
 inline constexpr TW_UINT16 TWON_ONEVALUE = 5;

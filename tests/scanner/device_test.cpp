@@ -1,0 +1,138 @@
+// The device and its helper process on a fake SANE: every way a scan can end, including the
+// ones where the helper must be given up, and the next scan after each.
+#include "scanner/device.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "scanner/helper_link.h"
+
+namespace scanner {
+namespace {
+
+using Outcome = ScanResult::Outcome;
+using Clock = std::chrono::steady_clock;
+
+class FakeSane : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::setenv("LUMIVANE_SANE_HELPER", LUMIVANE_SANE_HELPER_PATH, 1);
+    ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+    ::setenv("FAKE_SANE_MODE", ModeFile().c_str(), 1);
+  }
+  static std::string ModeFile() {
+    return (std::filesystem::temp_directory_path() /
+            ("lumivane-fake-sane-" + std::to_string(::getpid())))
+        .string();
+  }
+  static void SetMode(const char* mode) { std::ofstream(ModeFile()) << mode << '\n'; }
+  static std::unique_ptr<Device> Open(const char* mode) {
+    ::setenv("LUMIVANE_SCANNER_TIMEOUT", "1", 1);  // a scan without data for 1 s is given up
+    SetMode(mode);
+    SANE_Status status = SANE_STATUS_GOOD;
+    std::unique_ptr<Device> device = Device::Open("fake:0", status);
+    EXPECT_EQ(status, SANE_STATUS_GOOD);
+    return device;
+  }
+  static ScanResult ScanWith(Device& device, bool cancel = false) {
+    device.StartScan({});
+    if (cancel) {
+      while (device.BytesReceived() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      device.Cancel();
+    }
+    return device.TakeResult();
+  }
+  // Height of a packed bitmap (its info header's height field).
+  static std::int32_t Height(const std::vector<std::uint8_t>& dib) {
+    std::int32_t height = 0;
+    std::memcpy(&height, dib.data() + 8, 4);
+    return height;
+  }
+  static void TearDownTestSuite() { std::filesystem::remove(ModeFile()); }
+};
+
+TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {
+  struct Case {
+    const char* mode;
+    bool cancel;
+    Outcome outcome;
+    SANE_Status status;
+    int lines;  // of a complete picture
+  };
+  const Case cases[] = {
+      {"ok", false, Outcome::kComplete, SANE_STATUS_GOOD, 30},
+      {"fuzzy", false, Outcome::kComplete, SANE_STATUS_GOOD, 30},
+      {"short", false, Outcome::kComplete, SANE_STATUS_GOOD, 10},
+      {"no-data", false, Outcome::kNoData, SANE_STATUS_GOOD, 0},
+      {"slow", true, Outcome::kCancelled, SANE_STATUS_GOOD, 0},
+      {"hang-read", false, Outcome::kFailed, kNoResponse, 0},
+      {"hang-cancel", false, Outcome::kFailed, SANE_STATUS_JAMMED, 0},
+      {"crash", false, Outcome::kFailed, kNoResponse, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::unique_ptr<Device> device = Open(c.mode);
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(device->ParametersFit());  // 0 lines announced are not too many
+    const ScanResult result = ScanWith(*device, c.cancel);
+    EXPECT_EQ(result.outcome, c.outcome);
+    if (c.outcome == Outcome::kFailed) {
+      EXPECT_EQ(result.status, c.status);
+    }
+    if (c.outcome == Outcome::kComplete) {
+      ASSERT_GT(result.dib.size(), 40u);
+      EXPECT_EQ(Height(result.dib), c.lines);
+    }
+    // Whatever became of the helper, the same device scans again, in a fresh one if need be.
+    SetMode("ok");
+    const ScanResult next = ScanWith(*device);
+    EXPECT_EQ(next.outcome, Outcome::kComplete);
+    EXPECT_EQ(device->Number("resolution"), 100.0);
+  }
+}
+
+TEST_F(FakeSane, ValuesSetAreSetAgainInAFreshHelper) {
+  std::unique_ptr<Device> device = Open("hang-read");
+  ASSERT_EQ(device->SetNumber("resolution", 300), SANE_STATUS_GOOD);
+  EXPECT_EQ(ScanWith(*device).status, kNoResponse);
+  SetMode("ok");
+  EXPECT_EQ(ScanWith(*device).outcome, Outcome::kComplete);
+  EXPECT_EQ(device->Number("resolution"), 300.0);
+}
+
+TEST_F(FakeSane, ClosingDuringAHungScanEndsWithinTheLimits) {
+  std::unique_ptr<Device> device = Open("hang-read");
+  // Only the cancel's limit ends this wait.
+  ::setenv("LUMIVANE_SCANNER_TIMEOUT", "30", 1);
+  device->StartScan({});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto start = Clock::now();
+  device.reset();  // cancels (unanswered), then gives the helper up
+  EXPECT_LT(Clock::now() - start, kCancelLimit + std::chrono::seconds(2));
+  SetMode("ok");
+  const Discovery found = FindDevices(false);
+  ASSERT_EQ(found.devices.size(), 1u);
+  EXPECT_EQ(found.devices[0].vendor, "Fake");
+}
+
+TEST_F(FakeSane, TheProgramsEndWaitsOnAHungHelperNoLongerThanASecond) {
+  std::unique_ptr<Device> device = Open("hang-read");
+  device->StartScan({});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  device->Cancel();
+  const ScanResult result = device->TakeResult();
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  const auto start = Clock::now();
+  EndScanning();
+  EXPECT_LT(Clock::now() - start, kExitLimit + std::chrono::milliseconds(500));
+}
+
+}  // namespace
+}  // namespace scanner
