@@ -225,14 +225,71 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   EXPECT_TRUE(SaneOutsideTheProgram());
 }
 
+// Jams ended with a cancel were where the test backend's reader died holding the allocator's
+// lock, freezing the whole program: that now happens, if at all, in the helper process.
+TEST_F(ScannerTest, FiftyPaperJamsInARowLeaveTheProgramResponsive) {
+  Configure("read-status-code SANE_STATUS_JAMMED\n");
+  form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
+  std::vector<std::string> messages;
+  std::deque<Step> steps{Choose("test:0")};
+  for (int i = 0; i < 50; ++i) {
+    steps.push_back(ScanReady());
+    steps.push_back(Click("ScanDialog", "scanButton"));
+    steps.push_back(WaitFor([] { return ScanReady()() && ScanMessage() != scanner::kScanning; }));
+    steps.push_back(Do([&] { messages.push_back(ScanMessage().toStdString()); }));
+  }
+  steps.push_back(Click("ScanDialog", "closeButton"));
+  RunCommand(std::move(steps));
+  ASSERT_EQ(messages.size(), 50u);
+  for (const std::string& message : messages) EXPECT_EQ(message, scanner::kPaperJam);
+  EXPECT_EQ(View().pixels, std::vector<Bgr>(4, Bgr{1, 2, 3}));
+  EXPECT_TRUE(Errors().empty());
+}
+
+// A backend that hangs or crashes: the dialog says so, the view keeps its picture, and the next
+// scan runs in a fresh helper. The fake SANE library stands in for the backend.
+TEST_F(ScannerTest, AHungOrCrashedBackendIsReportedAndTheNextScanWorks) {
+  const std::filesystem::path mode =
+      std::filesystem::temp_directory_path() / ("lumivane-fake-mode-" + std::to_string(::getpid()));
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  ::setenv("FAKE_SANE_MODE", mode.c_str(), 1);
+  ::setenv("LUMIVANE_SCANNER_TIMEOUT", "1", 1);
+  form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
+  const struct {
+    const char* mode;
+    const char* message;
+  } rows[] = {{"hang-read", scanner::kNotResponding},
+              {"crash", scanner::kNotResponding},
+              {"no-data", scanner::kNoImageData}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.mode);
+    std::ofstream(mode) << row.mode << '\n';
+    QString message;
+    RunCommand({Choose("fake:0"), ScanReady(), Click("ScanDialog", "scanButton"),
+                WaitFor([] { return ScanReady()() && ScanMessage() != scanner::kScanning; }),
+                Do([&] {
+                  message = ScanMessage();
+                  std::ofstream(mode) << "ok\n";
+                }),
+                Click("ScanDialog", "scanButton")});
+    EXPECT_EQ(message.toStdString(), row.message);
+    // The second scan, in the same dialog, brought the fake's 40 x 30 picture.
+    EXPECT_EQ(View().width, 40);
+    form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
+  }
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_TRUE(SaneOutsideTheProgram());
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+  ::unsetenv("LUMIVANE_SCANNER_TIMEOUT");
+  std::filesystem::remove(mode);
+}
+
 struct DeviceError {
   const char* status;
   const char* dialogText;
   const char* conditionText;
 };
 
-// One scan a process: the test backend, when cancelled after an error, now and then kills its
-// reader thread inside the allocator, and a later scan in the process then hangs.
 class ScannerErrors : public ScannerTest,
                       public ::testing::WithParamInterface<std::tuple<DeviceError, bool>> {};
 
