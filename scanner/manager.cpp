@@ -17,6 +17,8 @@
 #include "messages.h"
 #include "scan_dialog.h"
 #include "select_dialog.h"
+#include "setting_values.h"
+#include "settings.h"
 
 namespace scanner {
 namespace {
@@ -92,8 +94,8 @@ const char* MessageOf(SANE_Status status) {
 struct Source {
   TW_IDENTITY identity{};
   std::string name;
-  std::optional<ColourMode> mode;    // set through ICAP_PIXELTYPE
-  std::optional<double> resolution;  // set through ICAP_XRESOLUTION / ICAP_YRESOLUTION
+  // Settings the program asked for through capabilities, in the order asked, for the next scan.
+  std::vector<std::pair<const Setting*, std::string>> requested;
   TW_UINT16 condition = TWCC_SUCCESS;
   bool enabled = false;
   bool showUI = false;
@@ -289,9 +291,8 @@ void ScanFromDialog(Source& source) {
   StartScan(source);
 }
 
-void ApplyCapabilities(Source& source) {
-  if (source.mode) source.device->SetMode(*source.mode);
-  if (source.resolution) source.device->SetNumber("resolution", *source.resolution);
+void ApplyRequested(const Source& source, Device& device) {
+  for (const auto& [setting, value] : source.requested) Apply(device, *setting, value);
 }
 
 TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERINTERFACE& ui) {
@@ -304,8 +305,7 @@ TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERIN
     if (!device) return Fail(source.condition, condition);
     source.device = std::move(device);
     source.name = name;
-    source.mode.reset();
-    source.resolution.reset();
+    source.requested.clear();
   }
   if (!source.device) {
     TW_UINT16 condition = TWCC_SUCCESS;
@@ -329,11 +329,11 @@ TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERIN
         std::make_unique<ScanDialog>(parent, *source.device, ui.ModalUI != 0, std::move(actions));
     if (const auto it = State().remembered.find(source.name); it != State().remembered.end())
       source.dialog->Apply(it->second);
-    ApplyCapabilities(source);
+    ApplyRequested(source, *source.device);
     source.dialog->Apply({});
     source.dialog->show();
   } else {
-    ApplyCapabilities(source);
+    ApplyRequested(source, *source.device);
     if (!source.device->ParametersFit()) {
       source.receiver.reset();
       source.device.reset();
@@ -425,25 +425,20 @@ TW_UINT16 NativeTransfer(Source& source, HGLOBAL& handle) {
   return TWRC_XFERDONE;
 }
 
-std::optional<TW_ONEVALUE> OneValue(const TW_CAPABILITY& capability) {
-  if (capability.ConType != TWON_ONEVALUE) return std::nullopt;
-  const auto block = static_cast<HGLOBAL>(capability.hContainer);
-  if (GlobalSize(block) < sizeof(TW_ONEVALUE)) return std::nullopt;
-  const void* bytes = GlobalLock(block);
-  if (!bytes) return std::nullopt;
-  TW_ONEVALUE value{};
-  std::memcpy(&value, bytes, sizeof value);
-  GlobalUnlock(block);
-  return value;
-}
-
 TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
-  if (capability.Cap != ICAP_PIXELTYPE && capability.Cap != ICAP_XRESOLUTION &&
-      capability.Cap != ICAP_YRESOLUTION)
-    return Fail(source.condition, TWCC_CAPUNSUPPORTED);
-  const std::optional<TW_ONEVALUE> value = OneValue(capability);
+  const Setting* setting = SettingFor(capability.Cap);
+  if (!setting) return Fail(source.condition, TWCC_CAPUNSUPPORTED);
+  if (capability.ConType != TWON_ONEVALUE) return Fail(source.condition, TWCC_BADVALUE);
+  std::optional<std::string> value;
+  if (const auto block = static_cast<HGLOBAL>(capability.hContainer)) {
+    if (const void* bytes = GlobalLock(block)) {
+      value = FromContainer(*setting, bytes, GlobalSize(block));
+      GlobalUnlock(block);
+    }
+  }
   if (!value) return Fail(source.condition, TWCC_BADVALUE);
-  // The values are checked against the device: the open one, or the device opened for it.
+  // The value is checked against the device, open or opened for it, with the settings asked
+  // for so far in place (the resolutions a device takes may depend on its mode).
   std::unique_ptr<Device> opened;
   Device* device = source.device.get();
   if (!device) {
@@ -452,28 +447,10 @@ TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
     if (!opened) return Fail(source.condition, condition);
     device = opened.get();
   }
-  if (capability.Cap == ICAP_PIXELTYPE) {
-    if (value->ItemType != TWTY_UINT16) return Fail(source.condition, TWCC_BADVALUE);
-    const auto type = static_cast<TW_UINT16>(value->Item);
-    const std::optional<ColourMode> mode = type == TWPT_RGB    ? ColourMode::kColor
-                                           : type == TWPT_GRAY ? ColourMode::kGray
-                                           : type == TWPT_BW   ? ColourMode::kLineart
-                                                               : std::optional<ColourMode>();
-    const std::vector<ColourMode> modes = device->Modes();
-    if (!mode || std::find(modes.begin(), modes.end(), *mode) == modes.end())
-      return Fail(source.condition, TWCC_BADVALUE);
-    source.mode = mode;
-    return TWRC_SUCCESS;
-  }
-  if (value->ItemType != TWTY_FIX32) return Fail(source.condition, TWCC_BADVALUE);
-  TW_FIX32 fix{};
-  std::memcpy(&fix, &value->Item, sizeof fix);
-  const double dpi = fix.Whole + fix.Frac / 65536.0;
-  if (source.mode && device->SetMode(*source.mode) != SANE_STATUS_GOOD)
-    return Fail(source.condition, TWCC_BADVALUE);
-  const std::optional<NumberChoice> choice = device->Choice("resolution");
-  if (!choice || dpi <= 0 || !choice->Takes(dpi)) return Fail(source.condition, TWCC_BADVALUE);
-  source.resolution = dpi;
+  ApplyRequested(source, *device);
+  if (!Takes(*device, *setting, *value)) return Fail(source.condition, TWCC_BADVALUE);
+  std::erase_if(source.requested, [&](const auto& r) { return r.first == setting; });
+  source.requested.emplace_back(setting, *value);
   return TWRC_SUCCESS;
 }
 

@@ -16,12 +16,12 @@
 #include <cmath>
 
 #include "messages.h"
+#include "settings.h"
 
 namespace scanner {
 namespace {
 
 constexpr int kProgressIntervalMs = 100;
-constexpr std::array<const char*, 4> kAreaOptions{"tl-x", "tl-y", "br-x", "br-y"};
 constexpr std::array<const char*, 4> kAreaNames{"areaLeft", "areaTop", "areaRight", "areaBottom"};
 constexpr std::array<const char*, 4> kAreaLabels{kAreaLeft, kAreaTop, kAreaRight, kAreaBottom};
 

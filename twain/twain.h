@@ -86,8 +86,22 @@ struct TW_ONEVALUE {
   TW_UINT32 Item;
 };
 
+// A rectangle, and the one-value container that holds one (ICAP_FRAMES).
+struct TW_FRAME {
+  TW_FIX32 Left;
+  TW_FIX32 Top;
+  TW_FIX32 Right;
+  TW_FIX32 Bottom;
+};
+
+struct TW_ONEVALUE_FRAME {
+  TW_UINT16 ItemType;
+  TW_FRAME Item;
+};
+
 #pragma pack(pop)
 
+static_assert(sizeof(TW_ONEVALUE_FRAME) == 18);
 static_assert(sizeof(TW_STR32) == 34);
 static_assert(sizeof(TW_VERSION) == 42);
 static_assert(sizeof(TW_IDENTITY) == 156);
@@ -178,13 +192,21 @@ inline constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 inline constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
 inline constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
 inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+inline constexpr TW_UINT16 TWCC_INTERLOCK = 24;
+inline constexpr TW_UINT16 TWCC_NOMEDIA = 29;
 // Conditions a source defines for itself start here.
 inline constexpr TW_UINT16 TWCC_CUSTOMBASE = 0x8000;
 
 // Containers, item types and the capabilities the program sets.
 inline constexpr TW_UINT16 TWON_ONEVALUE = 5;
 inline constexpr TW_UINT16 TWTY_UINT16 = 4;
+inline constexpr TW_UINT16 TWTY_BOOL = 6;
 inline constexpr TW_UINT16 TWTY_FIX32 = 7;
+inline constexpr TW_UINT16 TWTY_FRAME = 8;
+inline constexpr TW_UINT16 CAP_FEEDERENABLED = 0x1002;
+inline constexpr TW_UINT16 ICAP_BRIGHTNESS = 0x1101;
+inline constexpr TW_UINT16 ICAP_CONTRAST = 0x1103;
+inline constexpr TW_UINT16 ICAP_FRAMES = 0x1114;
 inline constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
 inline constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
 inline constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
