@@ -52,6 +52,10 @@ TW_UINT16 ConditionOf(SANE_Status status) {
       return TWCC_MAXCONNECTIONS;
     case SANE_STATUS_JAMMED:
       return TWCC_PAPERJAM;
+    case SANE_STATUS_NO_DOCS:
+      return TWCC_NOMEDIA;
+    case SANE_STATUS_COVER_OPEN:
+      return TWCC_INTERLOCK;
     case SANE_STATUS_IO_ERROR:
       return TWCC_CHECKDEVICEONLINE;
     case SANE_STATUS_NO_MEM:
@@ -89,9 +93,10 @@ const char* MessageOf(SANE_Status status) {
   }
 }
 
-// The open source. Members go in reverse order: the windows, which show the device, first;
-// then the device, which joins its scan; then the receiver the scan posts to.
-struct Source {
+// The open source. Its members end in reverse order, which is the order of teardown: the
+// windows, which show the device, first; then the device, which ends and joins its scan; then
+// the receiver that scan posts to; the protocol state last.
+struct Session {
   TW_IDENTITY identity{};
   std::string name;
   // Settings the program asked for through capabilities, in the order asked, for the next scan.
@@ -112,7 +117,7 @@ struct Manager {
   TW_UINT32 nextAppId = 1;
   QPointer<QWidget> parent;
   TW_UINT16 condition = TWCC_SUCCESS;
-  std::unique_ptr<Source> source;
+  std::unique_ptr<Session> source;
   std::vector<DeviceInfo> listed;
   std::size_t nextListed = 0;
   std::map<std::string, TW_UINT32> ids;
@@ -241,7 +246,7 @@ TW_UINT16 OpenSource(TW_IDENTITY& identity) {
   std::unique_ptr<Device> device = OpenDevice(name, condition);
   if (!device) return ManagerFails(condition);
   CloseSource();
-  auto source = std::make_unique<Source>();
+  auto source = std::make_unique<Session>();
   source->name = name;
   source->device = std::move(device);
   DeviceInfo info{name, TextOf(identity.Manufacturer), TextOf(identity.ProductFamily), {}};
@@ -253,10 +258,14 @@ TW_UINT16 OpenSource(TW_IDENTITY& identity) {
 
 // ---- The source -----------------------------------------------------------------------------
 
-void Disable(Source& source) {
+void Disable(Session& source) {
   source.progress.reset();
   source.dialog.reset();
-  source.device.reset();  // cancels and joins a scan, and frees the device for other programs
+  // Cancels and joins a scan, and frees the device for other programs; a feeder stays open for
+  // the next sheet, which a device opened again would start from the first one.
+  const Setting& sourceSetting = *SettingNamed("source");
+  if (source.device && source.device->Scanning()) source.device->Cancel();
+  if (!source.device || ValueOf(*source.device, sourceSetting) != "feeder") source.device.reset();
   source.receiver.reset();
   source.image.reset();
   source.failure.reset();
@@ -270,17 +279,17 @@ void CloseSource() {
   m.source.reset();
 }
 
-void Post(Source& source, Notice notice) {
+void Post(Session& source, Notice notice) {
   QCoreApplication::postEvent(source.receiver.get(), new NoticeEvent(notice));  // Qt takes it
 }
 
-void StartScan(Source& source) {
+void StartScan(Session& source) {
   QObject* receiver = source.receiver.get();
   source.device->StartScan(
       [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); });
 }
 
-void ScanFromDialog(Source& source) {
+void ScanFromDialog(Session& source) {
   if (source.device->Scanning()) return;
   if (!source.device->ParametersFit()) {
     source.dialog->ShowMessage(QString::fromUtf8(kPictureTooLarge));
@@ -291,11 +300,11 @@ void ScanFromDialog(Source& source) {
   StartScan(source);
 }
 
-void ApplyRequested(const Source& source, Device& device) {
+void ApplyRequested(const Session& source, Device& device) {
   for (const auto& [setting, value] : source.requested) Apply(device, *setting, value);
 }
 
-TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERINTERFACE& ui) {
+TW_UINT16 Enable(Session& source, const TW_IDENTITY& destination, const TW_USERINTERFACE& ui) {
   if (source.enabled) return Fail(source.condition, TWCC_SEQERROR);
   // The binding keeps a source open across selections: a different choice is opened here.
   const std::string name = DeviceNameOf(destination);
@@ -312,7 +321,7 @@ TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERIN
     source.device = OpenDevice(source.name, condition);
     if (!source.device) return Fail(source.condition, condition);
   }
-  Source* const self = &source;
+  Session* const self = &source;
   source.showUI = ui.ShowUI != 0;
   source.receiver = std::make_unique<QObject>();
   QWidget* const parent = ParentWidget(ui.hParent);
@@ -351,7 +360,7 @@ TW_UINT16 Enable(Source& source, const TW_IDENTITY& destination, const TW_USERIN
 }
 
 // The source's answer to one event of the binding's loop.
-TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
+TW_UINT16 ProcessEvent(Session& source, TW_EVENT& event) {
   event.TWMessage = MSG_NULL;
   const auto* message = static_cast<const MSG*>(event.pEvent);
   if (!source.enabled || !source.receiver || !message || !message->event ||
@@ -405,7 +414,7 @@ TW_UINT16 ProcessEvent(Source& source, TW_EVENT& event) {
   return TWRC_DSEVENT;
 }
 
-TW_UINT16 NativeTransfer(Source& source, HGLOBAL& handle) {
+TW_UINT16 NativeTransfer(Session& source, HGLOBAL& handle) {
   if (source.failure) {
     const TW_UINT16 condition = *source.failure;
     source.failure.reset();
@@ -425,7 +434,7 @@ TW_UINT16 NativeTransfer(Source& source, HGLOBAL& handle) {
   return TWRC_XFERDONE;
 }
 
-TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
+TW_UINT16 SetCapability(Session& source, const TW_CAPABILITY& capability) {
   const Setting* setting = SettingFor(capability.Cap);
   if (!setting) return Fail(source.condition, TWCC_CAPUNSUPPORTED);
   if (capability.ConType != TWON_ONEVALUE) return Fail(source.condition, TWCC_BADVALUE);
@@ -454,66 +463,128 @@ TW_UINT16 SetCapability(Source& source, const TW_CAPABILITY& capability) {
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 SourceTriplet(Source& source, const TW_IDENTITY& destination, TW_UINT32 dg, TW_UINT16 dat,
-                        TW_UINT16 msg, TW_MEMREF data) {
-  if (dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT)
-    return ProcessEvent(source, *static_cast<TW_EVENT*>(data));
-  if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
-    static_cast<TW_STATUS*>(data)->ConditionCode = source.condition;
-    source.condition = TWCC_SUCCESS;
-    return TWRC_SUCCESS;
-  }
-  if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_ENABLEDS)
-    return Enable(source, destination, *static_cast<TW_USERINTERFACE*>(data));
-  if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_DISABLEDS) {
-    if (!source.enabled) return Fail(source.condition, TWCC_SEQERROR);
-    Disable(source);
-    return TWRC_SUCCESS;
-  }
-  if (dg == DG_IMAGE && dat == DAT_IMAGENATIVEXFER && msg == MSG_GET)
-    return NativeTransfer(source, *static_cast<HGLOBAL*>(data));
-  if (dg == DG_CONTROL && dat == DAT_PENDINGXFERS && msg == MSG_ENDXFER) {
-    static_cast<TW_PENDINGXFERS*>(data)->Count = 0;
-    source.image.reset();
-    return TWRC_SUCCESS;
-  }
-  if (dg == DG_CONTROL && dat == DAT_CAPABILITY) {
-    if (msg != MSG_SET) return Fail(source.condition, TWCC_CAPBADOPERATION);
-    if (source.enabled) return Fail(source.condition, TWCC_SEQERROR);
-    return SetCapability(source, *static_cast<TW_CAPABILITY*>(data));
-  }
+// ---- Dispatch ------------------------------------------------------------------------------
+
+TW_UINT16 GetStatus(TW_UINT16& condition, TW_MEMREF data) {
+  static_cast<TW_STATUS*>(data)->ConditionCode = condition;
+  condition = TWCC_SUCCESS;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 DisableSource(Session& source) {
+  if (!source.enabled) return Fail(source.condition, TWCC_SEQERROR);
+  Disable(source);
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 EndTransfer(Session& source, TW_MEMREF data) {
+  static_cast<TW_PENDINGXFERS*>(data)->Count = 0;
+  source.image.reset();
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 CapabilityTriplet(Session& source, TW_UINT16 msg, TW_MEMREF data) {
+  if (msg != MSG_SET) return Fail(source.condition, TWCC_CAPBADOPERATION);
+  if (source.enabled) return Fail(source.condition, TWCC_SEQERROR);
+  return SetCapability(source, *static_cast<TW_CAPABILITY*>(data));
+}
+
+// What the open source answers: (group, data, message) -> handler; MSG_NULL stands for every
+// message of that data.
+struct SourceRoute {
+  TW_UINT32 dg;
+  TW_UINT16 dat, msg;
+  TW_UINT16 (*handle)(Session&, const TW_IDENTITY&, TW_UINT16 msg, TW_MEMREF data);
+};
+
+constexpr SourceRoute kSourceRoutes[] = {
+    {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF data) {
+       return ProcessEvent(s, *static_cast<TW_EVENT*>(data));
+     }},
+    {DG_CONTROL, DAT_STATUS, MSG_GET,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF data) {
+       return GetStatus(s.condition, data);
+     }},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS,
+     [](Session& s, const TW_IDENTITY& destination, TW_UINT16, TW_MEMREF data) {
+       return Enable(s, destination, *static_cast<TW_USERINTERFACE*>(data));
+     }},
+    {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF) { return DisableSource(s); }},
+    {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF data) {
+       return NativeTransfer(s, *static_cast<HGLOBAL*>(data));
+     }},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF data) {
+       return EndTransfer(s, data);
+     }},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_NULL,
+     [](Session& s, const TW_IDENTITY&, TW_UINT16 msg, TW_MEMREF data) {
+       return CapabilityTriplet(s, msg, data);
+     }},
+};
+
+TW_UINT16 SourceTriplet(Session& source, const TW_IDENTITY& destination, TW_UINT32 dg,
+                        TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  for (const SourceRoute& route : kSourceRoutes)
+    if (route.dg == dg && route.dat == dat && (route.msg == MSG_NULL || route.msg == msg))
+      return route.handle(source, destination, msg, data);
   return Fail(source.condition, TWCC_BADPROTOCOL);
 }
 
+TW_UINT16 CloseSourceTriplet() {
+  if (!State().source) return ManagerFails(TWCC_SEQERROR);
+  CloseSource();
+  return TWRC_SUCCESS;
+}
+
+// What the manager answers (all in DG_CONTROL): data, message -> handler. Only opening the
+// manager and its status are answered before it is open.
+struct ManagerRoute {
+  TW_UINT16 dat, msg;
+  bool beforeOpen;
+  TW_UINT16 (*handle)(pTW_IDENTITY origin, TW_UINT16 msg, TW_MEMREF data);
+};
+
+constexpr ManagerRoute kManagerRoutes[] = {
+    {DAT_PARENT, MSG_OPENDSM, true,
+     [](pTW_IDENTITY origin, TW_UINT16, TW_MEMREF data) { return OpenManager(origin, data); }},
+    {DAT_STATUS, MSG_GET, true,
+     [](pTW_IDENTITY, TW_UINT16, TW_MEMREF data) { return GetStatus(State().condition, data); }},
+    {DAT_PARENT, MSG_CLOSEDSM, false,
+     [](pTW_IDENTITY, TW_UINT16, TW_MEMREF) { return CloseManager(); }},
+    {DAT_IDENTITY, MSG_GETFIRST, false,
+     [](pTW_IDENTITY, TW_UINT16 msg, TW_MEMREF data) {
+       return ListDevices(msg, *static_cast<TW_IDENTITY*>(data));
+     }},
+    {DAT_IDENTITY, MSG_GETNEXT, false,
+     [](pTW_IDENTITY, TW_UINT16 msg, TW_MEMREF data) {
+       return ListDevices(msg, *static_cast<TW_IDENTITY*>(data));
+     }},
+    {DAT_IDENTITY, MSG_USERSELECT, false,
+     [](pTW_IDENTITY, TW_UINT16, TW_MEMREF data) {
+       return UserSelect(*static_cast<TW_IDENTITY*>(data));
+     }},
+    {DAT_IDENTITY, MSG_OPENDS, false,
+     [](pTW_IDENTITY, TW_UINT16, TW_MEMREF data) {
+       return OpenSource(*static_cast<TW_IDENTITY*>(data));
+     }},
+    {DAT_IDENTITY, MSG_CLOSEDS, false,
+     [](pTW_IDENTITY, TW_UINT16, TW_MEMREF) { return CloseSourceTriplet(); }},
+};
+
 TW_UINT16 ManagerTriplet(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                          TW_MEMREF data) {
-  Manager& m = State();
   if (dg != DG_CONTROL) return ManagerFails(TWCC_BADPROTOCOL);
-  if (dat == DAT_PARENT && msg == MSG_OPENDSM) return OpenManager(origin, data);
-  if (dat == DAT_STATUS && msg == MSG_GET) {
-    static_cast<TW_STATUS*>(data)->ConditionCode = m.condition;
-    m.condition = TWCC_SUCCESS;
-    return TWRC_SUCCESS;
+  for (const ManagerRoute& route : kManagerRoutes) {
+    if (route.dat != dat || route.msg != msg) continue;
+    if (!route.beforeOpen && State().openCount == 0) return ManagerFails(TWCC_SEQERROR);
+    return route.handle(origin, msg, data);
   }
-  if (m.openCount == 0) return ManagerFails(TWCC_SEQERROR);
-  if (dat == DAT_PARENT && msg == MSG_CLOSEDSM) return CloseManager();
-  if (dat != DAT_IDENTITY) return ManagerFails(TWCC_BADPROTOCOL);
-  auto& identity = *static_cast<TW_IDENTITY*>(data);
-  switch (msg) {
-    case MSG_GETFIRST:
-    case MSG_GETNEXT:
-      return ListDevices(msg, identity);
-    case MSG_USERSELECT:
-      return UserSelect(identity);
-    case MSG_OPENDS:
-      return OpenSource(identity);
-    case MSG_CLOSEDS:
-      if (!m.source) return ManagerFails(TWCC_SEQERROR);
-      CloseSource();
-      return TWRC_SUCCESS;
-    default:
-      return ManagerFails(TWCC_BADPROTOCOL);
-  }
+  if (State().openCount == 0) return ManagerFails(TWCC_SEQERROR);
+  return ManagerFails(TWCC_BADPROTOCOL);
 }
 
 }  // namespace
