@@ -4,6 +4,7 @@
 //   lumivane-batch INPUT [EFFECT ...] OUTPUT
 //   lumivane-batch --scan SOURCE [--mode MODE] [--resolution DPI] [EFFECT ...] OUTPUT
 //   lumivane-batch --list-sources
+//   lumivane-batch --help | --version
 #include <QApplication>
 #include <charconv>
 #include <cstdio>
@@ -41,6 +42,7 @@ void PrintUsage(std::FILE* out) {
       "       lumivane-batch --scan SOURCE [--mode color|gray|lineart] [--resolution DPI]\n"
       "                      [EFFECT ...] OUTPUT\n"
       "       lumivane-batch --list-sources\n"
+      "       lumivane-batch --help | --version\n"
       "\n"
       "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
       "file otherwise), applies each EFFECT in order and writes OUTPUT: as a PNG file\n"
@@ -213,6 +215,10 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("lumivane-batch %s\n", LUMIVANE_VERSION);
     return 0;
   }
   Options options;
