@@ -84,6 +84,30 @@ std::uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
   return total;
 }
 
+// An allowance for the working memory that libjpeg takes before it sizes the coefficient
+// buffers: the Huffman, quantisation, range-limit and colour tables, and the row buffers of its
+// stages (the main, upsampling and colour-conversion buffers). The library gives the
+// coefficient buffers only what is left of max_memory_to_use after that memory, and anything
+// that does not fit would have to go to a backing store, which this build of it does not have
+// ("backing store not supported"): without the allowance, a small picture, whose own size is
+// less than the tables, was refused though valid. Measured with libjpeg-turbo 2.1: about 20 KB
+// of tables, and 8 to 35 bytes per column for the row buffers (the most with 2 x 2 sampling);
+// given here with a wide margin, so that another version of the library fits as well. It grows
+// only with the width, so a header that claims a huge picture gains little from it.
+std::uint64_t WorkingMemoryAllowance(const jpeg_decompress_struct& cinfo) {
+  constexpr std::uint64_t kTables = 256 << 10;
+  constexpr std::uint64_t kRowGroupMargin = 4;
+  // One row of sample blocks of every component (an iMCU row), and one output row.
+  std::uint64_t rowBytes = static_cast<std::uint64_t>(cinfo.output_width) *
+                           static_cast<std::uint64_t>(cinfo.out_color_components);
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& comp = cinfo.comp_info[c];
+    rowBytes += static_cast<std::uint64_t>(comp.width_in_blocks) * DCTSIZE2 *
+                static_cast<std::uint64_t>(comp.v_samp_factor);
+  }
+  return kTables + kRowGroupMargin * rowBytes;
+}
+
 int ReadRow(Decoder& d, std::uint8_t* row) {
   if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
   JSAMPROW rows[1] = {row};
@@ -124,9 +148,10 @@ HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   // that claims more than a bitmap object may hold is refused while nothing is spent on it.
   auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
                                                BitmapObject::Fill::kNone);
-  // libjpeg's own whole-image memory is its coefficient buffers; allowing them plus the size of
-  // the picture leaves room for its row buffers and refuses anything beyond.
-  const std::uint64_t budget = CoefficientBytes(d.cinfo_) + object->SizeBytes();
+  // libjpeg's own whole-image memory is its coefficient buffers; allowing them, the size of the
+  // picture and its working memory refuses anything beyond.
+  const std::uint64_t budget =
+      CoefficientBytes(d.cinfo_) + object->SizeBytes() + WorkingMemoryAllowance(d.cinfo_);
   d.cinfo_.mem->max_memory_to_use =
       static_cast<long>(std::min<std::uint64_t>(budget, std::numeric_limits<long>::max()));
   Check(StartDecoding(d));

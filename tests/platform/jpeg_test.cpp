@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+
+#include <jpeglib.h>
 
 #include "platform/errors.h"
 #include "support/test_support.h"
@@ -28,7 +31,104 @@ Rgb24Image DecodedByDjpeg(const ScratchDir& dir, const std::string& jpeg) {
   return image;
 }
 
+enum class Sampling { k444, k420, kGray };
+
+// A progressive file from libjpeg's own compressor (its default progression, as cjpeg
+// -progressive writes it) of a textured picture. libjpeg's default error handler ends the
+// program on an error, which fails the test.
+std::vector<std::uint8_t> MakeProgressive(int width, int height, Sampling sampling) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  const int components = sampling == Sampling::kGray ? 1 : 3;
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  if (components == 3) {
+    const int factor = sampling == Sampling::k420 ? 2 : 1;
+    cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = factor;
+  }
+  jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::mt19937 random(static_cast<unsigned>(width * 1000 + height));
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width * components));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width * components; ++x)
+      row[static_cast<std::size_t>(x)] =
+          static_cast<JSAMPLE>(x * 5 + y * 3 + (x * y >> 4) + random() % 24);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<std::uint8_t> file(out, out + size);
+  std::free(out);
+  return file;
+}
+
+// The pixels libjpeg gives with the decoder's settings and no memory limit.
+std::vector<Bgr> DecodedByLibjpeg(const std::vector<std::uint8_t>& file) {
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_EXT_BGR;
+  cinfo.dct_method = JDCT_ISLOW;
+  cinfo.do_fancy_upsampling = TRUE;
+  jpeg_start_decompress(&cinfo);
+  std::vector<Bgr> pixels(static_cast<std::size_t>(cinfo.output_width) * cinfo.output_height);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW rows[1] = {
+        pixels[static_cast<std::size_t>(cinfo.output_scanline) * cinfo.output_width].data()};
+    jpeg_read_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return pixels;
+}
+
 }  // namespace
+
+// Small progressive pictures and narrow strips, whose coefficient buffers and picture are
+// smaller than libjpeg's working memory, once failed with "backing store not supported".
+TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
+  ASSERT_TRUE(HaveProgram("djpeg"));
+  std::vector<std::pair<int, int>> sizes;
+  for (int side = 40; side <= 120; ++side) sizes.emplace_back(side, side);
+  for (int height = 64; height <= 416; height += 8) sizes.emplace_back(16, height);
+  for (int height = 48; height <= 176; height += 8) sizes.emplace_back(40, height);
+  ScratchDir dir;
+  int made = 0;
+  for (const Sampling sampling : {Sampling::k444, Sampling::k420, Sampling::kGray}) {
+    for (const auto& [w, h] : sizes) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(sampling)) + " " + std::to_string(w) + "x" +
+                   std::to_string(h));
+      const auto file = MakeProgressive(w, h, sampling);
+      HBITMAP decoded;
+      ASSERT_NO_THROW(decoded = DecodeJpeg(file));
+      ASSERT_EQ(decoded->Width(), w);
+      ASSERT_EQ(decoded->Height(), h);
+      const auto pixels = PixelsOf(*decoded.get());
+      EXPECT_EQ(pixels, DecodedByLibjpeg(file));
+      // Every 16th file through the program itself as well.
+      if (made++ % 16 == 0) {
+        const std::string jpeg = dir / "sweep.jpg";
+        WriteBytes(jpeg, file);
+        EXPECT_EQ(pixels, DecodedByDjpeg(dir, jpeg).pixels);
+      }
+    }
+  }
+  EXPECT_EQ(made, 3 * 143);
+}
 
 TEST(JpegDecoder, PixelsAreIdenticalToTheReferenceDecoder) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"))
