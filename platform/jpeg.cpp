@@ -2,12 +2,14 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include <jpeglib.h>
 
 #include "errors.h"
+#include "messages.h"
 
 namespace {
 
@@ -17,6 +19,7 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf resume;
+  bool tooManyScans = false;  // the jump came from the scan limit, not from libjpeg
 };
 
 extern "C" void JumpOnError(j_common_ptr cinfo) {
@@ -27,6 +30,17 @@ extern "C" void JumpOnError(j_common_ptr cinfo) {
 // any other client. Nothing is printed.
 extern "C" void IgnoreMessage(j_common_ptr, int) {}
 
+// libjpeg calls the progress monitor while it reads the data, at least once per row of blocks
+// of each scan; its input_scan_number counts the scans it has begun. Beyond the limit the
+// decoder is stopped as on a fatal error.
+extern "C" void LimitScans(j_common_ptr cinfo) {
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+  reinterpret_cast<ErrorManager*>(cinfo->err)->tooManyScans = true;
+  (*cinfo->err->error_exit)(cinfo);
+}
+
+constexpr int kTooManyScans = -1;  // a step's result for the scan limit
+
 class Decoder {
  public:
   Decoder() {
@@ -34,6 +48,8 @@ class Decoder {
     errors_.base.error_exit = JumpOnError;
     errors_.base.emit_message = IgnoreMessage;
     jpeg_create_decompress(&cinfo_);
+    progress_.progress_monitor = LimitScans;
+    cinfo_.progress = &progress_;
   }
   ~Decoder() { jpeg_destroy_decompress(&cinfo_); }
   Decoder(const Decoder&) = delete;
@@ -41,11 +57,15 @@ class Decoder {
 
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
+  jpeg_progress_mgr progress_{};
+
+  // What a step returns after a jump.
+  int Failure() const { return errors_.tooManyScans ? kTooManyScans : errors_.base.msg_code; }
 };
 
-// Each step returns 0, or libjpeg's message number after a fatal error.
+// Each step returns 0, libjpeg's message number after a fatal error, or kTooManyScans.
 int ReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_mem_src(&d.cinfo_, data, static_cast<unsigned long>(size));
   jpeg_read_header(&d.cinfo_, TRUE);
   const bool cmyk = d.cinfo_.jpeg_color_space == JCS_CMYK || d.cinfo_.jpeg_color_space == JCS_YCCK;
@@ -60,7 +80,7 @@ int ReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size) {
 }
 
 int StartDecoding(Decoder& d) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_start_decompress(&d.cinfo_);
   return 0;
 }
@@ -109,7 +129,7 @@ std::uint64_t WorkingMemoryAllowance(const jpeg_decompress_struct& cinfo) {
 }
 
 int ReadRow(Decoder& d, std::uint8_t* row) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   JSAMPROW rows[1] = {row};
   // The memory source never suspends, so one call yields one row.
   jpeg_read_scanlines(&d.cinfo_, rows, 1);
@@ -117,12 +137,13 @@ int ReadRow(Decoder& d, std::uint8_t* row) {
 }
 
 int FinishDecoding(Decoder& d) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_finish_decompress(&d.cinfo_);
   return 0;
 }
 
 void Check(int code) {
+  if (code == kTooManyScans) throw EJPEG(FormatMessage(msg::kJpegTooManyScans, kMaxJpegScans));
   if (code != 0) throw EJPEG(FormatMessage(msg::kJpegError, code));
 }
 
@@ -139,7 +160,39 @@ void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::int32_t width, 
 
 }  // namespace
 
+int CountJpegScans(std::span<const std::uint8_t> data, int stopAfter) {
+  const std::size_t size = data.size();
+  if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+  int scans = 0;
+  for (std::size_t i = 2; i < size;) {
+    // The next marker: an 0xFF that is neither fill before a marker nor followed by 0 (a
+    // stuffed byte of entropy-coded data) or a restart marker, which have no length either.
+    const auto* ff = static_cast<const std::uint8_t*>(std::memchr(&data[i], 0xFF, size - i));
+    if (!ff) break;
+    i = static_cast<std::size_t>(ff - data.data());
+    while (i < size && data[i] == 0xFF) ++i;
+    if (i == size) break;
+    const std::uint8_t marker = data[i++];
+    if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7))
+      continue;
+    if (marker == 0xD9) break;  // the end of the image
+    if (marker == 0xDA && ++scans > stopAfter) break;
+    // A segment with its length, the length's two bytes included; after a scan's header come
+    // its entropy-coded data, up to the next marker.
+    if (size - i < 2) break;
+    const std::size_t length = std::size_t{data[i]} << 8 | data[i + 1];
+    if (length < 2) break;  // libjpeg refuses the file
+    i += length;
+  }
+  return scans;
+}
+
 HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
+  // The progress monitor stops the decoder at the first scan beyond the limit, but only after
+  // it has decoded all those before: for a large picture with many scans that alone takes
+  // seconds. Counting the scans' markers first costs a pass over the bytes and refuses such a
+  // file at once; the monitor still holds where the count and libjpeg would differ.
+  if (CountJpegScans(data, kMaxJpegScans) > kMaxJpegScans) Check(kTooManyScans);
   Decoder d;
   Check(ReadHeader(d, data.data(), data.size()));
   const auto width = static_cast<std::int32_t>(d.cinfo_.output_width);

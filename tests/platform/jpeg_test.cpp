@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "platform/errors.h"
+#include "platform/messages.h"
 #include "support/test_support.h"
 
 namespace {
@@ -33,10 +34,15 @@ Rgb24Image DecodedByDjpeg(const ScratchDir& dir, const std::string& jpeg) {
 
 enum class Sampling { k444, k420, kGray };
 
-// A progressive file from libjpeg's own compressor (its default progression, as cjpeg
-// -progressive writes it) of a textured picture. libjpeg's default error handler ends the
-// program on an error, which fails the test.
-std::vector<std::uint8_t> MakeProgressive(int width, int height, Sampling sampling) {
+struct Made {
+  bool progressive = true;  // libjpeg's default progression, as cjpeg -progressive writes it
+  int restartRows = 0;
+  int scans = 0;  // a gray progression of this many scans instead (at most 11 * 64)
+};
+
+// A file from libjpeg's own compressor of a textured picture. libjpeg's default error handler
+// ends the program on an error, which fails the test.
+std::vector<std::uint8_t> MakeJpeg(int width, int height, Sampling sampling, Made made = {}) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr errors{};
   cinfo.err = jpeg_std_error(&errors);
@@ -55,7 +61,17 @@ std::vector<std::uint8_t> MakeProgressive(int width, int height, Sampling sampli
     const int factor = sampling == Sampling::k420 ? 2 : 1;
     cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = factor;
   }
-  jpeg_simple_progression(&cinfo);
+  if (made.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.restart_in_rows = made.restartRows;
+  // The DC, then the AC coefficients one by one, each in bits from the 10th down.
+  std::vector<jpeg_scan_info> script;
+  for (int k = 0; k < 64 && static_cast<int>(script.size()) < made.scans; ++k)
+    for (int al = k == 0 ? 0 : 9; al >= 0 && static_cast<int>(script.size()) < made.scans; --al)
+      script.push_back({1, {0}, k, k, al == 9 || k == 0 ? 0 : al + 1, al});
+  if (made.scans > 0) {
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = made.scans;
+  }
   jpeg_start_compress(&cinfo, TRUE);
   std::mt19937 random(static_cast<unsigned>(width * 1000 + height));
   std::vector<JSAMPLE> row(static_cast<std::size_t>(width * components));
@@ -73,8 +89,9 @@ std::vector<std::uint8_t> MakeProgressive(int width, int height, Sampling sampli
   return file;
 }
 
-// The pixels libjpeg gives with the decoder's settings and no memory limit.
-std::vector<Bgr> DecodedByLibjpeg(const std::vector<std::uint8_t>& file) {
+// The pixels libjpeg gives with the decoder's settings and no memory limit, and the number of
+// scans it read.
+std::vector<Bgr> DecodedByLibjpeg(const std::vector<std::uint8_t>& file, int* scans = nullptr) {
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr errors{};
   cinfo.err = jpeg_std_error(&errors);
@@ -92,6 +109,7 @@ std::vector<Bgr> DecodedByLibjpeg(const std::vector<std::uint8_t>& file) {
     jpeg_read_scanlines(&cinfo, rows, 1);
   }
   jpeg_finish_decompress(&cinfo);
+  if (scans) *scans = cinfo.input_scan_number;
   jpeg_destroy_decompress(&cinfo);
   return pixels;
 }
@@ -112,13 +130,15 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
     for (const auto& [w, h] : sizes) {
       SCOPED_TRACE(std::to_string(static_cast<int>(sampling)) + " " + std::to_string(w) + "x" +
                    std::to_string(h));
-      const auto file = MakeProgressive(w, h, sampling);
+      const auto file = MakeJpeg(w, h, sampling);
       HBITMAP decoded;
       ASSERT_NO_THROW(decoded = DecodeJpeg(file));
       ASSERT_EQ(decoded->Width(), w);
       ASSERT_EQ(decoded->Height(), h);
       const auto pixels = PixelsOf(*decoded.get());
-      EXPECT_EQ(pixels, DecodedByLibjpeg(file));
+      int scans = 0;
+      EXPECT_EQ(pixels, DecodedByLibjpeg(file, &scans));
+      EXPECT_EQ(CountJpegScans(file, kMaxJpegScans), scans);
       // Every 16th file through the program itself as well.
       if (made++ % 16 == 0) {
         const std::string jpeg = dir / "sweep.jpg";
@@ -128,6 +148,54 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
     }
   }
   EXPECT_EQ(made, 3 * 143);
+}
+
+TEST(JpegDecoder, ScansAreCountedAsLibjpegReadsThem) {
+  auto commented = MakeJpeg(24, 24, Sampling::k420);
+  // A comment whose bytes look like a scan's and the end of the image.
+  const std::vector<std::uint8_t> comment = {0xFF, 0xFE, 0, 8, 0xFF, 0xDA, 0xFF, 0xD9, 0xFF, 0xDA};
+  commented.insert(commented.begin() + 2, comment.begin(), comment.end());
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> file;
+  } cases[] = {
+      {"baseline", MakeJpeg(30, 20, Sampling::k420, {.progressive = false})},
+      {"progressive, restart markers", MakeJpeg(64, 64, Sampling::k444, {.restartRows = 1})},
+      {"comment with marker bytes", commented},
+      {"100 scans", MakeJpeg(16, 16, Sampling::kGray, {.scans = 100})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int scans = 0;
+    DecodedByLibjpeg(c.file, &scans);
+    EXPECT_EQ(CountJpegScans(c.file, 1000), scans);
+    EXPECT_EQ(CountJpegScans(c.file, 2), std::min(scans, 3));
+  }
+}
+
+// Each scan makes the decoder go over every block again: a few hundred over a large picture
+// took a minute and hundreds of megabytes.
+TEST(JpegDecoder, MoreScansThanTheLimitAreRefused) {
+  const std::string refused = FormatMessage(msg::kJpegTooManyScans, kMaxJpegScans);
+  const auto decodeMessage = [](const std::vector<std::uint8_t>& file) -> std::string {
+    try {
+      DecodeJpeg(file);
+      return "";
+    } catch (const EJPEG& e) {
+      return e.Message();
+    }
+  };
+  EXPECT_EQ(decodeMessage(MakeJpeg(16, 16, Sampling::kGray, {.scans = kMaxJpegScans})), "");
+  EXPECT_EQ(decodeMessage(MakeJpeg(16, 16, Sampling::kGray, {.scans = kMaxJpegScans + 1})),
+            refused);
+  // The stored regressions, with their count as made.
+  for (const auto& [name, scans] : {std::pair{"progressive-500-scans-4000x4000.jpg", 500},
+                                    std::pair{"progressive-1000-scans-8000x8000.jpg", 1000}}) {
+    SCOPED_TRACE(name);
+    const auto file = ReadBytes(std::string(LUMIVANE_REGRESSIONS) + "/jpeg/" + name);
+    EXPECT_EQ(CountJpegScans(file, 5000), scans);
+    EXPECT_EQ(decodeMessage(file), refused);
+  }
 }
 
 TEST(JpegDecoder, PixelsAreIdenticalToTheReferenceDecoder) {
