@@ -300,34 +300,65 @@ class FileSource final : public ByteSource {
 };
 
 // Opens a file for reading, with the errors of ReadWholeFile.
-Descriptor OpenForReading(const std::string& path, struct stat& st) {
+Descriptor OpenForReading(const std::string& path, struct stat& st, std::uint64_t limit) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EFOpenError(FormatMessage(msg::kFileOpen, path));
-  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxPictureFileBytes)
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > limit)
     throw EOutOfResources(msg::kImageTooLarge);
   return fd;
 }
 
-// What is left to read of an open file, until its end.
-std::vector<std::uint8_t> ReadToEnd(const Descriptor& fd, const struct stat& st) {
-  // Devices, pipes and files of /proc report no size or a wrong one: read until the end.
-  std::vector<std::uint8_t> data;
-  std::size_t done = 0;
-  data.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
-                                                    : std::size_t{64} << 10);
-  for (;;) {
-    if (done == data.size()) {
-      if (data.size() > kMaxPictureFileBytes) throw EOutOfResources(msg::kImageTooLarge);
-      data.resize(std::min<std::size_t>(data.size() * 2, kMaxPictureFileBytes + 1));
+// Whether bytes can begin a picture file that the program reads: a bitmap file begins with
+// "BM", a JPEG file with its start-of-image marker.
+bool BeginsAsPicture(std::span<const std::uint8_t> head) {
+  return head.size() >= 2 &&
+         ((head[0] == 'B' && head[1] == 'M') || (head[0] == 0xFF && head[1] == 0xD8));
+}
+
+// What is left to read of an open file, until its end: at most limit bytes, refused with
+// EOutOfResources as soon as there is one more. Devices, pipes and files of /proc report no
+// size or a wrong one, so the bytes are read into pieces that grow up to 64 MiB, never beyond
+// the limit and one byte, and are put together at the end, each piece freed once copied: n bytes
+// take n bytes and a piece. (A buffer that doubles until the data fit takes three times as much
+// while it is copied: an endless device made it reach 4 GB.) A stream whose first piece cannot
+// begin a picture file, such as /dev/zero, is read no further: whatever reads it refuses it
+// from its first bytes.
+std::vector<std::uint8_t> ReadToEnd(const Descriptor& fd, const struct stat& st,
+                                    std::uint64_t limit) {
+  constexpr std::uint64_t kFirstPiece = 64 << 10, kLargestPiece = 64 << 20;
+  std::vector<std::vector<std::uint8_t>> pieces;
+  std::uint64_t total = 0;
+  std::uint64_t next = S_ISREG(st.st_mode) && st.st_size > 0
+                           ? static_cast<std::uint64_t>(st.st_size) + 1
+                           : kFirstPiece;
+  for (bool atEnd = false; !atEnd;) {
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(next, limit + 1 - total)));
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+      const ssize_t n = ::read(fd.get(), piece.data() + filled, piece.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ReadFailed();
+      if (n == 0) {
+        atEnd = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(n);
     }
-    const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ReadFailed();
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    total += filled;
+    if (total > limit) throw EOutOfResources(msg::kImageTooLarge);
+    piece.resize(filled);
+    if (!piece.empty()) pieces.push_back(std::move(piece));
+    if (pieces.size() == 1 && !BeginsAsPicture(pieces.front())) break;
+    next = std::min(next * 2, kLargestPiece);
   }
-  data.resize(done);
+  if (pieces.size() == 1) return std::move(pieces.front());
+  std::vector<std::uint8_t> data;
+  data.reserve(static_cast<std::size_t>(total));
+  for (auto& piece : pieces) {
+    data.insert(data.end(), piece.begin(), piece.end());
+    std::vector<std::uint8_t>().swap(piece);
+  }
   return data;
 }
 
@@ -369,17 +400,21 @@ std::span<const std::uint8_t> MemorySource::View(std::uint64_t at, std::size_t c
 
 std::unique_ptr<ByteSource> OpenByteSource(const std::string& path) {
   struct stat st {};
-  Descriptor fd = OpenForReading(path, st);
+  Descriptor fd = OpenForReading(path, st, kMaxPictureFileBytes);
   // Devices, pipes and files of /proc report no size or a wrong one: they are read whole.
   if (S_ISREG(st.st_mode) && st.st_size > 0)
     return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size));
-  return std::make_unique<MemorySource>(ReadToEnd(fd, st));
+  return std::make_unique<MemorySource>(ReadToEnd(fd, st, kMaxPictureFileBytes));
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t limit) {
+  struct stat st {};
+  const Descriptor fd = OpenForReading(path, st, limit);
+  return ReadToEnd(fd, st, limit);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  struct stat st {};
-  const Descriptor fd = OpenForReading(path, st);
-  return ReadToEnd(fd, st);
+  return ReadWholeFile(path, kMaxPictureFileBytes);
 }
 
 void SaveFileContent(const std::string& path, const std::function<void(ByteSink&)>& write) {

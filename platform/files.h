@@ -39,8 +39,12 @@ class MemorySource final : public ByteSource {
 
 // The whole content of the file, also of a device, a pipe or a file that reports no size.
 // Throws EFOpenError when it cannot be opened (a folder cannot), EReadError when reading fails,
-// EOutOfResources when it is larger than any picture file can be.
+// EOutOfResources when it is larger than any picture file can be (a stream is read up to that
+// size and one byte, no further). Of a stream that does not begin as a bitmap or JPEG file
+// (a device such as /dev/zero), only the first 64 KiB are read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// The same with another size limit in bytes.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t limit);
 
 // The file as a source with the errors of ReadWholeFile. A regular file that reports its size
 // is read in place, piece by piece; anything else is read whole first.

@@ -747,3 +747,51 @@ TEST(SavePicture, StandardOutputAsAPipeOrASocket) {
     }
   }
 }
+
+// A stream (a pipe here) is read up to the size limit and one byte, no further, and refused
+// beyond it; one that cannot begin a picture file, such as /dev/zero, only for its first bytes.
+TEST(OpenPicture, StreamsAreReadUpToTheLimit) {
+  constexpr std::size_t kLimit = 1 << 20;  // bytes; the pieces read are 64 KiB and up
+  const struct {
+    std::size_t size;
+    bool endless;  // the writer goes on until the reader has gone
+    bool read;
+  } cases[] = {{3, false, true},
+               {kLimit - 1, false, true},
+               {kLimit, false, true},
+               {kLimit + 1, false, false},
+               {0, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    auto bytes = RandomBytes(c.endless ? 1 << 16 : c.size, 9);
+    bytes[0] = 'B', bytes[1] = 'M';
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      ::close(fds[0]);
+      do {
+        for (std::size_t done = 0; done < bytes.size();) {
+          const ssize_t n = ::write(fds[1], bytes.data() + done, bytes.size() - done);
+          if (n <= 0) ::_exit(0);
+          done += static_cast<std::size_t>(n);
+        }
+      } while (c.endless);
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+    if (c.read) {
+      EXPECT_EQ(ReadWholeFile(path, kLimit), bytes);
+    } else {
+      EXPECT_THROW(ReadWholeFile(path, kLimit), EOutOfResources);
+    }
+    ::close(fds[0]);
+    ::waitpid(writer, nullptr, 0);
+  }
+  const auto zeros = ReadWholeFile("/dev/zero");
+  EXPECT_EQ(zeros.size(), 64u << 10);
+  EXPECT_EQ(std::count(zeros.begin(), zeros.end(), 0), 64 << 10);
+  TBitmap picture;
+  EXPECT_EQ(OpenOver("/dev/zero", picture), msg::kInvalidBitmap);
+}
