@@ -1,15 +1,112 @@
-// The JPEG loader: every input decodes, or fails with libjpeg's error or the size limit.
+// The JPEG loader: every input decodes, or fails with libjpeg's error, the scan limit or the size
+// limit. Beside it, libjpeg decodes the input on its own with the same settings and no memory
+// limit: the loader must not refuse what the library decodes in full, and must give its pixels.
+#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>  // jpeglib.h needs FILE
+#include <cstdlib>
+#include <vector>
 
+#include <jpeglib.h>
+
+#include "platform/bitmap.h"
 #include "platform/errors.h"
 #include "platform/jpeg.h"
 
+namespace {
+
+struct Reference {
+  jpeg_error_mgr base;
+  std::jmp_buf resume;
+};
+
+extern "C" void ReferenceJump(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<Reference*>(cinfo->err)->resume, 1);
+}
+extern "C" void ReferenceQuiet(j_common_ptr, int) {}
+extern "C" void ReferenceScanLimit(j_common_ptr cinfo) {
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans)
+    (*cinfo->err->error_exit)(cinfo);
+}
+
+struct ReferenceDecoder {
+  ReferenceDecoder() {
+    cinfo.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = ReferenceJump;
+    errors.base.emit_message = ReferenceQuiet;
+    progress.progress_monitor = ReferenceScanLimit;
+    jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
+  }
+  ~ReferenceDecoder() { jpeg_destroy_decompress(&cinfo); }
+  ReferenceDecoder(const ReferenceDecoder&) = delete;
+  ReferenceDecoder& operator=(const ReferenceDecoder&) = delete;
+
+  jpeg_decompress_struct cinfo{};
+  Reference errors{};
+  jpeg_progress_mgr progress{};
+};
+
+// Each step returns false after an error; they hold no object with a destructor, so the jump
+// skips none.
+bool ReadHeader(ReferenceDecoder& d, const std::uint8_t* data, std::size_t size) {
+  if (setjmp(d.errors.resume)) return false;
+  jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&d.cinfo, TRUE);
+  const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
+  d.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  d.cinfo.dct_method = JDCT_ISLOW;
+  d.cinfo.do_fancy_upsampling = TRUE;
+  jpeg_calc_output_dimensions(&d.cinfo);
+  return true;
+}
+
+// Decodes into rows of rowBytes each; rows == nullptr decodes into one scratch row.
+bool Decode(ReferenceDecoder& d, std::uint8_t* rows, std::size_t rowBytes, std::uint8_t* scratch) {
+  if (setjmp(d.errors.resume)) return false;
+  jpeg_start_decompress(&d.cinfo);
+  while (d.cinfo.output_scanline < d.cinfo.output_height) {
+    JSAMPROW row[1] = {rows ? rows + d.cinfo.output_scanline * rowBytes : scratch};
+    jpeg_read_scanlines(&d.cinfo, row, 1);
+  }
+  jpeg_finish_decompress(&d.cinfo);
+  return true;
+}
+
+// The rows of blue, green, red that libjpeg gives, or false when it stops with an error. A
+// picture beyond the fuzzing build's size limit for the loader's 24-bit picture is not decoded
+// (false as well); CMYK files, which the loader converts itself, give no rows.
+bool DecodeWithLibjpeg(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& bgr) {
+  ReferenceDecoder d;
+  if (!ReadHeader(d, data, size)) return false;
+  const std::int64_t stride = (std::int64_t{d.cinfo.output_width} * 3 + 3) / 4 * 4;
+  if (stride * d.cinfo.output_height > kMaxBitmapBytes) return false;
+  const bool cmyk = d.cinfo.out_color_space == JCS_CMYK;
+  const std::size_t rowBytes = std::size_t{d.cinfo.output_width} * d.cinfo.output_components;
+  std::vector<std::uint8_t> scratch(rowBytes);
+  bgr.assign(cmyk ? 0 : rowBytes * d.cinfo.output_height, 0);
+  return Decode(d, cmyk ? nullptr : bgr.data(), rowBytes, scratch.data());
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  HBITMAP picture;
   try {
-    HBITMAP picture = DecodeJpeg({data, size});
+    picture = DecodeJpeg({data, size});
   } catch (const EJPEG&) {
   } catch (const EOutOfResources&) {
+    return 0;  // beyond the size limit
   }
+  std::vector<std::uint8_t> bgr;
+  if (!DecodeWithLibjpeg(data, size, bgr)) return 0;
+  if (!picture) std::abort();  // refused, though libjpeg decodes it
+  if (bgr.empty()) return 0;
+  const BitmapObject& object = *picture.get();
+  const std::size_t rowBytes = static_cast<std::size_t>(object.Width()) * 3;
+  for (std::int32_t y = 0; y < object.Height(); ++y)
+    for (std::size_t i = 0; i < rowBytes; ++i)
+      if (object.Row(y)[i] != bgr[static_cast<std::size_t>(y) * rowBytes + i]) std::abort();
   return 0;
 }

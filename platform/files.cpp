@@ -1,12 +1,15 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -104,19 +107,48 @@ std::string Folder(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// The file that a name stands for: symbolic links are followed, also to a target that does not
-// exist yet. Returns "" for a loop of links.
-std::string FollowLinks(std::string path) {
+// What a save writes to.
+struct SaveTarget {
+  std::string path;  // "" for a loop of links
+  // path is one of the links of /proc (a descriptor's, under /proc/self/fd or /dev/fd) to
+  // something that has no name: a pipe ("pipe:[123]"), a socket ("socket:[123]") or an
+  // anonymous inode. Such a link is opened as it stands.
+  bool magic = false;
+};
+
+bool OnProcFileSystem(const std::string& path) {
+  struct statfs fs {};
+  return ::statfs(path.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// The file that a name stands for: symbolic links are followed while they name paths, also to
+// a target that does not exist yet.
+SaveTarget FollowLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {path};
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) return path;
+    if (n < 0) return {path};
     target.resize(static_cast<std::size_t>(n));
+    // A link of /proc always shows an absolute path when it stands for a file with a name;
+    // anything else it shows is a description, not a name to follow.
+    if (!target.starts_with('/') && OnProcFileSystem(Folder(path))) return {path, true};
     path = target.starts_with('/') ? target : Folder(path) + "/" + target;
   }
-  return "";
+  return {""};
+}
+
+// The descriptor that a magic link of our own /proc/self/fd stands for, or -1.
+int DescriptorOfLink(const std::string& link) {
+  char resolved[PATH_MAX];
+  if (!::realpath(Folder(link).c_str(), resolved)) return -1;
+  if (std::string(resolved) != "/proc/" + std::to_string(::getpid()) + "/fd") return -1;
+  const std::string number = link.substr(link.rfind('/') + 1);
+  if (number.empty() || number.size() > 9 ||
+      !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return -1;
+  return std::stoi(number);
 }
 
 // Opens the file itself for writing, created or emptied: for what cannot be replaced by a new
@@ -131,29 +163,93 @@ Descriptor OpenInPlace(const std::string& path) {
   return fd;
 }
 
-// A new temporary file beside target, with target's permissions and owner when it exists (the
-// process's default permissions otherwise). Returns its name, or "" when none can be made so
-// (the folder is not writable, or the owner cannot be kept): the caller then writes in place.
+// Opens the magic link of a pipe, a socket or the like in place. A socket cannot be opened
+// through its link at all: our own descriptor is then written through a copy of it.
+Descriptor OpenMagicInPlace(const std::string& link) {
+  Descriptor fd = OpenInPlace(link);
+  if (fd || errno != ENXIO) return fd;
+  const int own = DescriptorOfLink(link);
+  return Descriptor(own < 0 ? -1 : ::fcntl(own, F_DUPFD_CLOEXEC, 0));
+}
+
+// Gives a new file target's permissions and owner; false when the owner cannot be kept.
+bool TakeModeAndOwner(int fd, const struct stat& existing) {
+  if (::fchmod(fd, existing.st_mode & 07777) != 0) return false;
+  struct stat made {};
+  if (::fstat(fd, &made) == 0 && (made.st_uid != existing.st_uid || made.st_gid != existing.st_gid))
+    return ::fchown(fd, existing.st_uid, existing.st_gid) == 0;
+  return true;
+}
+
+// A name for a temporary file beside target that nobody uses yet: the target's name with a
+// suffix, or, where that would be longer than a name may be, a short hidden one.
+std::string TemporaryName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const std::string suffix = ".lv" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+                             "-" + std::to_string(std::time(nullptr));
+  const std::size_t slash = target.rfind('/');
+  const std::size_t nameLength = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (nameLength + suffix.size() <= NAME_MAX) return target + suffix;
+  return Folder(target) + "/" + suffix;
+}
+
+std::atomic<bool> namedTemporaryFilesOnly{false};
+
+// A new file without a name in target's folder (O_TMPFILE), with target's permissions and owner
+// when it exists (the process's default permissions otherwise): a save that is killed leaves
+// nothing of it. Not every file system offers such files, and giving one a name needs its link
+// under /proc/self/fd; without either this returns no descriptor.
+Descriptor MakeUnnamedReplacement(const std::string& target, const struct stat* existing) {
+  if (namedTemporaryFilesOnly) return Descriptor(-1);
+  Descriptor fd(::open(Folder(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!fd) return fd;
+  const std::string link = "/proc/self/fd/" + std::to_string(fd.get());
+  if (::access(link.c_str(), F_OK) != 0 || (existing && !TakeModeAndOwner(fd.get(), *existing)))
+    return Descriptor(-1);
+  return fd;
+}
+
+// Gives the unnamed file target's name. linkat makes a new name only: over an existing file it
+// fails with EEXIST, and no call of the system puts a file without a name in the place of one
+// (renameat2 moves and exchanges names, it cannot give one). So the file is linked to a new
+// temporary name beside the target and renamed over it, which replaces the old file at once.
+// Only a kill between these two calls, not one during the writing, leaves that name behind.
+bool LinkReplacement(int fd, const std::string& target, bool exists) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const auto linkTo = [&](const std::string& name) {
+    return ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
+  if (!exists) {
+    if (linkTo(target)) return true;
+    if (errno != EEXIST) return false;  // else made meanwhile: replaced as any other
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(target);
+    if (!linkTo(name)) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    if (::rename(name.c_str(), target.c_str()) == 0) return true;
+    ::unlink(name.c_str());
+    return false;
+  }
+  return false;
+}
+
+// A new temporary file with a name beside target, with target's permissions and owner when it
+// exists, where the file system has no files without a name. Returns its name, or "" when none
+// can be made so (the folder is not writable, or the owner cannot be kept): the caller then
+// writes in place.
 std::string MakeReplacement(const std::string& target, const struct stat* existing,
                             Descriptor& out) {
-  static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = target + ".lv" + std::to_string(::getpid()) + "-" +
-                             std::to_string(++counter) + "-" + std::to_string(std::time(nullptr));
+    const std::string name = TemporaryName(target);
     Descriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) {
       if (errno == EEXIST) continue;
       return "";
     }
-    bool kept = true;
-    if (existing) {
-      kept = ::fchmod(fd.get(), existing->st_mode & 07777) == 0;
-      struct stat made {};
-      if (kept && ::fstat(fd.get(), &made) == 0 &&
-          (made.st_uid != existing->st_uid || made.st_gid != existing->st_gid))
-        kept = ::fchown(fd.get(), existing->st_uid, existing->st_gid) == 0;
-    }
-    if (!kept) {
+    if (existing && !TakeModeAndOwner(fd.get(), *existing)) {
       ::unlink(name.c_str());
       return "";
     }
@@ -204,34 +300,65 @@ class FileSource final : public ByteSource {
 };
 
 // Opens a file for reading, with the errors of ReadWholeFile.
-Descriptor OpenForReading(const std::string& path, struct stat& st) {
+Descriptor OpenForReading(const std::string& path, struct stat& st, std::uint64_t limit) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EFOpenError(FormatMessage(msg::kFileOpen, path));
-  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxPictureFileBytes)
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > limit)
     throw EOutOfResources(msg::kImageTooLarge);
   return fd;
 }
 
-// What is left to read of an open file, until its end.
-std::vector<std::uint8_t> ReadToEnd(const Descriptor& fd, const struct stat& st) {
-  // Devices, pipes and files of /proc report no size or a wrong one: read until the end.
-  std::vector<std::uint8_t> data;
-  std::size_t done = 0;
-  data.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
-                                                    : std::size_t{64} << 10);
-  for (;;) {
-    if (done == data.size()) {
-      if (data.size() > kMaxPictureFileBytes) throw EOutOfResources(msg::kImageTooLarge);
-      data.resize(std::min<std::size_t>(data.size() * 2, kMaxPictureFileBytes + 1));
+// Whether bytes can begin a picture file that the program reads: a bitmap file begins with
+// "BM", a JPEG file with its start-of-image marker.
+bool BeginsAsPicture(std::span<const std::uint8_t> head) {
+  return head.size() >= 2 &&
+         ((head[0] == 'B' && head[1] == 'M') || (head[0] == 0xFF && head[1] == 0xD8));
+}
+
+// What is left to read of an open file, until its end: at most limit bytes, refused with
+// EOutOfResources as soon as there is one more. Devices, pipes and files of /proc report no
+// size or a wrong one, so the bytes are read into pieces that grow up to 64 MiB, never beyond
+// the limit and one byte, and are put together at the end, each piece freed once copied: n bytes
+// take n bytes and a piece. (A buffer that doubles until the data fit takes three times as much
+// while it is copied: an endless device made it reach 4 GB.) A stream whose first piece cannot
+// begin a picture file, such as /dev/zero, is read no further: whatever reads it refuses it
+// from its first bytes.
+std::vector<std::uint8_t> ReadToEnd(const Descriptor& fd, const struct stat& st,
+                                    std::uint64_t limit) {
+  constexpr std::uint64_t kFirstPiece = 64 << 10, kLargestPiece = 64 << 20;
+  std::vector<std::vector<std::uint8_t>> pieces;
+  std::uint64_t total = 0;
+  std::uint64_t next = S_ISREG(st.st_mode) && st.st_size > 0
+                           ? static_cast<std::uint64_t>(st.st_size) + 1
+                           : kFirstPiece;
+  for (bool atEnd = false; !atEnd;) {
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(next, limit + 1 - total)));
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+      const ssize_t n = ::read(fd.get(), piece.data() + filled, piece.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ReadFailed();
+      if (n == 0) {
+        atEnd = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(n);
     }
-    const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ReadFailed();
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    total += filled;
+    if (total > limit) throw EOutOfResources(msg::kImageTooLarge);
+    piece.resize(filled);
+    if (!piece.empty()) pieces.push_back(std::move(piece));
+    if (pieces.size() == 1 && !BeginsAsPicture(pieces.front())) break;
+    next = std::min(next * 2, kLargestPiece);
   }
-  data.resize(done);
+  if (pieces.size() == 1) return std::move(pieces.front());
+  std::vector<std::uint8_t> data;
+  data.reserve(static_cast<std::size_t>(total));
+  for (auto& piece : pieces) {
+    data.insert(data.end(), piece.begin(), piece.end());
+    std::vector<std::uint8_t>().swap(piece);
+  }
   return data;
 }
 
@@ -273,24 +400,37 @@ std::span<const std::uint8_t> MemorySource::View(std::uint64_t at, std::size_t c
 
 std::unique_ptr<ByteSource> OpenByteSource(const std::string& path) {
   struct stat st {};
-  Descriptor fd = OpenForReading(path, st);
+  Descriptor fd = OpenForReading(path, st, kMaxPictureFileBytes);
   // Devices, pipes and files of /proc report no size or a wrong one: they are read whole.
   if (S_ISREG(st.st_mode) && st.st_size > 0)
     return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(st.st_size));
-  return std::make_unique<MemorySource>(ReadToEnd(fd, st));
+  return std::make_unique<MemorySource>(ReadToEnd(fd, st, kMaxPictureFileBytes));
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t limit) {
+  struct stat st {};
+  const Descriptor fd = OpenForReading(path, st, limit);
+  return ReadToEnd(fd, st, limit);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  struct stat st {};
-  const Descriptor fd = OpenForReading(path, st);
-  return ReadToEnd(fd, st);
+  return ReadWholeFile(path, kMaxPictureFileBytes);
 }
 
 void SaveFileContent(const std::string& path, const std::function<void(ByteSink&)>& write) {
   const auto cannotCreate = [&] { return EFCreateError(FormatMessage(msg::kFileCreate, path)); };
   if (path.empty()) throw cannotCreate();
-  const std::string target = FollowLinks(path);
+  const SaveTarget followed = FollowLinks(path);
+  const std::string& target = followed.path;
   if (target.empty()) throw cannotCreate();
+  if (followed.magic) {
+    Descriptor fd = OpenMagicInPlace(target);
+    if (!fd) throw cannotCreate();
+    DescriptorSink sink(fd.get());
+    write(sink);
+    if (!fd.Close()) throw EWriteError(msg::kStreamWrite);
+    return;
+  }
 
   struct stat st {};
   const bool exists = ::stat(target.c_str(), &st) == 0;
@@ -300,6 +440,16 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
   // is not replaced behind its back either.
   const bool replaceable =
       !exists || (S_ISREG(st.st_mode) && st.st_nlink == 1 && ::access(target.c_str(), W_OK) == 0);
+  if (replaceable) {
+    if (Descriptor unnamed = MakeUnnamedReplacement(target, exists ? &st : nullptr)) {
+      DescriptorSink sink(unnamed.get());
+      write(sink);
+      if (::fsync(unnamed.get()) != 0 || !LinkReplacement(unnamed.get(), target, exists) ||
+          !unnamed.Close())
+        throw EWriteError(msg::kStreamWrite);
+      return;
+    }
+  }
   Descriptor temporary(-1);
   const std::string temporaryName =
       replaceable ? MakeReplacement(target, exists ? &st : nullptr, temporary) : "";
@@ -321,6 +471,10 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
     ::unlink(temporaryName.c_str());
     throw;
   }
+}
+
+void UseNamedTemporaryFilesOnly(bool only) {
+  namedTemporaryFilesOnly = only;
 }
 
 void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data) {

@@ -39,8 +39,12 @@ class MemorySource final : public ByteSource {
 
 // The whole content of the file, also of a device, a pipe or a file that reports no size.
 // Throws EFOpenError when it cannot be opened (a folder cannot), EReadError when reading fails,
-// EOutOfResources when it is larger than any picture file can be.
+// EOutOfResources when it is larger than any picture file can be (a stream is read up to that
+// size and one byte, no further). Of a stream that does not begin as a bitmap or JPEG file
+// (a device such as /dev/zero), only the first 64 KiB are read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// The same with another size limit in bytes.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t limit);
 
 // The file as a source with the errors of ReadWholeFile. A regular file that reports its size
 // is read in place, piece by piece; anything else is read whole first.
@@ -55,13 +59,19 @@ class ByteSink {
 
 // Writes what write gives its sink as the new content of path; symbolic links are followed to
 // the file they name. A file that does not exist yet, or a regular file with a single link that
-// the user may write, in a folder the user may write, is replaced through a temporary file
-// beside it that takes its permissions and owner: a failed save (also an exception from write)
-// leaves it as it was, and the temporary file is removed. Anything else (a hard-linked file, a
-// file in a read-only folder, a device, a named pipe) is written in place, created or emptied,
-// so that it stays what it is. Throws EFCreateError when the file cannot be created or opened
-// (an empty name, a missing folder, no permission, a pipe that nobody reads), EWriteError when
-// the bytes cannot all be written.
+// the user may write, in a folder the user may write, is replaced through a new file that takes
+// its permissions and owner: a failed save (also an exception from write) leaves it as it was.
+// Where the file system offers them (ext4, tmpfs, btrfs, xfs), the new file has no name until it
+// is complete, so that not even a killed save leaves anything behind; elsewhere it is a
+// temporary file beside the target, removed after a failure. Anything else (a hard-linked file,
+// a file in a read-only folder, a device, a named pipe) is written in place, created or emptied,
+// so that it stays what it is; so is a descriptor's link of /proc that names no file (standard
+// output as a pipe or a socket, as /dev/stdout). Throws EFCreateError when the file cannot be
+// created or opened (an empty name, a missing folder, no permission, a pipe that nobody reads),
+// EWriteError when the bytes cannot all be written.
 void SaveFileContent(const std::string& path, const std::function<void(ByteSink&)>& write);
 // The same for bytes in memory.
 void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data);
+
+// For the tests: saves make their new files with a name even where files without one exist.
+void UseNamedTemporaryFilesOnly(bool only);

@@ -2,12 +2,14 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include <jpeglib.h>
 
 #include "errors.h"
+#include "messages.h"
 
 namespace {
 
@@ -17,6 +19,7 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf resume;
+  bool tooManyScans = false;  // the jump came from the scan limit, not from libjpeg
 };
 
 extern "C" void JumpOnError(j_common_ptr cinfo) {
@@ -27,6 +30,17 @@ extern "C" void JumpOnError(j_common_ptr cinfo) {
 // any other client. Nothing is printed.
 extern "C" void IgnoreMessage(j_common_ptr, int) {}
 
+// libjpeg calls the progress monitor while it reads the data, at least once per row of blocks
+// of each scan; its input_scan_number counts the scans it has begun. Beyond the limit the
+// decoder is stopped as on a fatal error.
+extern "C" void LimitScans(j_common_ptr cinfo) {
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+  reinterpret_cast<ErrorManager*>(cinfo->err)->tooManyScans = true;
+  (*cinfo->err->error_exit)(cinfo);
+}
+
+constexpr int kTooManyScans = -1;  // a step's result for the scan limit
+
 class Decoder {
  public:
   Decoder() {
@@ -34,6 +48,8 @@ class Decoder {
     errors_.base.error_exit = JumpOnError;
     errors_.base.emit_message = IgnoreMessage;
     jpeg_create_decompress(&cinfo_);
+    progress_.progress_monitor = LimitScans;
+    cinfo_.progress = &progress_;
   }
   ~Decoder() { jpeg_destroy_decompress(&cinfo_); }
   Decoder(const Decoder&) = delete;
@@ -41,11 +57,15 @@ class Decoder {
 
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
+  jpeg_progress_mgr progress_{};
+
+  // What a step returns after a jump.
+  int Failure() const { return errors_.tooManyScans ? kTooManyScans : errors_.base.msg_code; }
 };
 
-// Each step returns 0, or libjpeg's message number after a fatal error.
+// Each step returns 0, libjpeg's message number after a fatal error, or kTooManyScans.
 int ReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_mem_src(&d.cinfo_, data, static_cast<unsigned long>(size));
   jpeg_read_header(&d.cinfo_, TRUE);
   const bool cmyk = d.cinfo_.jpeg_color_space == JCS_CMYK || d.cinfo_.jpeg_color_space == JCS_YCCK;
@@ -60,7 +80,7 @@ int ReadHeader(Decoder& d, const std::uint8_t* data, std::size_t size) {
 }
 
 int StartDecoding(Decoder& d) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_start_decompress(&d.cinfo_);
   return 0;
 }
@@ -84,8 +104,32 @@ std::uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
   return total;
 }
 
+// An allowance for the working memory that libjpeg takes before it sizes the coefficient
+// buffers: the Huffman, quantisation, range-limit and colour tables, and the row buffers of its
+// stages (the main, upsampling and colour-conversion buffers). The library gives the
+// coefficient buffers only what is left of max_memory_to_use after that memory, and anything
+// that does not fit would have to go to a backing store, which this build of it does not have
+// ("backing store not supported"): without the allowance, a small picture, whose own size is
+// less than the tables, was refused though valid. Measured with libjpeg-turbo 2.1: about 20 KB
+// of tables, and 8 to 35 bytes per column for the row buffers (the most with 2 x 2 sampling);
+// given here with a wide margin, so that another version of the library fits as well. It grows
+// only with the width, so a header that claims a huge picture gains little from it.
+std::uint64_t WorkingMemoryAllowance(const jpeg_decompress_struct& cinfo) {
+  constexpr std::uint64_t kTables = 256 << 10;
+  constexpr std::uint64_t kRowGroupMargin = 4;
+  // One row of sample blocks of every component (an iMCU row), and one output row.
+  std::uint64_t rowBytes = static_cast<std::uint64_t>(cinfo.output_width) *
+                           static_cast<std::uint64_t>(cinfo.out_color_components);
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& comp = cinfo.comp_info[c];
+    rowBytes += static_cast<std::uint64_t>(comp.width_in_blocks) * DCTSIZE2 *
+                static_cast<std::uint64_t>(comp.v_samp_factor);
+  }
+  return kTables + kRowGroupMargin * rowBytes;
+}
+
 int ReadRow(Decoder& d, std::uint8_t* row) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   JSAMPROW rows[1] = {row};
   // The memory source never suspends, so one call yields one row.
   jpeg_read_scanlines(&d.cinfo_, rows, 1);
@@ -93,12 +137,13 @@ int ReadRow(Decoder& d, std::uint8_t* row) {
 }
 
 int FinishDecoding(Decoder& d) {
-  if (setjmp(d.errors_.resume)) return d.errors_.base.msg_code;
+  if (setjmp(d.errors_.resume)) return d.Failure();
   jpeg_finish_decompress(&d.cinfo_);
   return 0;
 }
 
 void Check(int code) {
+  if (code == kTooManyScans) throw EJPEG(FormatMessage(msg::kJpegTooManyScans, kMaxJpegScans));
   if (code != 0) throw EJPEG(FormatMessage(msg::kJpegError, code));
 }
 
@@ -115,7 +160,39 @@ void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::int32_t width, 
 
 }  // namespace
 
+int CountJpegScans(std::span<const std::uint8_t> data, int stopAfter) {
+  const std::size_t size = data.size();
+  if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+  int scans = 0;
+  for (std::size_t i = 2; i < size;) {
+    // The next marker: an 0xFF that is neither fill before a marker nor followed by 0 (a
+    // stuffed byte of entropy-coded data) or a restart marker, which have no length either.
+    const auto* ff = static_cast<const std::uint8_t*>(std::memchr(&data[i], 0xFF, size - i));
+    if (!ff) break;
+    i = static_cast<std::size_t>(ff - data.data());
+    while (i < size && data[i] == 0xFF) ++i;
+    if (i == size) break;
+    const std::uint8_t marker = data[i++];
+    if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7))
+      continue;
+    if (marker == 0xD9) break;  // the end of the image
+    if (marker == 0xDA && ++scans > stopAfter) break;
+    // A segment with its length, the length's two bytes included; after a scan's header come
+    // its entropy-coded data, up to the next marker.
+    if (size - i < 2) break;
+    const std::size_t length = std::size_t{data[i]} << 8 | data[i + 1];
+    if (length < 2) break;  // libjpeg refuses the file
+    i += length;
+  }
+  return scans;
+}
+
 HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
+  // The progress monitor stops the decoder at the first scan beyond the limit, but only after
+  // it has decoded all those before: for a large picture with many scans that alone takes
+  // seconds. Counting the scans' markers first costs a pass over the bytes and refuses such a
+  // file at once; the monitor still holds where the count and libjpeg would differ.
+  if (CountJpegScans(data, kMaxJpegScans) > kMaxJpegScans) Check(kTooManyScans);
   Decoder d;
   Check(ReadHeader(d, data.data(), data.size()));
   const auto width = static_cast<std::int32_t>(d.cinfo_.output_width);
@@ -124,9 +201,10 @@ HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   // that claims more than a bitmap object may hold is refused while nothing is spent on it.
   auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
                                                BitmapObject::Fill::kNone);
-  // libjpeg's own whole-image memory is its coefficient buffers; allowing them plus the size of
-  // the picture leaves room for its row buffers and refuses anything beyond.
-  const std::uint64_t budget = CoefficientBytes(d.cinfo_) + object->SizeBytes();
+  // libjpeg's own whole-image memory is its coefficient buffers; allowing them, the size of the
+  // picture and its working memory refuses anything beyond.
+  const std::uint64_t budget =
+      CoefficientBytes(d.cinfo_) + object->SizeBytes() + WorkingMemoryAllowance(d.cinfo_);
   d.cinfo_.mem->max_memory_to_use =
       static_cast<long>(std::min<std::uint64_t>(budget, std::numeric_limits<long>::max()));
   Check(StartDecoding(d));

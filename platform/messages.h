@@ -11,6 +11,7 @@ inline constexpr const char* kStreamRead = "ストリームからの読み込み
 inline constexpr const char* kStreamWrite = "ストリームへの書き込みエラー";
 inline constexpr const char* kInvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* kJpegError = "JPEG エラー #%d";
+inline constexpr const char* kJpegTooManyScans = "JPEG ファイルのスキャンが多すぎます (%d 個まで)";
 inline constexpr const char* kOutOfMemory = "メモリが足りません";
 inline constexpr const char* kImageTooLarge = "画像が大きすぎます";
 inline constexpr const char* kRowOutOfRange = "走査線のインデックスが範囲外です";

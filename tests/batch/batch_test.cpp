@@ -109,3 +109,27 @@ TEST(Batch, UsageErrorsExitTwo) {
                                  "--mode color|gray|lineart", "--resolution DPI"})
     EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
 }
+
+// Standard input and output as pipes, and an endless device, refused from its first bytes well
+// within 300 MB of address space.
+TEST(Batch, PipesAndDevices) {
+  ScratchDir dir;
+  HBITMAP h = MakeFlatPicture(200, 100, {1, 2, 3});  // more than a pipe's buffer
+  WriteBytes(dir / "good.bmp", EncodeBitmapFile(*h.get()));
+  const std::string tool = ShellQuote(BatchToolPath());
+  EXPECT_EQ(RunShell(tool + " " + ShellQuote(dir / "good.bmp") + " /dev/stdout | cat > " +
+                     ShellQuote(dir / "piped.bmp")),
+            0);
+  EXPECT_EQ(ReadBytes(dir / "piped.bmp"), ReadBytes(dir / "good.bmp"));
+  EXPECT_EQ(RunShell("cat " + ShellQuote(dir / "good.bmp") + " | " + tool + " /dev/stdin " +
+                     ShellQuote(dir / "from-pipe.bmp")),
+            0);
+  EXPECT_EQ(ReadBytes(dir / "from-pipe.bmp"), ReadBytes(dir / "good.bmp"));
+  std::string output;
+  EXPECT_EQ(
+      RunShell("ulimit -v 307200 && " + tool + " /dev/zero " + ShellQuote(dir / "o.bmp") + " 2>&1",
+               &output),
+      1);
+  EXPECT_EQ(output, "ビットマップイメージが不正です.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp"));
+}

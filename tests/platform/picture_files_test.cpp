@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 #include <jerror.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <utility>
 
 #include "platform/bmp.h"
 #include "platform/errors.h"
@@ -20,6 +23,12 @@
 #include "support/test_support.h"
 
 namespace {
+
+mode_t GetUmask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
 
 std::vector<std::uint8_t> SmallBitmapFile() {
   TBitmap picture;
@@ -570,4 +579,219 @@ TEST(SavePicture, FailedWriteLeavesTheOldFileAndNoPartialFile) {
       ++files;
     EXPECT_EQ(files, 1) << "a temporary file was left behind";
   }
+}
+
+namespace {
+
+// The names in a folder.
+std::vector<std::string> Entries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A tmpfs and the build's own file system (ext4 here); both have files without a name.
+std::vector<std::filesystem::path> SaveFileSystems() {
+  std::vector<std::filesystem::path> bases = {std::filesystem::current_path()};
+  if (std::filesystem::is_directory("/dev/shm")) bases.emplace_back("/dev/shm");
+  return bases;
+}
+
+// Passes writes on to a sink; after the first `after` bytes, calls once first.
+class WatchedSink final : public ByteSink {
+ public:
+  WatchedSink(ByteSink& sink, std::size_t after, std::function<void()> once)
+      : sink_(sink), after_(after), once_(std::move(once)) {}
+  void Write(std::span<const std::uint8_t> data) override {
+    if (once_ && written_ >= after_) std::exchange(once_, nullptr)();
+    sink_.Write(data);
+    written_ += data.size();
+  }
+
+ private:
+  ByteSink& sink_;
+  std::size_t after_;
+  std::function<void()> once_;
+  std::size_t written_ = 0;
+};
+
+}  // namespace
+
+// A new or lone file is replaced through a new file: one without a name where the file system
+// offers it (nothing shows in the folder while it is written), a named temporary one otherwise.
+// Both keep the permissions and replace whole, also under the longest names.
+TEST(SavePicture, ReplacementWithAndWithoutATemporaryName) {
+  TBitmap picture;
+  picture.AdoptHandle(MakeFlatPicture(300, 200, {9, 8, 7}));
+  const auto bytes = EncodeBitmapFile(*picture.Object());
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+  for (const auto& base : SaveFileSystems()) {
+    for (const bool named : {false, true}) {
+      SCOPED_TRACE(base.string() + (named ? ", named" : ", unnamed"));
+      ScratchDir dir(base);
+      UseNamedTemporaryFilesOnly(named);
+      const struct {
+        std::string name;
+        bool exists;
+      } cases[] = {{"new.bmp", false},
+                   {"old.bmp", true},
+                   {std::string(250, 'n') + ".bmp", true},
+                   {std::string(251, 'm') + ".bmp", false}};
+      for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        const std::string path = dir / c.name;
+        ino_t before = 0;
+        if (c.exists) {
+          WriteBytes(path, old);
+          ::chmod(path.c_str(), 0640);
+          before = StatOf(path).st_ino;
+        }
+        const auto entriesBefore = Entries(dir.path());
+        std::size_t entriesDuring = 0;
+        SaveFileContent(path, [&](ByteSink& sink) {
+          WatchedSink watched(sink, 0, [&] { entriesDuring = Entries(dir.path()).size(); });
+          WriteBitmapFile(*picture.Object(), watched);
+        });
+        EXPECT_EQ(entriesDuring, entriesBefore.size() + (named ? 1 : 0));
+        EXPECT_EQ(ReadBytes(path), bytes);
+        EXPECT_EQ(StatOf(path).st_mode & 0777, c.exists ? 0640u : 0666u & ~GetUmask());
+        if (c.exists) {
+          EXPECT_NE(StatOf(path).st_ino, before) << "written in place";
+        }
+      }
+      for (const auto& name : Entries(dir.path()))
+        EXPECT_EQ(name.find(".lv"), std::string::npos) << name;
+      UseNamedTemporaryFilesOnly(false);
+    }
+  }
+}
+
+// A save killed part way through a big picture leaves the old file as it was and nothing else.
+TEST(SavePicture, AKilledSaveLeavesOnlyTheOldFile) {
+  TBitmap picture;
+  picture.AdoptHandle(NoisePicture(3000, 2000, 4));  // 18 MB
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+  for (const auto& base : SaveFileSystems()) {
+    for (const bool existing : {true, false}) {
+      SCOPED_TRACE(base.string() + (existing ? ", over a file" : ", new file"));
+      ScratchDir dir(base);
+      const std::string path = dir / "picture.bmp";
+      if (existing) WriteBytes(path, old);
+      int fds[2];
+      ASSERT_EQ(::pipe(fds), 0);
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::close(fds[0]);
+        // Half the picture written, the parent is told and the save waits to be killed.
+        SaveFileContent(path, [&](ByteSink& sink) {
+          WatchedSink watched(sink, 9 << 20, [&] {
+            if (::write(fds[1], "k", 1) != 1) ::_exit(3);
+            for (;;) ::pause();
+          });
+          WriteBitmapFile(*picture.Object(), watched);
+        });
+        ::_exit(0);
+      }
+      ::close(fds[1]);
+      char told = 0;
+      EXPECT_EQ(::read(fds[0], &told, 1), 1);
+      ::close(fds[0]);
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+      EXPECT_EQ(Entries(dir.path()),
+                existing ? std::vector<std::string>{"picture.bmp"} : std::vector<std::string>{});
+      if (existing) {
+        EXPECT_EQ(ReadBytes(path), old);
+      }
+    }
+  }
+}
+
+// Standard output as a pipe or a socket: /dev/stdout leads to a link of /proc that names no
+// file ("pipe:[…]", "socket:[…]"); the bytes go through it.
+TEST(SavePicture, StandardOutputAsAPipeOrASocket) {
+  TBitmap picture;
+  picture.AdoptHandle(MakeFlatPicture(300, 200, {9, 8, 7}));  // more than a pipe's buffer
+  const auto bytes = EncodeBitmapFile(*picture.Object());
+  for (const bool socket : {false, true}) {
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+      SCOPED_TRACE(std::string(socket ? "socket " : "pipe ") + name);
+      int fds[2];
+      ASSERT_EQ(socket ? ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) : ::pipe(fds), 0);
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::close(fds[0]);
+        if (::dup2(fds[1], 1) != 1) ::_exit(3);
+        ::close(fds[1]);
+        try {
+          SaveBitmapFile(picture, name);
+        } catch (const Exception&) {
+          ::_exit(1);
+        }
+        ::_exit(0);
+      }
+      ::close(fds[1]);
+      std::vector<std::uint8_t> got;
+      std::uint8_t buffer[65536];
+      for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        got.insert(got.end(), buffer, buffer + n);
+      ::close(fds[0]);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(got, bytes);
+    }
+  }
+}
+
+// A stream (a pipe here) is read up to the size limit and one byte, no further, and refused
+// beyond it; one that cannot begin a picture file, such as /dev/zero, only for its first bytes.
+TEST(OpenPicture, StreamsAreReadUpToTheLimit) {
+  constexpr std::size_t kLimit = 1 << 20;  // bytes; the pieces read are 64 KiB and up
+  const struct {
+    std::size_t size;
+    bool endless;  // the writer goes on until the reader has gone
+    bool read;
+  } cases[] = {{3, false, true},
+               {kLimit - 1, false, true},
+               {kLimit, false, true},
+               {kLimit + 1, false, false},
+               {0, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    auto bytes = RandomBytes(c.endless ? 1 << 16 : c.size, 9);
+    bytes[0] = 'B', bytes[1] = 'M';
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      ::close(fds[0]);
+      do {
+        for (std::size_t done = 0; done < bytes.size();) {
+          const ssize_t n = ::write(fds[1], bytes.data() + done, bytes.size() - done);
+          if (n <= 0) ::_exit(0);
+          done += static_cast<std::size_t>(n);
+        }
+      } while (c.endless);
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+    if (c.read) {
+      EXPECT_EQ(ReadWholeFile(path, kLimit), bytes);
+    } else {
+      EXPECT_THROW(ReadWholeFile(path, kLimit), EOutOfResources);
+    }
+    ::close(fds[0]);
+    ::waitpid(writer, nullptr, 0);
+  }
+  const auto zeros = ReadWholeFile("/dev/zero");
+  EXPECT_EQ(zeros.size(), 64u << 10);
+  EXPECT_EQ(std::count(zeros.begin(), zeros.end(), 0), 64 << 10);
+  TBitmap picture;
+  EXPECT_EQ(OpenOver("/dev/zero", picture), msg::kInvalidBitmap);
 }

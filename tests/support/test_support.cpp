@@ -13,10 +13,11 @@
 #include <random>
 #include <sstream>
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+
+ScratchDir::ScratchDir(const std::filesystem::path& base) {
   static std::atomic<int> counter{0};
-  path_ = std::filesystem::temp_directory_path() /
-          ("lumivane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  path_ = base / ("lumivane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);
 }

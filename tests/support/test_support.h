@@ -14,6 +14,8 @@
 class ScratchDir {
  public:
   ScratchDir();
+  // In another folder than the system's temporary one (to be on another file system).
+  explicit ScratchDir(const std::filesystem::path& base);
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

@@ -80,3 +80,48 @@ for kind, args in (('progressive', ['-interlace', 'Plane']), ('baseline', [])):
     # Cut after the first scan's start: a few hundred bytes.
     for w, h in ((30000, 30000), (65500, 65500), (12000, 12000)):
         write('jpeg', f'{kind}-{w}x{h}.jpg', with_size(small, w, h)[:600])
+
+
+# JPEG: progressive files of a flat gray picture with hundreds of scans, each of which makes the
+# decoder go over every block again. cjpeg takes at most 100 scans from a script: the file is
+# made with 100 (the DC, then AC coefficients one by one with successive approximation) and its
+# last scan is repeated, which libjpeg accepts with a warning.
+def marker_segments(data):
+    """(marker, start, end) of each segment after SOI; a scan's end includes its coded data."""
+    i, found = 2, []
+    while i < len(data):
+        marker = data[i + 1]
+        if marker == 0xD9:
+            found.append((marker, i, i + 2))
+            break
+        end = i + 2 + struct.unpack('>H', data[i + 2:i + 4])[0]
+        if marker == 0xDA:
+            while not (data[end] == 0xFF and data[end + 1] != 0 and not 0xD0 <= data[end + 1] <= 0xD7):
+                end += 1
+        found.append((marker, i, end))
+        i = end
+    return found
+
+
+def many_scans(side, scans):
+    with open('/tmp/flat.pgm', 'wb') as f:
+        f.write(b'P5 %d %d 255\n' % (side, side) + bytes([128]) * side * side)
+    script = ['0: 0 0 0 0;'] + [f'0: {k} {k} 0 9;' if al == 9 else f'0: {k} {k} {al + 1} {al};'
+                                for k in range(1, 64) for al in range(9, -1, -1)]
+    with open('/tmp/scans.txt', 'w') as f:
+        f.write('\n'.join(script[:100]) + '\n')
+    subprocess.run(['cjpeg', '-optimize', '-scans', '/tmp/scans.txt', '-outfile', '/tmp/scans.jpg',
+                    '/tmp/flat.pgm'], check=True)
+    data = open('/tmp/scans.jpg', 'rb').read()
+    segments = marker_segments(data)
+    last = max(i for i, s in enumerate(segments) if s[0] == 0xDA)
+    first = last
+    while segments[first - 1][0] == 0xC4:  # the scan's Huffman tables go with it
+        first -= 1
+    scan = data[segments[first][1]:segments[last][2]]
+    write('jpeg', f'progressive-{scans}-scans-{side}x{side}.jpg',
+          data[:segments[last][2]] + scan * (scans - 100) + data[segments[last][2]:])
+
+
+many_scans(4000, 500)
+many_scans(8000, 1000)
