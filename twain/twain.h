@@ -182,8 +182,14 @@ inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
 // Containers, item types and the capabilities the program sets.
 inline constexpr TW_UINT16 TWON_ONEVALUE = 5;
 inline constexpr TW_UINT16 TWTY_UINT16 = 4;
+inline constexpr TW_UINT16 TWTY_BOOL = 6;
 inline constexpr TW_UINT16 TWTY_FIX32 = 7;
+inline constexpr TW_UINT16 TWTY_FRAME = 8;
 inline constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
+inline constexpr TW_UINT16 CAP_FEEDERENABLED = 0x1002;
+inline constexpr TW_UINT16 ICAP_BRIGHTNESS = 0x1101;
+inline constexpr TW_UINT16 ICAP_CONTRAST = 0x1103;
+inline constexpr TW_UINT16 ICAP_FRAMES = 0x1114;
 inline constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
 inline constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
 inline constexpr TW_UINT16 TWPT_BW = 0;
