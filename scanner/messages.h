@@ -73,4 +73,6 @@ inline constexpr const char* kUnsupportedDepth = "この色深度の画像には
 inline constexpr const char* kBadFrameLayout =
     "スキャナーから受け取った画像の形式に対応していません。";
 
+// Settings of the scan dialog added later.
+
 }  // namespace scanner

@@ -1,0 +1,168 @@
+#include "remembered.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <algorithm>
+#include <vector>
+
+namespace scanner {
+namespace {
+
+// lumivane/scanner.conf in the user's configuration folder (on this system the native format is
+// the INI text; IniFormat would name the file scanner.ini).
+constexpr const char* kOrganisation = "lumivane";
+constexpr const char* kFile = "scanner";
+// The file's layout: a version, the last device, and the devices most recently used first.
+constexpr const char* kVersionKey = "version";
+constexpr const char* kVersion = "1";
+constexpr const char* kLastGroup = "last";
+constexpr const char* kDevicesArray = "devices";
+constexpr const char* kValuesGroup = "values";
+// Network scanners leave a new entry at each new name; the oldest are forgotten.
+constexpr std::size_t kMaxDevices = 20;
+
+struct Entry {
+  RememberedDevice device;
+  RememberedValues values;
+};
+
+struct Store {
+  std::optional<RememberedDevice> last;
+  std::vector<Entry> devices;
+};
+
+bool ValidKey(const std::string& key) {
+  return !key.empty() && std::all_of(key.begin(), key.end(), [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
+// A text the file holds at key, or nothing for a missing key or anything but one text (the
+// format reads "a, b" as a list).
+std::optional<std::string> TextAt(const QSettings& settings, const QString& key) {
+  const QVariant value = settings.value(key);
+  if (value.typeId() != QMetaType::QString) return std::nullopt;
+  return value.toString().toStdString();
+}
+
+std::optional<RememberedDevice> DeviceAt(const QSettings& settings) {
+  const auto name = TextAt(settings, "name");
+  const auto vendor = TextAt(settings, "vendor");
+  const auto model = TextAt(settings, "model");
+  if (!name || name->empty() || !vendor || !model) return std::nullopt;
+  return RememberedDevice{*name, *vendor, *model};
+}
+
+Store Load() {
+  Store store;
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kFile);
+  if (settings.status() != QSettings::NoError || TextAt(settings, kVersionKey) != kVersion)
+    return store;
+  settings.beginGroup(kLastGroup);
+  store.last = DeviceAt(settings);
+  settings.endGroup();
+  const int count = settings.beginReadArray(kDevicesArray);
+  for (int i = 0; i < count && store.devices.size() < kMaxDevices; ++i) {
+    settings.setArrayIndex(i);
+    const auto device = DeviceAt(settings);
+    if (!device) continue;
+    Entry entry{*device, {}};
+    settings.beginGroup(kValuesGroup);
+    for (const QString& key : settings.childKeys()) {
+      const auto value = TextAt(settings, key);
+      if (value && ValidKey(key.toStdString())) entry.values[key.toStdString()] = *value;
+    }
+    settings.endGroup();
+    store.devices.push_back(std::move(entry));
+  }
+  settings.endArray();
+  return store;
+}
+
+void WriteDevice(QSettings& settings, const RememberedDevice& device) {
+  settings.setValue("name", QString::fromStdString(device.name));
+  settings.setValue("vendor", QString::fromStdString(device.vendor));
+  settings.setValue("model", QString::fromStdString(device.model));
+}
+
+// The whole file anew, so that nothing of an earlier or foreign content stays in it. A file
+// that cannot be written leaves the settings unremembered, which is no error to the user.
+void Save(const Store& store) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kFile);
+  settings.clear();
+  settings.setValue(kVersionKey, kVersion);
+  if (store.last) {
+    settings.beginGroup(kLastGroup);
+    WriteDevice(settings, *store.last);
+    settings.endGroup();
+  }
+  settings.beginWriteArray(kDevicesArray, static_cast<int>(store.devices.size()));
+  for (std::size_t i = 0; i < store.devices.size(); ++i) {
+    settings.setArrayIndex(static_cast<int>(i));
+    WriteDevice(settings, store.devices[i].device);
+    settings.beginGroup(kValuesGroup);
+    for (const auto& [key, value] : store.devices[i].values)
+      if (ValidKey(key))
+        settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    settings.endGroup();
+  }
+  settings.endArray();
+  settings.sync();
+}
+
+std::optional<std::size_t> Find(const std::vector<Entry>& entries, const RememberedDevice& device) {
+  std::vector<RememberedDevice> devices;
+  devices.reserve(entries.size());
+  for (const Entry& entry : entries) devices.push_back(entry.device);
+  return FindRemembered(devices, device);
+}
+
+}  // namespace
+
+std::optional<RememberedDevice> LastDevice() {
+  return Load().last;
+}
+
+void RememberLastDevice(const RememberedDevice& device) {
+  if (device.name.empty()) return;
+  Store store = Load();
+  store.last = device;
+  Save(store);
+}
+
+RememberedValues ValuesFor(const RememberedDevice& device) {
+  const Store store = Load();
+  const auto found = Find(store.devices, device);
+  return found ? store.devices[*found].values : RememberedValues{};
+}
+
+void RememberValues(const RememberedDevice& device, const RememberedValues& values) {
+  if (device.name.empty()) return;
+  Store store = Load();
+  // The entry of this name gives way to the new one, at the front.
+  std::erase_if(store.devices,
+                [&](const Entry& entry) { return entry.device.name == device.name; });
+  store.devices.insert(store.devices.begin(), Entry{device, values});
+  if (store.devices.size() > kMaxDevices) store.devices.resize(kMaxDevices);
+  Save(store);
+}
+
+std::optional<std::size_t> FindRemembered(std::span<const RememberedDevice> present,
+                                          const RememberedDevice& remembered) {
+  const auto byName = std::find_if(present.begin(), present.end(), [&](const auto& device) {
+    return device.name == remembered.name;
+  });
+  if (byName != present.end()) return static_cast<std::size_t>(byName - present.begin());
+  // Vendor and model tell a device apart only when they say something.
+  if (remembered.model.empty()) return std::nullopt;
+  const auto bySameModel = std::find_if(present.begin(), present.end(), [&](const auto& device) {
+    return device.vendor == remembered.vendor && device.model == remembered.model;
+  });
+  if (bySameModel != present.end()) return static_cast<std::size_t>(bySameModel - present.begin());
+  return std::nullopt;
+}
+
+}  // namespace scanner
