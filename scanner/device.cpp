@@ -268,6 +268,16 @@ SANE_Status Device::SetNumber(const char* option, double value) {
   return Set(option, false, ToWord(*d, value), {}, true);
 }
 
+bool Device::HasFlag(const char* option) const {
+  const Option* d = Find(option);
+  return d && d->type == SANE_TYPE_BOOL && SANE_OPTION_IS_SETTABLE(d->cap);
+}
+
+SANE_Status Device::SetFlag(const char* option, bool value) {
+  if (!HasFlag(option)) return SANE_STATUS_UNSUPPORTED;
+  return Set(option, false, value ? SANE_TRUE : SANE_FALSE, {}, true);
+}
+
 bool Device::HasArea() const {
   for (const char* option : {"tl-x", "tl-y", "br-x", "br-y"})
     if (!Choice(option)) return false;
@@ -344,7 +354,13 @@ bool Device::ParametersFit() const {
   return FitsProgram(p.pixels_per_line, p.lines);
 }
 
-void Device::StartScan(std::function<void()> finished) {
+void Device::StartScan(std::function<void()> finished, bool live) {
+  live_ = live;
+  {
+    const std::lock_guard lock(liveMutex_);
+    liveParameters_.reset();
+    liveBytes_.clear();
+  }
   cancelled_ = false;
   received_ = 0;
   expected_ = 0;
@@ -358,6 +374,17 @@ void Device::Cancel() {
   // the frame as if it were complete).
   if (!worker_.joinable() || cancelled_.exchange(true)) return;
   Link().SendCancel();
+}
+
+bool Device::LiveBytes(std::size_t from, SANE_Parameters& parameters,
+                       std::vector<std::uint8_t>& bytes) const {
+  const std::lock_guard lock(liveMutex_);
+  if (!liveParameters_) return false;
+  parameters = *liveParameters_;
+  if (from < liveBytes_.size())
+    bytes.insert(bytes.end(), liveBytes_.begin() + static_cast<std::ptrdiff_t>(from),
+                 liveBytes_.end());
+  return true;
 }
 
 ScanResult Device::TakeResult() {
@@ -424,6 +451,11 @@ ScanResult Device::ReadFrames() {
     switch (message->kind()) {
       case Kind::kFrame: {
         const SANE_Parameters p = wire::UnpackParameters(*message);
+        if (live_) {
+          const std::lock_guard lock(liveMutex_);
+          liveParameters_ = p;
+          liveBytes_.clear();
+        }
         frame.emplace();
         const std::optional<FrameKind> kind = KindOf(p.format);
         frame->kind = kind.value_or(FrameKind::kGray);
@@ -459,6 +491,10 @@ ScanResult Device::ReadFrames() {
         std::vector<std::uint8_t> bytes = message->Bytes();
         if (stopped || cancelled_ || !frame) break;
         frame->bytes.insert(frame->bytes.end(), bytes.begin(), bytes.end());
+        if (live_) {
+          const std::lock_guard lock(liveMutex_);
+          liveBytes_.insert(liveBytes_.end(), bytes.begin(), bytes.end());
+        }
         received_ += static_cast<std::int64_t>(bytes.size());
         if (frame->bytesPerLine > 0 &&
             !FitsProgram(

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -83,6 +84,9 @@ class Device {
   // The unit of a number option as shown after its value (" mm", " px"; empty for others).
   std::string UnitSuffix(const char* option) const;
   SANE_Status SetNumber(const char* option, double value);
+  // A flag option ("preview"): whether the device has it, setting it.
+  bool HasFlag(const char* option) const;
+  SANE_Status SetFlag(const char* option, bool value);
   bool HasArea() const;
   // The colour modes offered, in the order colour, gray, line art; the current one; choosing.
   std::vector<ColourMode> Modes() const;
@@ -96,8 +100,12 @@ class Device {
   bool ParametersFit() const;
 
   // Starts a scan on a worker thread; finished runs on that thread at its end. Only one at a
-  // time; TakeResult joins it.
-  void StartScan(std::function<void()> finished);
+  // time; TakeResult joins it. A live scan keeps its frame's bytes for LiveBytes as they come.
+  void StartScan(std::function<void()> finished, bool live = false);
+  // Of a live scan's current frame: its parameters and the bytes received from offset from on
+  // (appended to bytes); false before its first frame began.
+  bool LiveBytes(std::size_t from, SANE_Parameters& parameters,
+                 std::vector<std::uint8_t>& bytes) const;
   bool Scanning() const { return worker_.joinable(); }
   void Cancel();
   ScanResult TakeResult();
@@ -128,6 +136,10 @@ class Device {
   };
   std::vector<Setting> settings_;
   std::thread worker_;
+  bool live_ = false;
+  mutable std::mutex liveMutex_;
+  std::optional<SANE_Parameters> liveParameters_;
+  std::vector<std::uint8_t> liveBytes_;
   std::atomic<bool> cancelled_{false};
   std::atomic<std::int64_t> received_{0}, expected_{0};
   std::function<void()> finished_;

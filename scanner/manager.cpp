@@ -15,6 +15,7 @@
 #include "device.h"
 #include "identity_text.h"
 #include "messages.h"
+#include "remembered.h"
 #include "scan_dialog.h"
 #include "select_dialog.h"
 #include "setting_values.h"
@@ -106,6 +107,8 @@ struct Session {
   bool showUI = false;
   std::optional<std::vector<std::uint8_t>> image;  // ready for the native transfer
   std::optional<TW_UINT16> failure;                // the transfer fails with this condition
+  // While a preview runs: the dialog's settings to give back after it.
+  std::optional<SettingValues> beforePreview;
   std::unique_ptr<QObject> receiver;
   std::unique_ptr<Device> device;
   std::unique_ptr<ScanDialog> dialog;
@@ -121,7 +124,6 @@ struct Manager {
   std::vector<DeviceInfo> listed;
   std::size_t nextListed = 0;
   std::map<std::string, TW_UINT32> ids;
-  std::map<std::string, DialogSettings> remembered;
 };
 
 Manager& State() {
@@ -222,6 +224,7 @@ TW_UINT16 UserSelect(TW_IDENTITY& identity) {
   const std::optional<DeviceInfo> chosen =
       ChooseDevice(m.parent.data(), DeviceNameOf(identity), !deviceOpen);
   if (!chosen) return TWRC_CANCEL;
+  RememberLastDevice({chosen->name, chosen->vendor, chosen->model});
   Describe(identity, *chosen);
   return TWRC_SUCCESS;
 }
@@ -283,10 +286,55 @@ void Post(Session& source, Notice notice) {
   QCoreApplication::postEvent(source.receiver.get(), new NoticeEvent(notice));  // Qt takes it
 }
 
-void StartScan(Session& source) {
+void StartScan(Session& source, bool live = false) {
   QObject* receiver = source.receiver.get();
   source.device->StartScan(
-      [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); });
+      [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); },
+      live);
+}
+
+RememberedDevice RememberedOf(const Session& source) {
+  return {source.name, TextOf(source.identity.Manufacturer), TextOf(source.identity.ProductFamily)};
+}
+
+// A preview is a quick scan of the whole glass: the device's own preview where it has one,
+// otherwise its lowest resolution of at least kPreviewDpi; 8 bits, colour where offered.
+constexpr double kPreviewDpi = 50;
+
+void PreviewFromDialog(Session& source) {
+  Device& device = *source.device;
+  if (device.Scanning()) return;
+  source.beforePreview = source.dialog->Current();
+  const std::vector<ColourMode> modes = device.Modes();
+  if (std::find(modes.begin(), modes.end(), ColourMode::kColor) != modes.end())
+    device.SetMode(ColourMode::kColor);
+  else if (std::find(modes.begin(), modes.end(), ColourMode::kGray) != modes.end())
+    device.SetMode(ColourMode::kGray);
+  if (const std::optional<NumberChoice> depth = device.Choice("depth"); depth && depth->Takes(8))
+    device.SetNumber("depth", 8);
+  if (device.HasFlag("preview")) {
+    device.SetFlag("preview", true);
+  } else if (const std::optional<NumberChoice> dpi = device.Choice("resolution")) {
+    double lowest = dpi->Clamp(kPreviewDpi);
+    for (double v : dpi->list)
+      if (v >= kPreviewDpi && (lowest < kPreviewDpi || v < lowest)) lowest = v;
+    device.SetNumber("resolution", lowest);
+  }
+  if (device.HasArea())
+    for (std::size_t i = 0; i < kAreaOptions.size(); ++i) {
+      const NumberChoice range = *device.Choice(kAreaOptions[i]);
+      device.SetNumber(kAreaOptions[i], i < 2 ? range.min : range.max);
+    }
+  source.dialog->BeginPreview();
+  StartScan(source, true);
+}
+
+// The end of a preview: the settings are the user's again, the pane has the picture.
+void EndPreview(Session& source, const ScanResult& result) {
+  if (source.device->HasFlag("preview")) source.device->SetFlag("preview", false);
+  source.dialog->Apply(*source.beforePreview);
+  source.beforePreview.reset();
+  source.dialog->EndPreview(result.outcome == ScanResult::Outcome::kComplete);
 }
 
 void ScanFromDialog(Session& source) {
@@ -295,7 +343,7 @@ void ScanFromDialog(Session& source) {
     source.dialog->ShowMessage(QString::fromUtf8(kPictureTooLarge));
     return;
   }
-  State().remembered[source.name] = source.dialog->Current();
+  RememberValues(RememberedOf(source), source.dialog->Current());
   source.dialog->SetScanning(true);
   StartScan(source);
 }
@@ -329,6 +377,7 @@ TW_UINT16 Enable(Session& source, const TW_IDENTITY& destination, const TW_USERI
     if (!HaveWidgets()) return Fail(source.condition, TWCC_BUMMER);
     ScanActions actions;
     actions.scan = [self] { ScanFromDialog(*self); };
+    actions.preview = [self] { PreviewFromDialog(*self); };
     actions.cancel = [self] { self->device->Cancel(); };
     actions.close = [self] {
       self->device->Cancel();
@@ -336,8 +385,12 @@ TW_UINT16 Enable(Session& source, const TW_IDENTITY& destination, const TW_USERI
     };
     source.dialog =
         std::make_unique<ScanDialog>(parent, *source.device, ui.ModalUI != 0, std::move(actions));
-    if (const auto it = State().remembered.find(source.name); it != State().remembered.end())
-      source.dialog->Apply(it->second);
+    // The device's settings of the last time; a value it no longer takes is dropped.
+    source.dialog->Apply(ValuesFor(RememberedOf(source)));
+    const RememberedDevice known = RememberedOf(source);
+    const std::string product = known.vendor + (known.vendor.empty() ? "" : " ") + known.model;
+    source.dialog->SetDeviceText(
+        QString::fromStdString(product.empty() ? known.name : product + " (" + known.name + ")"));
     ApplyRequested(source, *source.device);
     source.dialog->Apply({});
     source.dialog->show();
@@ -372,6 +425,9 @@ TW_UINT16 ProcessEvent(Session& source, TW_EVENT& event) {
   }
   ScanResult result = source.device->TakeResult();
   const bool complete = result.outcome == ScanResult::Outcome::kComplete;
+  const bool preview = source.beforePreview.has_value() && source.dialog;
+  if (preview) EndPreview(source, result);
+  if (preview && complete) return TWRC_DSEVENT;
   if (complete) {
     source.image = std::move(result.dib);
     if (source.dialog) source.dialog->SetScanning(false);

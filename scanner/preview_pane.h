@@ -13,6 +13,11 @@ namespace scanner {
 
 class PreviewPane final : public QWidget {
   Q_OBJECT
+  // For whoever sees the pane from another library (tests drive it through the program).
+  Q_PROPERTY(QRectF area READ area)
+  Q_PROPERTY(QRectF glass READ glass)
+  Q_PROPERTY(QRectF glassFrame READ glassFrame)
+  Q_PROPERTY(QSize imageSize READ imageSize)
 
  public:
   explicit PreviewPane(QWidget* parent = nullptr);
@@ -41,6 +46,7 @@ class PreviewPane final : public QWidget {
   void setImage(const QImage& image);
   void clearImage();
   QImage image() const;  // the lines received so far
+  QSize imageSize() const { return image().size(); }
 
   // Where the glass is drawn, in the pane's coordinates: the image's proportions when there is
   // one (a preview covers the whole glass), the glass's otherwise.

@@ -1,6 +1,7 @@
 #include "remembered.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -12,8 +13,15 @@ namespace {
 
 // lumivane/scanner.conf in the user's configuration folder (on this system the native format is
 // the INI text; IniFormat would name the file scanner.ini).
-constexpr const char* kOrganisation = "lumivane";
-constexpr const char* kFile = "scanner";
+constexpr const char* kFolder = "lumivane";
+constexpr const char* kFile = "scanner.conf";
+
+// The file in the user's configuration folder, found again at every use: Qt's own choice of
+// folder is made once per process, and would miss a folder set later (as tests do).
+QString SettingsPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' + kFolder +
+         '/' + kFile;
+}
 // The file's layout: a version, the last device, and the devices most recently used first.
 constexpr const char* kVersionKey = "version";
 constexpr const char* kVersion = "1";
@@ -58,7 +66,7 @@ std::optional<RememberedDevice> DeviceAt(const QSettings& settings) {
 
 Store Load() {
   Store store;
-  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kFile);
+  QSettings settings(SettingsPath(), QSettings::IniFormat);
   if (settings.status() != QSettings::NoError || TextAt(settings, kVersionKey) != kVersion)
     return store;
   settings.beginGroup(kLastGroup);
@@ -91,7 +99,7 @@ void WriteDevice(QSettings& settings, const RememberedDevice& device) {
 // The whole file anew, so that nothing of an earlier or foreign content stays in it. A file
 // that cannot be written leaves the settings unremembered, which is no error to the user.
 void Save(const Store& store) {
-  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kFile);
+  QSettings settings(SettingsPath(), QSettings::IniFormat);
   settings.clear();
   settings.setValue(kVersionKey, kVersion);
   if (store.last) {

@@ -1,5 +1,6 @@
 #include "scan_dialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -10,18 +11,23 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "document_area.h"
 #include "messages.h"
+#include "preview_pane.h"
+#include "setting_values.h"
 #include "settings.h"
 
 namespace scanner {
 namespace {
 
 constexpr int kProgressIntervalMs = 100;
+constexpr std::array<const char*, 2> kSliderSettings{"brightness", "contrast"};
 constexpr std::array<const char*, 4> kAreaNames{"areaLeft", "areaTop", "areaRight", "areaBottom"};
 constexpr std::array<const char*, 4> kAreaLabels{kAreaLeft, kAreaTop, kAreaRight, kAreaBottom};
 
@@ -47,6 +53,14 @@ QString SourceText(const std::string& source) {
   return name;
 }
 
+// Bytes as the size label shows them: kilobytes below a megabyte.
+QString SizeText(double bytes) {
+  constexpr double kMegabyte = 1024.0 * 1024.0;
+  if (bytes < kMegabyte)
+    return QString::fromUtf8(kKilobytes).arg(std::max(1.0, std::ceil(bytes / 1024.0)), 0, 'f', 0);
+  return QString::fromUtf8(kMegabytes).arg(bytes / kMegabyte, 0, 'f', 1);
+}
+
 QPushButton* Button(QWidget* parent, const char* text, const char* name) {
   auto* button = new QPushButton(QString::fromUtf8(text), parent);  // the parent owns it
   button->setObjectName(name);
@@ -62,6 +76,22 @@ void ShowProgress(QProgressBar& bar, std::int64_t received, std::int64_t expecte
   }
   bar.setRange(0, 1000);
   bar.setValue(static_cast<int>(std::min<std::int64_t>(1000, received * 1000 / expected)));
+}
+
+SettingValues ValuesOf(const Device& device) {
+  SettingValues values;
+  for (const Setting& setting : kSettings)
+    if (Offers(device, setting))
+      if (std::optional<std::string> value = ValueOf(device, setting))
+        values[setting.name] = std::move(*value);
+  return values;
+}
+
+void ApplyValues(Device& device, const SettingValues& values) {
+  for (const Setting& setting : kSettings)
+    if (const auto it = values.find(setting.name); it != values.end())
+      if (Offers(device, setting) && Takes(device, setting, it->second))
+        Apply(device, setting, it->second);
 }
 
 ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions actions)
@@ -115,6 +145,23 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
     form->addRow(QString::fromUtf8(kSourceLabel), source_);
   }
 
+  // Brightness and contrast, only where the device has them.
+  for (std::size_t i = 0; i < kSliderSettings.size(); ++i) {
+    const Setting& setting = *SettingNamed(kSliderSettings[i]);
+    const std::optional<NumberChoice> choice = device_.Choice(setting.option);
+    if (!choice) continue;
+    auto* slider = new QSlider(Qt::Horizontal, this);
+    slider->setObjectName(QString::fromUtf8(setting.name) + "Slider");
+    slider->setRange(static_cast<int>(std::ceil(choice->min)),
+                     static_cast<int>(std::floor(choice->max)));
+    sliders_[i] = slider;
+    form->addRow(QString::fromUtf8(setting.label), slider);
+  }
+
+  device_label_ = new QLabel(this);
+  device_label_->setObjectName("deviceLabel");
+  device_label_->setText(
+      QString::fromUtf8(kDeviceLine).arg(QString::fromStdString(device_.Name())));
   size_ = new QLabel(this);
   size_->setObjectName("sizeLabel");
   message_ = new QLabel(this);
@@ -124,6 +171,11 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   progress_->setObjectName("progressBar");
   progress_->setRange(0, 1000);
   progress_->setValue(0);
+  preview_ = Button(this, kPreviewButton, "previewButton");
+  whole_ = Button(this, kWholeGlassButton, "wholeButton");
+  detect_ = new QCheckBox(QString::fromUtf8(kDetectCheck), this);
+  detect_->setObjectName("detectCheck");
+  detect_->setChecked(true);
   scan_ = Button(this, kScanButton, "scanButton");
   scan_->setDefault(true);
   cancel_ = Button(this, kCancelButton, "cancelButton");
@@ -133,9 +185,32 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   buttons->addWidget(scan_);
   buttons->addWidget(cancel_);
   buttons->addWidget(close_);
+
+  // The glass beside the settings.
+  pane_ = new PreviewPane(this);
+  pane_->setGlass(Glass());
+  pane_->setAreaEnabled(device_.HasArea());
+  whole_->setVisible(device_.HasArea());
+  detect_->setVisible(device_.HasArea());
+  auto* previewButtons = new QHBoxLayout;
+  previewButtons->addWidget(preview_);
+  previewButtons->addWidget(whole_);
+  previewButtons->addWidget(detect_);
+  previewButtons->addStretch();
+  auto* glass = new QVBoxLayout;
+  glass->addWidget(pane_, 1);
+  glass->addLayout(previewButtons);
+
+  auto* settings = new QVBoxLayout;
+  settings->addWidget(device_label_);
+  settings->addLayout(form);
+  settings->addWidget(size_);
+  settings->addStretch();
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(settings);
+  columns->addLayout(glass, 1);
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addWidget(size_);
+  layout->addLayout(columns, 1);
   layout->addWidget(progress_);
   layout->addWidget(message_);
   layout->addLayout(buttons);
@@ -164,6 +239,21 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
     connect(source_, &QComboBox::currentIndexChanged, this, changed([this] {
               device_.SetString("source", source_->currentData().toString().toStdString());
             }));
+  for (std::size_t i = 0; i < sliders_.size(); ++i)
+    if (QSlider* slider = sliders_[i])
+      connect(slider, &QSlider::valueChanged, this, changed([this, i, slider] {
+                device_.SetNumber(SettingNamed(kSliderSettings[i])->option, slider->value());
+              }));
+  connect(pane_, &PreviewPane::areaChanged, this, [this](const QRectF& area) {
+    if (refreshing_) return;
+    message_->clear();
+    SetArea(area);
+  });
+  connect(whole_, &QPushButton::clicked, this, [this] {
+    message_->clear();
+    SetArea(Glass());
+  });
+  connect(preview_, &QPushButton::clicked, this, [this] { actions_.preview(); });
   connect(scan_, &QPushButton::clicked, this, [this] { actions_.scan(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { actions_.cancel(); });
   connect(close_, &QPushButton::clicked, this, [this] { actions_.close(); });
@@ -173,28 +263,34 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
 
 ScanDialog::~ScanDialog() = default;
 
-void ScanDialog::Apply(const DialogSettings& settings) {
-  if (settings.mode) device_.SetMode(*settings.mode);
-  if (!settings.source.empty()) device_.SetString("source", settings.source);
-  if (settings.resolution > 0) device_.SetNumber("resolution", settings.resolution);
-  if (settings.area && device_.HasArea())
-    for (std::size_t i = 0; i < kAreaOptions.size(); ++i)
-      device_.SetNumber(kAreaOptions[i], (*settings.area)[i]);
+QRectF ScanDialog::Glass() const {
+  if (!device_.HasArea()) return {};
+  const NumberChoice left = *device_.Choice("tl-x"), top = *device_.Choice("tl-y");
+  const NumberChoice right = *device_.Choice("br-x"), bottom = *device_.Choice("br-y");
+  return QRectF(QPointF(left.min, top.min), QPointF(right.max, bottom.max));
+}
+
+void ScanDialog::SetArea(const QRectF& area) {
+  if (!device_.HasArea() || area.isNull()) return;
+  const std::array<double, 4> values{area.left(), area.top(), area.right(), area.bottom()};
+  // The corners in an order the device takes at every step: a new top-left beyond the old
+  // bottom-right would be refused or moved.
+  for (std::size_t i : {2, 3, 0, 1}) device_.SetNumber(kAreaOptions[i], values[i]);
+  for (std::size_t i : {0, 1, 2, 3}) device_.SetNumber(kAreaOptions[i], values[i]);
   Refresh();
 }
 
-DialogSettings ScanDialog::Current() const {
-  DialogSettings settings;
-  settings.mode = device_.Mode();
-  settings.source = device_.String("source").value_or("");
-  settings.resolution = device_.Number("resolution").value_or(0);
-  if (device_.HasArea()) {
-    std::array<double, 4> area{};
-    for (std::size_t i = 0; i < kAreaOptions.size(); ++i)
-      area[i] = device_.Number(kAreaOptions[i]).value_or(0);
-    settings.area = area;
-  }
-  return settings;
+void ScanDialog::SetDeviceText(const QString& text) {
+  device_label_->setText(QString::fromUtf8(kDeviceLine).arg(text));
+}
+
+void ScanDialog::Apply(const SettingValues& values) {
+  ApplyValues(device_, values);
+  Refresh();
+}
+
+SettingValues ScanDialog::Current() const {
+  return ValuesOf(device_);
 }
 
 void ScanDialog::Refresh() {
@@ -205,38 +301,99 @@ void ScanDialog::Refresh() {
   }
   if (const std::optional<double> dpi = device_.Number("resolution"))
     resolution_->setValue(static_cast<int>(std::lround(*dpi)));
+  std::array<double, 4> area{};
+  bool haveArea = device_.HasArea();
   for (std::size_t i = 0; i < area_.size(); ++i)
-    if (area_[i])
-      if (const std::optional<double> value = device_.Number(kAreaOptions[i]))
+    if (area_[i]) {
+      if (const std::optional<double> value = device_.Number(kAreaOptions[i])) {
         area_[i]->setValue(*value);
+        area[i] = *value;
+      } else {
+        haveArea = false;
+      }
+    }
+  if (haveArea) pane_->setArea(QRectF(QPointF(area[0], area[1]), QPointF(area[2], area[3])));
   if (source_)
     if (const std::optional<std::string> source = device_.String("source")) {
       const int index = source_->findData(QString::fromStdString(*source));
       if (index >= 0) source_->setCurrentIndex(index);
     }
+  for (std::size_t i = 0; i < sliders_.size(); ++i)
+    if (sliders_[i])
+      if (const std::optional<double> value =
+              device_.Number(SettingNamed(kSliderSettings[i])->option))
+        sliders_[i]->setValue(static_cast<int>(std::lround(*value)));
   SANE_Parameters p{};
   if (device_.Parameters(p) == SANE_STATUS_GOOD) {
     const int passes = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3;
-    if (p.lines < 0) {
+    if (p.lines <= 0) {
       size_->setText(QString::fromUtf8(kSizeUnknownHeight).arg(p.pixels_per_line));
     } else {
-      const double megabytes =
-          static_cast<double>(p.bytes_per_line) * p.lines * passes / (1024.0 * 1024.0);
       size_->setText(QString::fromUtf8(kSizeForm)
                          .arg(p.pixels_per_line)
                          .arg(p.lines)
-                         .arg(megabytes, 0, 'f', 1));
+                         .arg(SizeText(static_cast<double>(p.bytes_per_line) * p.lines * passes)));
     }
   }
   refreshing_ = false;
 }
 
+void ScanDialog::BeginPreview() {
+  previewing_ = true;
+  previewParameters_ = SANE_Parameters{};
+  previewBytes_.clear();
+  pane_->clearImage();
+  SetScanning(true);
+}
+
+void ScanDialog::TakePreviewLines() {
+  SANE_Parameters p{};
+  const std::size_t had = previewBytes_.size();
+  if (!device_.LiveBytes(had, p, previewBytes_)) return;
+  if (had == 0 && previewParameters_.pixels_per_line == 0) {
+    previewParameters_ = p;
+    const int channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+    if (p.depth != 8 || (p.format != SANE_FRAME_RGB && p.format != SANE_FRAME_GRAY) ||
+        !pane_->beginImage(p.pixels_per_line, p.lines, channels, p.bytes_per_line))
+      return;
+  }
+  pane_->appendBytes(std::span(previewBytes_).subspan(had));
+}
+
+void ScanDialog::EndPreview(bool complete) {
+  TakePreviewLines();
+  previewing_ = false;
+  SetScanning(false);
+  const SANE_Parameters& p = previewParameters_;
+  if (!complete || !detect_->isChecked() || !device_.HasArea() || p.bytes_per_line <= 0 ||
+      p.depth != 8 || (p.format != SANE_FRAME_RGB && p.format != SANE_FRAME_GRAY))
+    return;
+  PreviewBytes image;
+  image.width = p.pixels_per_line;
+  image.bytesPerLine = p.bytes_per_line;
+  image.height =
+      static_cast<int>(previewBytes_.size() / static_cast<std::size_t>(p.bytes_per_line));
+  image.channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+  image.pixels = std::span(previewBytes_)
+                     .first(static_cast<std::size_t>(image.height) *
+                            static_cast<std::size_t>(p.bytes_per_line));
+  const DocumentArea found = FindDocumentArea(image);
+  const PixelRect& r = found.rect;
+  SetArea(found.found ? ImageToGlass(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top),
+                                     QSize(image.width, image.height), Glass())
+                      : Glass());
+}
+
 void ScanDialog::SetScanning(bool scanning) {
   for (QWidget* control : {static_cast<QWidget*>(mode_), static_cast<QWidget*>(resolution_),
-                           static_cast<QWidget*>(source_), static_cast<QWidget*>(scan_)})
+                           static_cast<QWidget*>(source_), static_cast<QWidget*>(scan_),
+                           static_cast<QWidget*>(preview_), static_cast<QWidget*>(whole_),
+                           static_cast<QWidget*>(pane_)})
     if (control) control->setEnabled(!scanning);
   for (QDoubleSpinBox* box : area_)
     if (box) box->setEnabled(!scanning);
+  for (QSlider* slider : sliders_)
+    if (slider) slider->setEnabled(!scanning);
   cancel_->setEnabled(scanning);
   if (scanning) {
     message_->setText(QString::fromUtf8(kScanning));
@@ -256,6 +413,7 @@ void ScanDialog::ShowMessage(const QString& text) {
 
 void ScanDialog::ShowProgress() {
   scanner::ShowProgress(*progress_, device_.BytesReceived(), device_.BytesExpected());
+  if (previewing_) TakePreviewLines();
 }
 
 void ScanDialog::closeEvent(QCloseEvent* event) {

@@ -5,31 +5,37 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "device.h"
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSlider;
 class QSpinBox;
 class QTimer;
 
 namespace scanner {
 
-// What the user chose in the dialog, remembered per device for the next time it is shown.
-struct DialogSettings {
-  std::optional<ColourMode> mode;
-  std::string source;
-  double resolution = 0;
-  std::optional<std::array<double, 4>> area;  // tl-x, tl-y, br-x, br-y
-};
+class PreviewPane;
+
+// The table's settings by name, each in its text form: what the dialog shows, and what is
+// remembered per device for the next time.
+using SettingValues = std::map<std::string, std::string>;
+
+// The device's values of every setting of the table it offers.
+SettingValues ValuesOf(const Device& device);
+// Sets the values the device takes, in the table's order; the others are dropped.
+void ApplyValues(Device& device, const SettingValues& values);
 
 struct ScanActions {
-  std::function<void()> scan, cancel, close;
+  std::function<void()> scan, preview, cancel, close;
 };
 
 class ScanDialog final : public QDialog {
@@ -39,9 +45,16 @@ class ScanDialog final : public QDialog {
   ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions actions);
   ~ScanDialog() override;
 
-  void Apply(const DialogSettings& settings);
-  DialogSettings Current() const;
+  void Apply(const SettingValues& values);
+  SettingValues Current() const;
+  // The device as the user knows it (maker, model, name), on a line of the dialog.
+  void SetDeviceText(const QString& text);
   void SetScanning(bool scanning);
+  // A preview runs like a scan; its lines go to the pane as they come. At its end, complete
+  // says whether it gave a picture; the area is then set to the document found on it, when
+  // that is asked for.
+  void BeginPreview();
+  void EndPreview(bool complete);
   void ShowMessage(const QString& text);
 
  protected:
@@ -51,6 +64,9 @@ class ScanDialog final : public QDialog {
  private:
   void Refresh();
   void ShowProgress();
+  void TakePreviewLines();
+  QRectF Glass() const;
+  void SetArea(const QRectF& area);
 
   Device& device_;
   ScanActions actions_;
@@ -58,6 +74,12 @@ class ScanDialog final : public QDialog {
   QSpinBox* resolution_ = nullptr;
   std::array<QDoubleSpinBox*, 4> area_{};
   QComboBox* source_ = nullptr;
+  std::array<QSlider*, 2> sliders_{};  // brightness, contrast
+  PreviewPane* pane_ = nullptr;
+  QCheckBox* detect_ = nullptr;
+  QPushButton* preview_ = nullptr;
+  QPushButton* whole_ = nullptr;
+  QLabel* device_label_ = nullptr;
   QLabel* size_ = nullptr;
   QLabel* message_ = nullptr;
   QProgressBar* progress_ = nullptr;
@@ -66,6 +88,9 @@ class ScanDialog final : public QDialog {
   QPushButton* close_ = nullptr;
   QTimer* timer_ = nullptr;
   bool refreshing_ = false;
+  bool previewing_ = false;
+  SANE_Parameters previewParameters_{};
+  std::vector<std::uint8_t> previewBytes_;
 };
 
 // A scan without the dialog: progress and a cancel button.

@@ -12,6 +12,7 @@
 
 #include "messages.h"
 #include "platform/fpu_control.h"
+#include "remembered.h"
 
 namespace scanner {
 namespace {
@@ -93,12 +94,21 @@ class SelectDialog final : public QDialog {
     searching_ = false;
     busy_->hide();
     devices_ = found_.devices;
+    // The device chosen before in this program, else the one chosen last time, found by its
+    // name or else by its maker and model; else the first.
+    std::vector<RememberedDevice> present;
+    for (const DeviceInfo& device : devices_)
+      present.push_back({device.name, device.vendor, device.model});
+    const std::optional<RememberedDevice> last =
+        previous_.empty() ? LastDevice() : RememberedDevice{previous_, {}, {}};
+    const std::optional<std::size_t> known = last ? FindRemembered(present, *last) : std::nullopt;
     QTreeWidgetItem* selected = nullptr;
-    for (const DeviceInfo& device : devices_) {
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      const DeviceInfo& device = devices_[i];
       auto* item = new QTreeWidgetItem(
           list_, {QString::fromStdString(device.vendor), QString::fromStdString(device.model),
                   QString::fromStdString(device.name)});
-      if (device.name == previous_ || !selected) selected = item;
+      if (i == known.value_or(0)) selected = item;
     }
     if (found_.libraryMissing)
       status_->setText(QString::fromUtf8(kNoSaneLibrary));

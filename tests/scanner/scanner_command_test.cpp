@@ -2,6 +2,8 @@
 // scanimage gives them, the dialogs, the lifecycle, cancelling and the device's errors.
 #include <dlfcn.h>
 
+#include <QTest>
+
 #include <cstring>
 
 #include "platform/fpu_control.h"
@@ -282,6 +284,109 @@ TEST_F(ScannerTest, AHungOrCrashedBackendIsReportedAndTheNextScanWorks) {
   ::unsetenv("LUMIVANE_SANE_LIBRARY");
   ::unsetenv("LUMIVANE_SCANNER_TIMEOUT");
   std::filesystem::remove(mode);
+}
+
+// A point of the glass (millimetres) where the pane draws it.
+QPoint OnPane(const QWidget& pane, QPointF mm) {
+  const QRectF frame = pane.property("glassFrame").toRectF();
+  const QRectF glass = pane.property("glass").toRectF();
+  return QPointF(frame.left() + (mm.x() - glass.left()) / glass.width() * frame.width(),
+                 frame.top() + (mm.y() - glass.top()) / glass.height() * frame.height())
+      .toPoint();
+}
+
+std::array<double, 4> AreaBoxes() {
+  std::array<double, 4> boxes{};
+  const char* names[] = {"areaLeft", "areaTop", "areaRight", "areaBottom"};
+  for (std::size_t i = 0; i < boxes.size(); ++i)
+    boxes[i] = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", names[i])->value();
+  return boxes;
+}
+
+// The user previews the glass, draws the area on it, checks the boxes, and scans exactly that.
+TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
+  Configure("test-picture Grid\n");
+  QSize preview;
+  std::array<double, 4> drawn{}, typed{};
+  QRectF paneAfterTyping;
+  QString device;
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "previewButton"), ScanReady(),
+              Do([&] {
+                auto* pane = DialogDriver::Find<QWidget>("ScanDialog", "previewPane");
+                preview = pane->property("imageSize").toSize();
+                device = DialogDriver::Find<QLabel>("ScanDialog", "deviceLabel")->text();
+                QTest::mousePress(pane, Qt::LeftButton, {}, OnPane(*pane, {20, 30}));
+                QTest::mouseMove(pane, OnPane(*pane, {40, 50}));
+                QTest::mouseMove(pane, OnPane(*pane, {70, 90}));
+                QTest::mouseRelease(pane, Qt::LeftButton, {}, OnPane(*pane, {70, 90}));
+                drawn = AreaBoxes();
+                // The other way: a box moves the rectangle.
+                DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaLeft")->setValue(10);
+                typed = AreaBoxes();
+                paneAfterTyping = pane->property("area").toRectF();
+              }),
+              Click("ScanDialog", "scanButton")});
+  const Picture glass = Scanimage("test:0", "--mode Color --resolution 50 -l 0 -t 0 -x 200 -y 200");
+  EXPECT_EQ(preview, QSize(glass.width, glass.height));
+  EXPECT_TRUE(device.contains("test:0")) << device.toStdString();
+  // The drawn corners, to the device's 1 mm steps (the pane's pixels are a little coarser).
+  const double want[] = {20, 30, 70, 90};
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(drawn[i], want[i], 1.01) << i;
+  EXPECT_EQ(typed[0], 10);
+  EXPECT_EQ(paneAfterTyping, QRectF(QPointF(typed[0], typed[1]), QPointF(typed[2], typed[3])));
+  const auto mm = [](double v) { return std::to_string(static_cast<int>(std::lround(v))); };
+  ExpectSamePicture(
+      View(), Scanimage("test:0", "-l " + mm(typed[0]) + " -t " + mm(typed[1]) + " -x " +
+                                      mm(typed[2] - typed[0]) + " -y " + mm(typed[3] - typed[1])));
+}
+
+// The next day: the same device preselected and its settings back; a value the device no
+// longer takes is dropped, and a device found again under another name keeps its settings.
+TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
+  Configure("test-picture Grid\n");
+  RunCommand({Choose("test:1"), ScanReady(), Do([] {
+                DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->setValue(150);
+                DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->setValue(60);
+              }),
+              Click("ScanDialog", "scanButton")});
+  const std::filesystem::path file = scratch_.path() / "lumivane" / "scanner.conf";
+  ASSERT_TRUE(std::filesystem::exists(file));
+  GlobalTwain().SourceIdentity = TW_IDENTITY{};  // a new run of the program knows nothing
+  QString preselected;
+  int resolution = 0;
+  double right = 0;
+  RunCommand({Do([&] {
+                auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
+                return list && list->currentItem() &&
+                       !(preselected = list->currentItem()->text(2)).isEmpty();
+              }),
+              Click("ScannerSelectDialog", "selectButton"), ScanReady(), Do([&] {
+                resolution = DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->value();
+                right = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->value();
+              }),
+              Click("ScanDialog", "closeButton")});
+  EXPECT_EQ(preselected, "test:1");
+  EXPECT_EQ(resolution, 150);
+  EXPECT_EQ(right, 60);
+
+  // Renamed (by vendor and model the first of them matches) and a resolution beyond the device.
+  std::string text;
+  {
+    std::ifstream in(file);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  for (auto [from, to] : {std::pair{"test:1", "net:9"}, std::pair{"150", "9999"}})
+    for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+      text.replace(at, std::strlen(from), to);
+  std::ofstream(file) << text;
+  GlobalTwain().SourceIdentity = TW_IDENTITY{};
+  RunCommand({Choose("test:0"), ScanReady(), Do([&] {
+                resolution = DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->value();
+                right = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->value();
+              }),
+              Click("ScanDialog", "closeButton")});
+  EXPECT_EQ(resolution, 100);  // the test device's own, the remembered one dropped
+  EXPECT_EQ(right, 60);
 }
 
 struct DeviceError {

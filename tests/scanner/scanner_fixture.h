@@ -173,6 +173,8 @@ class ScannerTest : public ::testing::Test {
     std::ofstream(config_ / name) << text;
   }
   void SetUp() override {
+    // What the manager remembers goes to the test's own folder.
+    ::setenv("XDG_CONFIG_HOME", scratch_.path().c_str(), 1);
     // The program finds the manager through its run path; under the sanitizers dlopen hides
     // the caller's run path, so the manager is then loaded by its full path first.
     manager_ = ::dlopen("TWAIN_32.DLL", RTLD_NOW | RTLD_LOCAL);
