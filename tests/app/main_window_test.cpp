@@ -248,7 +248,7 @@ class MainWindowTest : public QObject {
   // the same name rule and messages; a failure leaves the window as it was.
   void filesNamedOutsideTheDialogOpenLikeAChosenOne() {
     const QString good = WritePicture("named.bmp", 30, 20);
-    WriteBytes(dir_ / "bitmap.jpg", ReadBytes(good.toStdString()));
+    WriteBytes(dir_ / "text.jpg", {'t', 'e', 'x', 't'});
     const std::string missing = dir_ / "missing.bmp";
     const struct {
       const char* how;
@@ -260,7 +260,7 @@ class MainWindowTest : public QObject {
         {"command line", QString::fromStdString(missing), 0,
          "ファイル " + missing + " は開けません."},
         {"drop", good, 30, ""},
-        {"drop", QString::fromStdString(dir_ / "bitmap.jpg"), 0, "JPEG エラー #"},
+        {"drop", QString::fromStdString(dir_ / "text.jpg"), 0, "JPEG エラー #"},
     };
     for (const auto& c : cases) {
       ScriptedDialogsScope dialogs;

@@ -16,6 +16,7 @@
 #include "platform/bmp.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/jpeg.h"
 #include "support/dib_builder.h"
 #include "support/test_support.h"
 
@@ -97,32 +98,73 @@ TEST(Messages, FullStopIsAppendedAfterCharactersThatSortAboveIt) {
   for (const auto& c : cases) EXPECT_EQ(DisplayText(c.message), c.shown) << c.message;
 }
 
-TEST(OpenPicture, TheNameDecidesTheDecoder) {
+// The message a reader gives for bytes, or "" when it decodes them.
+std::string ReaderError(HBITMAP (*reader)(std::span<const std::uint8_t>),
+                        const std::vector<std::uint8_t>& bytes) {
+  try {
+    reader(bytes);
+    return "";
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+}
+
+// The name picks the reader; a file that reader refuses at once as not of its format, and that
+// begins with the other format's signature, goes to the other one. Everything else keeps the
+// picked reader's message.
+TEST(OpenPicture, TheNameDecidesTheDecoderAndASignatureOfTheOtherFormatCorrectsIt) {
   ScratchDir dir;
   const auto bmp = SmallBitmapFile();
   const auto jpg = SmallJpegFile(dir);
-  const std::string invalidBitmap = msg::kInvalidBitmap;
+  std::vector<std::uint8_t> brokenJpg(jpg.begin(), jpg.begin() + 4);  // SOI, a marker's start
+  brokenJpg.insert(brokenJpg.end(), 40, 0x5A);
+  const std::vector<std::uint8_t> shortJpg(jpg.begin(), jpg.begin() + 13);
+  const std::vector<std::uint8_t> text = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't',
+                                          'u', 'r', 'e', ' ', 'a', 't', ' ', 'a', 'l', 'l'};
+  std::vector<std::uint8_t> bmOnly = text;  // "BM", then no bitmap header
+  bmOnly[0] = 'B', bmOnly[1] = 'M';
+  TBitmap asBitmap, asJpeg;
+  asBitmap.AdoptHandle(DecodeBitmapFile(bmp));
+  asJpeg.AdoptHandle(DecodeJpeg(jpg));
+  const std::string jpegError = ReaderError(DecodeJpeg, brokenJpg);
+  ASSERT_TRUE(jpegError.starts_with("JPEG エラー #")) << jpegError;
   const std::string notJpeg = FormatMessage(msg::kJpegError, JERR_NO_SOI);
+  const std::string invalidBitmap = msg::kInvalidBitmap;
+  const std::string shortBitmap = msg::kStreamRead;
+  const std::string shortJpegError = ReaderError(DecodeJpeg, shortJpg);
+  ASSERT_FALSE(shortJpegError.empty());
+  const std::string bmOnlyError = ReaderError(DecodeBitmapFile, bmOnly);
+  ASSERT_FALSE(bmOnlyError.empty());
+
   const struct {
-    const char* name;
-    const std::vector<std::uint8_t>& content;
-    std::string error;  // "" when the file opens
-  } cases[] = {
-      {"photo.jpg", jpg, ""},
-      {"photo.JPG", jpg, invalidBitmap},
-      {"photo.jpeg", jpg, invalidBitmap},
-      {"picture.jpg", bmp, notJpeg},
-      {"picture.bmp", bmp, ""},
-      {"picture.dat", bmp, ""},
-      {"picture", bmp, ""},
-      {"icon.ico", jpg, invalidBitmap},
+    const char* content;
+    const std::vector<std::uint8_t>& bytes;
+    const TBitmap* opens;  // the picture it opens as, or null
+    std::string jpgNameError, otherNameError;
+  } contents[] = {
+      {"jpeg", jpg, &asJpeg, "", ""},
+      {"bitmap", bmp, &asBitmap, "", ""},
+      {"broken jpeg", brokenJpg, nullptr, jpegError, jpegError},
+      {"13 bytes of a jpeg", shortJpg, nullptr, shortJpegError, shortBitmap},
+      {"text", text, nullptr, notJpeg, invalidBitmap},
+      {"BM and text", bmOnly, nullptr, bmOnlyError, bmOnlyError},
   };
-  for (const auto& c : cases) {
-    WriteBytes(dir / c.name, c.content);
-    TBitmap picture;
-    EXPECT_EQ(OpenOver(dir / c.name, picture), c.error) << c.name;
-    if (c.error.empty()) {
-      EXPECT_EQ(picture.Format(), PixelFormat::pf24bit) << c.name;
+  const char* const names[] = {"photo.jpg",   "IMG_0001.JPG", "photo.jpeg",   "photo.Jpg",
+                               "picture.bmp", "picture.dat",  "picture",      "icon.ico",
+                               "写真.JPG",    "a.jpg.bmp",    "photo.jpg.d/x"};
+  std::filesystem::create_directory(dir / "photo.jpg.d");
+  for (const auto& c : contents) {
+    for (const char* name : names) {
+      WriteBytes(dir / name, c.bytes);
+      TBitmap picture;
+      const std::string error = OpenOver(dir / name, picture);
+      const std::string& expected = IsJpegName(name) ? c.jpgNameError : c.otherNameError;
+      EXPECT_EQ(error, c.opens ? "" : expected) << name << " holding " << c.content;
+      if (c.opens && error.empty()) {
+        EXPECT_EQ(picture.Format(), c.opens->Format()) << name << " holding " << c.content;
+        EXPECT_TRUE(PixelsOf(*picture.Object()) == PixelsOf(*c.opens->Object()))
+            << name << " holding " << c.content;
+      }
     }
   }
 }
