@@ -8,6 +8,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QTranslator>
 
@@ -37,7 +38,6 @@ QStringList QtFilters(const QString& filter) {
 }
 
 void Configure(QFileDialog& dialog, const FileDialogOptions& options) {
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   // Qt draws its dialogs itself: they hold the preview and speak the program's language, where
   // a desktop's own dialog would follow the system's locale.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -88,6 +88,8 @@ class QtDialogs final : public Dialogs {
   std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Qt asks before an existing file is replaced (a picked name is easily a wrong one).
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     Configure(dialog, options);
     if (options.preview) AddPreview(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -96,6 +98,22 @@ class QtDialogs final : public Dialogs {
 
   void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
     QMessageBox::critical(parent, caption, text);
+  }
+
+  SaveChangesAnswer AskSaveChanges(QWidget* parent, const QString& caption,
+                                   const QString& text) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    QPushButton* save = box.addButton(QString::fromUtf8(msg::kSaveButton), QMessageBox::AcceptRole);
+    QPushButton* discard =
+        box.addButton(QString::fromUtf8(msg::kDontSaveButton), QMessageBox::DestructiveRole);
+    QPushButton* cancel =
+        box.addButton(QString::fromUtf8(msg::kCancelButton), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) return SaveChangesAnswer::kSave;
+    if (box.clickedButton() == discard) return SaveChangesAnswer::kDontSave;
+    return SaveChangesAnswer::kCancel;
   }
 };
 
@@ -119,6 +137,11 @@ class UserTurnDialogs final : public Dialogs {
   void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
     const UserTurn turn;
     Installed()->ShowError(parent, caption, text);
+  }
+  SaveChangesAnswer AskSaveChanges(QWidget* parent, const QString& caption,
+                                   const QString& text) override {
+    const UserTurn turn;
+    return Installed()->AskSaveChanges(parent, caption, text);
   }
 };
 

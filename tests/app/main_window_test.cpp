@@ -76,7 +76,11 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { SetUpApplication(); }
+  void initTestCase() {
+    SetUpApplication();
+    // The windows of the tests close and open again; the application goes on.
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
 
   void layoutMatchesTheStoredForm() {
     TForm1 form;
@@ -122,17 +126,20 @@ class MainWindowTest : public QObject {
     for (const auto& b : buttons) expected << b.button;
     QCOMPARE(order, expected);
 
-    // One menu, three items, no shortcuts or separators.
+    // One menu, three items, no separators; Ctrl+Q on the window closes it.
     const auto menus = form.MainMenu1->actions();
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus[0]->text(), QString("ファイル"));
     const auto items = form.File1->actions();
     QCOMPARE(items.size(), 3);
     const char* captions[] = {"開く", "保存", "スキャナー"};
+    const char* shortcuts[] = {"Ctrl+O", "Ctrl+S", ""};
     for (int i = 0; i < 3; ++i) {
       QCOMPARE(items[i]->text(), QString(captions[i]));
-      QVERIFY(items[i]->shortcut().isEmpty());
+      QCOMPARE(items[i]->shortcut(), QKeySequence(shortcuts[i]));
     }
+    QVERIFY(form.actions().contains(form.CloseWindow1));
+    QCOMPARE(form.CloseWindow1->shortcut(), QKeySequence("Ctrl+Q"));
     QCOMPARE(items[0], form.Open1);
     QCOMPARE(items[2], form.N1);
 
@@ -303,6 +310,148 @@ class MainWindowTest : public QObject {
     QVERIFY(!form.Image1->Picture().HasGraphic());
   }
 
+  // A picture changed since it was opened or saved is offered for saving before anything
+  // replaces it or the window closes; 保存 is the bitmap save, and when that is cancelled
+  // nothing goes on. A picture that did not change goes without a question.
+  void aChangedPictureIsOfferedForSavingFirst() {
+    const QString first = WritePicture("first.bmp", 30, 20);
+    const QString second = WritePicture("second.bmp", 40, 25);
+    const std::string saved = dir_ / "changed.bmp";
+    using A = SaveChangesAnswer;
+    const struct {
+      const char* state;
+      std::optional<A> answer;  // none: no question expected
+      QString saveName;         // the save dialog's answer after 保存; empty cancels it
+      bool goesOn;
+    } answers[] = {
+        {"opened", std::nullopt, {}, true},
+        {"changed and saved", std::nullopt, {}, true},
+        {"changed", A::kSave, QString::fromStdString(saved), true},
+        {"changed", A::kSave, {}, false},
+        {"changed", A::kDontSave, {}, true},
+        {"changed", A::kCancel, {}, false},
+    };
+    const char* const triggers[] = {"close", "Ctrl+Q", "開く", "command line", "drop"};
+    for (const char* trigger : triggers) {
+      for (const auto& a : answers) {
+        const QString what = QString("%1, %2, answer %3 %4")
+                                 .arg(trigger, a.state)
+                                 .arg(a.answer ? int(*a.answer) : -1)
+                                 .arg(a.saveName);
+        ScriptedDialogsScope dialogs;
+        std::filesystem::remove(saved);
+        TForm1 form;
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        dialogs->answers = {first};
+        form.Open1->trigger();
+        if (std::string(a.state) != "opened") form.Button10->click();  // the mirror
+        if (std::string(a.state) == "changed and saved") {
+          dialogs->answers = {QString::fromStdString(dir_ / "saved-before.bmp")};
+          form.Save1->trigger();
+        }
+        QCOMPARE(form.PictureChanged(), std::string(a.state) == "changed");
+        const auto shownBefore = PixelsOf(*form.Image1->Picture().Bitmap().Object());
+        dialogs->asked.clear();
+        if (a.answer) dialogs->saveAnswers = {*a.answer};
+        dialogs->answers.clear();
+        if (a.answer == A::kSave) dialogs->answers.push_back(a.saveName);
+        if (std::string(trigger) == "開く") dialogs->answers.push_back(second);
+
+        if (std::string(trigger) == "close") {
+          form.close();
+        } else if (std::string(trigger) == "Ctrl+Q") {
+          QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+        } else if (std::string(trigger) == "開く") {
+          form.Open1->trigger();
+        } else if (std::string(trigger) == "command line") {
+          OpenCommandLineFile(form, {"lumivane", second});
+        } else {
+          QMimeData data;
+          data.setUrls({QUrl::fromLocalFile(second)});
+          QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton,
+                                Qt::NoModifier);
+          QApplication::sendEvent(&form, &enter);
+          QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+          QApplication::sendEvent(&form, &drop);
+        }
+        QCoreApplication::processEvents();
+
+        QCOMPARE(dialogs->questions.size(), size_t(a.answer ? 1 : 0));
+        if (a.answer) {
+          QCOMPARE(dialogs->questions[0].first, QString("Lumivane"));
+          QCOMPARE(dialogs->questions[0].second, QString("変更を保存しますか?"));
+        }
+        QVERIFY2(dialogs->errors.empty(), qPrintable(what));
+        const bool closes = std::string(trigger) == "close" || std::string(trigger) == "Ctrl+Q";
+        if (closes) {
+          QVERIFY2(form.isVisible() != a.goesOn, qPrintable(what));
+        } else {
+          QVERIFY2(form.Image1->Picture().Bitmap().Width() == (a.goesOn ? 40 : 30),
+                   qPrintable(what));
+          QCOMPARE(form.PictureChanged(), !a.goesOn);
+        }
+        const bool savedNow = a.answer == A::kSave && !a.saveName.isEmpty();
+        QVERIFY2(std::filesystem::exists(saved) == savedNow, qPrintable(what));
+        if (savedNow) {
+          QVERIFY2(PixelsOf(*DecodeBitmapFile(ReadBytes(saved)).get()) == shownBefore,
+                   qPrintable(what));
+          QCOMPARE(dialogs->asked.front().defaultSuffix, QString("bmp"));
+        }
+      }
+    }
+  }
+
+  // Qt's question box: its three buttons give their answers, Escape cancels.
+  void theQuestionBoxAnswersByItsButtons() {
+    using A = SaveChangesAnswer;
+    const struct {
+      const char* button;  // "" presses Escape
+      A answer;
+    } cases[] = {{"保存", A::kSave},
+                 {"保存しない", A::kDontSave},
+                 {"キャンセル", A::kCancel},
+                 {"", A::kCancel}};
+    for (const auto& c : cases) {
+      QStringList buttons;
+      QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("変更を保存しますか?"));
+        QCOMPARE(box->icon(), QMessageBox::Question);
+        for (auto* button : box->buttons()) buttons << button->text();
+        if (*c.button == '\0') {
+          QTest::keyClick(box, Qt::Key_Escape);
+          return;
+        }
+        for (auto* button : box->buttons())
+          if (button->text() == c.button) button->click();
+      });
+      QCOMPARE(CurrentDialogs().AskSaveChanges(nullptr, "Lumivane", "変更を保存しますか?"),
+               c.answer);
+      buttons.sort();
+      QCOMPARE(buttons, QStringList({"キャンセル", "保存", "保存しない"}));
+    }
+  }
+
+  // Ctrl+O and Ctrl+S are 開く and 保存.
+  void keyboardShortcutsRunTheFileCommands() {
+    ScriptedDialogsScope dialogs;
+    TForm1 form;
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    dialogs->answers = {WritePicture("keys.bmp", 12, 9)};
+    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(form.Image1->Picture().Bitmap().Width(), 12);
+    const std::string target = dir_ / "keys-saved.bmp";
+    dialogs->answers = {QString::fromStdString(target)};
+    QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(ReadBytes(target), ReadBytes(dir_ / "keys.bmp"));
+    QCOMPARE(dialogs->asked.size(), size_t(2));
+  }
+
   void saveWritesABitmapOnlyWhenThereIsAPicture() {
     ScriptedDialogsScope dialogs;
     TForm1 form;
@@ -324,7 +473,7 @@ class MainWindowTest : public QObject {
   }
 
   // Qt's own dialogs as the window sets them up: filter entries, the preview, the default
-  // suffix, no question before replacing a file.
+  // suffix, and Qt's question before an existing file is replaced.
   void qtDialogsFollowTheOptions() {
     TForm1 form;
     const QString picture = WritePicture("preview.bmp", 64, 48);
@@ -351,16 +500,32 @@ class MainWindowTest : public QObject {
 
     const QString typed = QString::fromStdString(dir_ / "result");
     WriteBytes(dir_ / "result.bmp", {'o', 'l', 'd'});
-    QTimer::singleShot(0, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      QVERIFY(dialog);
-      QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-      dialog->selectFile(typed);
-      QMetaObject::invokeMethod(dialog, "accept");
-    });
-    const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
-    QVERIFY(chosen);
-    QCOMPARE(*chosen, typed + ".bmp");
+    const struct {
+      QMessageBox::StandardButton answer;
+      bool chosen;
+    } cases[] = {{QMessageBox::No, false}, {QMessageBox::Yes, true}};
+    for (const auto& c : cases) {
+      QString question;
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        dialog->selectFile(typed);
+        QTimer::singleShot(0, [&] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          QVERIFY(box);
+          question = box->text();
+          box->button(c.answer)->click();
+        });
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible()) dialog->reject();  // "no" leaves the dialog open
+      });
+      const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
+      QVERIFY2(question.contains("result.bmp"), qPrintable(question));
+      QCOMPARE(chosen.has_value(), c.chosen);
+      if (c.chosen) QCOMPARE(*chosen, typed + ".bmp");
+    }
+    QCOMPARE(ReadBytes(dir_ / "result.bmp"), std::vector<std::uint8_t>({'o', 'l', 'd'}));
   }
 
   // Qt's own texts are Japanese whatever the locale the test runs in, where the system has
