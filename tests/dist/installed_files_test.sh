@@ -55,6 +55,8 @@ install)
   desktop-file-validate "$scratch"/stage/share/applications/*.desktop || fail "desktop entry"
   appstreamcli validate --no-net "$scratch"/stage/share/metainfo/*.metainfo.xml ||
     fail "AppStream file"
+  grep -q '<project_license>MIT</project_license>' "$scratch"/stage/share/metainfo/*.metainfo.xml ||
+    fail "AppStream licence"
   grep -q '^Exec=lumivane %f$' "$scratch"/stage/share/applications/*.desktop || fail "Exec line"
   for size in 16 22 24 32 48 64 128 256; do
     icon=$(ls "$scratch/stage/share/icons/hicolor/${size}x${size}/apps/"*.png)
