@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFont>
+#include <QIcon>
 #include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -24,6 +25,8 @@
 namespace {
 
 constexpr const char* kApplicationName = "Lumivane";
+// The menu entry's name (without ".desktop"), by which desktops match the window to it.
+constexpr const char* kDesktopFileName = "org.lumivane.Lumivane";
 // The layout names a Japanese gothic face that Linux desktops rarely have.
 constexpr const char* kFallbackFont = "Noto Sans CJK JP";
 constexpr int kFontPixelSize = 12;
@@ -32,8 +35,19 @@ constexpr int kWindowTop = 122;
 
 }  // namespace
 
+QIcon ApplicationIcon() {
+  // The renderings of the installed icon, built into the program (app/CMakeLists.txt).
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QString(":/icons/%1x%1/apps/%2.png").arg(size).arg(kDesktopFileName),
+                 QSize(size, size));
+  return icon;
+}
+
 void SetUpApplication() {
   QApplication::setApplicationName(kApplicationName);
+  QGuiApplication::setDesktopFileName(kDesktopFileName);
+  QApplication::setWindowIcon(ApplicationIcon());
   InstallJapaneseQtTexts();  // without the file Qt's texts stay English: not an error
   InstallMessageBoxErrorDisplay();
 }

@@ -9,6 +9,7 @@
 #include "platform/dialogs.h"
 
 class QAction;
+class QIcon;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -117,8 +118,11 @@ class TForm1 : public QMainWindow {
   QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
 };
 
-// Application-wide set-up shared by the program and its tests: name, fonts, error display.
+// Application-wide set-up shared by the program and its tests: name, the menu entry it belongs
+// to, window icon, Qt's Japanese texts, error display.
 void SetUpApplication();
+// The program's icon at the sizes of the installed one.
+QIcon ApplicationIcon();
 
 // Opens the file named by the program's first argument, if there is one (arguments as
 // QCoreApplication::arguments() gives them), once the event loop runs: a failure shows its

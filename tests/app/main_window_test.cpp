@@ -151,6 +151,29 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.SaveDialog1.defaultSuffix, QString("png"));
   }
 
+  // The window names its menu entry and carries the entry's icon, at every installed size and
+  // as the SVG renders.
+  void theWindowBelongsToItsMenuEntry() {
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("org.lumivane.Lumivane"));
+    TForm1 form;
+    const QIcon icon = form.windowIcon();
+    QVERIFY(!icon.isNull());
+    QList<QSize> sizes;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) sizes << QSize(size, size);
+    QCOMPARE(icon.availableSizes(), sizes);
+    ScratchDir scratch;
+    const std::string rendered = scratch / "48.png";
+    QCOMPARE(RunShell("rsvg-convert -w 48 -h 48 -o " + ShellQuote(rendered) + " " +
+                      ShellQuote(LUMIVANE_ICON_SVG)),
+             0);
+    const QImage expected = QImage(QString::fromStdString(rendered));
+    QVERIFY(!expected.isNull());
+    QCOMPARE(icon.pixmap(QSize(48, 48), 1.0)
+                 .toImage()
+                 .convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             expected.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+  }
+
   void openShowsThePictureAtItsSize() {
     ScriptedDialogsScope dialogs;
     TForm1 form;

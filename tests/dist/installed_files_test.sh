@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# installed_files_test.sh install|package BUILD_DIR
+# installed_files_test.sh install|run-build|package BUILD_DIR
 #   install: `cmake --install` into a scratch prefix; the menu entry and the AppStream file
 #            validate, every icon has its size; the prefix is then moved, and the programs run
 #            from their new place with our libraries found there.
+#   run-build: the same for a fresh build made as scripts/run makes it (scripts/build-program,
+#            which builds only the program's targets), beside BUILD_DIR.
 #   package: the Debian package built by CPack lists every installed file, declares its
 #            dependencies, and its programs, extracted into a scratch folder, run from there.
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -49,9 +52,10 @@ files_under() {
   (cd "$1" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
 }
 
-case $mode in
-install)
-  cmake --install "$build" --prefix "$scratch/stage" >/dev/null
+# Installs BUILD into a scratch prefix and checks what is there.
+check_install() {
+  local build=$1
+  cmake --install "$build" --prefix "$scratch/stage" >/dev/null || fail "cmake --install $build"
   desktop-file-validate "$scratch"/stage/share/applications/*.desktop || fail "desktop entry"
   appstreamcli validate --no-net "$scratch"/stage/share/metainfo/*.metainfo.xml ||
     fail "AppStream file"
@@ -65,6 +69,24 @@ install)
   ls "$scratch"/stage/share/icons/hicolor/scalable/apps/*.svg >/dev/null || fail "SVG icon"
   mv "$scratch/stage" "$scratch/moved"
   check_programs "$scratch/moved"
+}
+
+case $mode in
+install)
+  check_install "$build"
+  ;;
+run-build)
+  # Inside the build tree, so that a compiler cache set up for the tree serves it too.
+  fresh=$(mktemp -d "$build/run-build.XXXXXX")
+  trap 'rm -rf "$scratch" "$fresh"' EXIT
+  options=()
+  for launcher in CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER; do
+    value=$(sed -n "s/^$launcher:[A-Z]*=//p" "$build/CMakeCache.txt")
+    [ -z "$value" ] || options+=("-D$launcher=$value")
+  done
+  "$source/scripts/build-program" "$fresh" "${options[@]}" >"$scratch/build.log" 2>&1 ||
+    { cat "$scratch/build.log" >&2; fail "scripts/build-program"; }
+  check_install "$fresh"
   ;;
 package)
   cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
