@@ -15,8 +15,10 @@
 
 #include "effects/effect_table.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
+#include "scanner/device_conditions.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -27,6 +29,13 @@ constexpr std::string_view kPngSuffix = ".png";
 
 // The resolution travels as the whole part of a fixed-point number.
 constexpr int kMaxResolution = 32767;
+
+// A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
+// stands.
+class EDeviceCondition : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 struct ScanMode {
   std::string_view name;
@@ -48,8 +57,8 @@ void PrintUsage(std::FILE* out) {
       "\n"
       "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
       "dialog, with the device's own settings unless --mode or --resolution (dots per inch,\n"
-      "both directions) set them; a setting the device refuses is an error. The picture is\n"
-      "written before the scanner is released.\n"
+      "both directions) set them; a setting the device refuses is an error. OUTPUT is checked\n"
+      "before the scan starts; the picture is written before the scanner is released.\n"
       "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
       "a tab, then the maker and the model.\n"
       "\n"
@@ -164,10 +173,18 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   int argc = 1;
   char* argv[] = {const_cast<char*>(program), nullptr};
   QApplication application(argc, argv);
-  const bool ok = RunGuarded([&] { command(GlobalTwain()); });
+  bool deviceFailed = false;
+  const bool ok = RunGuarded([&] {
+    try {
+      command(GlobalTwain());
+    } catch (const EDeviceCondition& condition) {
+      std::fprintf(stderr, "%s\n", condition.what());
+      deviceFailed = true;
+    }
+  });
   std::fflush(stdout);
   FreeGlobalTwain();
-  return ok ? 0 : kFailed;
+  return ok && !deviceFailed ? 0 : kFailed;
 }
 
 // A setting the source refuses is reported with what was asked for.
@@ -179,7 +196,23 @@ void Set(TTwain& twain, TW_UINT16 capability, auto value, const std::string& ref
   }
 }
 
+// The picture of a source whose transfer failed: what the device's condition is, as the scan
+// dialog says it.
+bool AcquireTellingTheCondition(TTwain& twain, TBitmap& picture) {
+  try {
+    return twain.Acquire(picture, false, nullptr);
+  } catch (const ETwainTransferFailed&) {
+    const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
+    const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
+    if (!text) throw;
+    throw EDeviceCondition(text);
+  }
+}
+
 void Scan(TTwain& twain, const Options& options) {
+  // A scan takes a while and a device's turn: it is not started for a file that cannot be
+  // written afterwards.
+  CheckFileCreatable(options.words.back());
   twain.SelectSourceByName(nullptr, options.source);
   if (!twain.DSOpen) twain.OpenDS();
   if (options.mode)
@@ -192,7 +225,7 @@ void Scan(TTwain& twain, const Options& options) {
     Set(twain, ICAP_YRESOLUTION, dpi, refused);
   }
   TBitmap picture;
-  if (!twain.Acquire(picture, false, nullptr)) throw Exception(msg::kScanNoImage);
+  if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
   ApplyAndWrite(picture, options);
 }
 

@@ -65,3 +65,8 @@ class ByteSink {
 void SaveFileContent(const std::string& path, const std::function<void(ByteSink&)>& write);
 // The same for bytes in memory.
 void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data);
+
+// Checks, before long work whose result goes to path, that SaveFileContent will be able to
+// create or open it, leaving nothing behind: a new file is created and removed again, an
+// existing one must be writable and no folder. Throws EFCreateError as SaveFileContent does.
+void CheckFileCreatable(const std::string& path);

@@ -178,6 +178,8 @@ inline constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 inline constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
 inline constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
 inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+inline constexpr TW_UINT16 TWCC_INTERLOCK = 24;  // a cover or door is open
+inline constexpr TW_UINT16 TWCC_NOMEDIA = 29;    // no paper in the feeder
 
 // Containers, item types and the capabilities the program sets.
 inline constexpr TW_UINT16 TWON_ONEVALUE = 5;

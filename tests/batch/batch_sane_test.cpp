@@ -146,4 +146,27 @@ TEST_F(SaneBatch, ListsBothTestDevicesAndReportsFailures) {
   }
 }
 
+// A device condition comes out in the scan dialog's own words, exit 1, and no file is left:
+// neither the output nor what checked beforehand that it can be created.
+TEST_F(SaneBatch, DeviceConditionsAreToldAsTheDialogTellsThem) {
+  const struct {
+    const char* status;
+    const char* text;
+  } cases[] = {
+      {"SANE_STATUS_JAMMED", "紙詰まりが発生しました。"},
+      {"SANE_STATUS_DEVICE_BUSY", "スキャナーは他のプログラムが使用中です。"},
+      {"SANE_STATUS_IO_ERROR", "スキャナーとの通信でエラーが発生しました。"},
+      {"SANE_STATUS_NO_MEM", "メモリーが足りません。"},
+      {"SANE_STATUS_ACCESS_DENIED", "スキャナーへのアクセスが拒否されました。"},
+  };
+  for (const auto& c : cases) {
+    Write(dir_ / "sane/test.conf", std::string("resolution 100\nenable-test-options true\n") +
+                                       "read-status-code " + c.status + "\n");
+    std::string output;
+    EXPECT_EQ(Tool("--scan test:0 " + ShellQuote(dir_ / "new.png"), &output), 1) << c.status;
+    EXPECT_EQ(output, std::string(c.text) + "\n") << c.status;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "new.png")) << c.status;
+  }
+}
+
 }  // namespace
