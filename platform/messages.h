@@ -27,6 +27,9 @@ inline constexpr const char* kCancelButton = "キャンセル";
 inline constexpr const char* kPngDataTooLarge =
     "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
 
+// The type of a folder in the file dialogs' list (Qt's word for it in its own dialogs).
+inline constexpr const char* kFolderType = "フォルダ";
+
 // The picture formats in the file dialogs' filter.
 inline constexpr const char* kMetafileFormat = "メタファイル";
 inline constexpr const char* kEnhancedMetafileFormat = "エンハンス メタファイル";

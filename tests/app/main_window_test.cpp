@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 #include <cmath>
 #include <filesystem>
@@ -549,6 +551,49 @@ class MainWindowTest : public QObject {
       if (c.chosen) QCOMPARE(*chosen, typed + ".bmp");
     }
     QCOMPARE(ReadBytes(dir_ / "result.bmp"), std::vector<std::uint8_t>({'o', 'l', 'd'}));
+  }
+
+  // Qt's file dialog shows the name, size, type and date of every entry in full, and the type of
+  // a folder in Japanese like the rest (where the system has Qt's Japanese translations).
+  void fileDialogColumnsShowInFull() {
+    ScratchDir folder;
+    std::filesystem::create_directory(folder.path() / "サブフォルダ");
+    WriteBytes(folder / "a-picture-with-a-rather-long-name-for-the-column.bmp", {'B', 'M'});
+    WriteBytes(folder / "b.jpg", {0xFF, 0xD8, 0xFF});
+    FileDialogOptions options;
+    options.filter = "all|*";
+    options.initialName = QString::fromStdString(folder / "b.jpg");
+    const bool japanese =
+        QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm");
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      auto* view = dialog->findChild<QTreeView*>("treeView");
+      QVERIFY(view && view->isVisible());
+      QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3);
+      QTest::qWait(50);  // the widths follow the rows
+      const QAbstractItemView* asView = view;
+      for (int column = 0; column < 4; ++column) {
+        const int needed =
+            std::max(asView->sizeHintForColumn(column), view->header()->sectionSizeHint(column));
+        QVERIFY2(view->columnWidth(column) >= needed, qPrintable(QString("column %1: %2 < %3")
+                                                                     .arg(column)
+                                                                     .arg(view->columnWidth(column))
+                                                                     .arg(needed)));
+      }
+      QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+      if (japanese) {
+        const QModelIndex sub = view->model()->index(0, 2, view->rootIndex());
+        QCOMPARE(view->model()->index(0, 0, view->rootIndex()).data().toString(),
+                 QString("サブフォルダ"));
+        QCOMPARE(sub.data().toString(), QString("フォルダ"));
+      }
+      checked = true;
+      dialog->reject();
+    });
+    CurrentDialogs().OpenFile(nullptr, options);
+    QVERIFY(checked);
   }
 
   // Qt's own texts are Japanese whatever the locale the test runs in, where the system has
