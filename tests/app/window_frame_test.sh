@@ -48,10 +48,10 @@ done
 # WM_CLASS(STRING) = "instance", "class"
 class=$(xprop -name Lumivane WM_CLASS | sed -n 's/.*= "[^"]*", "\([^"]*\)"$/\1/p')
 wanted=$(sed -n 's/^StartupWMClass=//p' "$desktop")
-[ -n "$wanted" ] && [ "$class" = "$wanted" ] || {
+if [ -z "$wanted" ] || [ "$class" != "$wanted" ]; then
   echo "FAIL: window class '$class', the menu entry's StartupWMClass '$wanted'" >&2
   exit 1
-}
+fi
 # xprop draws each icon of _NET_WM_ICON under a line "Icon (W x H):".
 sizes=$(xprop -name Lumivane _NET_WM_ICON | sed -n 's/.*Icon (\([0-9]*\) x \([0-9]*\)):.*/\1x\2/p' |
   tr '\n' ' ')
