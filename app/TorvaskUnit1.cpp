@@ -1,9 +1,12 @@
 #include "TorvaskUnit1.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFont>
+#include <QIcon>
 #include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -22,6 +25,8 @@
 namespace {
 
 constexpr const char* kApplicationName = "Lumivane";
+// The menu entry's name (without ".desktop"), by which desktops match the window to it.
+constexpr const char* kDesktopFileName = "org.lumivane.Lumivane";
 // The layout names a Japanese gothic face that Linux desktops rarely have.
 constexpr const char* kFallbackFont = "Noto Sans CJK JP";
 constexpr int kFontPixelSize = 12;
@@ -30,8 +35,19 @@ constexpr int kWindowTop = 122;
 
 }  // namespace
 
+QIcon ApplicationIcon() {
+  // The renderings of the installed icon, built into the program (app/CMakeLists.txt).
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QString(":/icons/%1x%1/apps/%2.png").arg(size).arg(kDesktopFileName),
+                 QSize(size, size));
+  return icon;
+}
+
 void SetUpApplication() {
   QApplication::setApplicationName(kApplicationName);
+  QGuiApplication::setDesktopFileName(kDesktopFileName);
+  QApplication::setWindowIcon(ApplicationIcon());
   InstallJapaneseQtTexts();  // without the file Qt's texts stay English: not an error
   InstallMessageBoxErrorDisplay();
 }
@@ -70,6 +86,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SaveDialog1.filter = "png|*.png";
   SaveDialog1.defaultSuffix = "png";
   SaveDialog1.initialName = "*.png";
+
+  CloseWindow1 = new QAction(this);  // owned by the window, like the layout's actions
+  CloseWindow1->setObjectName("CloseWindow1");
+  CloseWindow1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  addAction(CloseWindow1);
+  connect(CloseWindow1, &QAction::triggered, this, &QWidget::close);
 
   Connect(Open1, &TForm1::Open1Click);
   Connect(Save1, &TForm1::Save1Click);
@@ -121,7 +143,32 @@ void TForm1::FormDestroy(QObject*) {
   ScanBitmap.reset();
 }
 
+bool TForm1::MayDiscardPicture() {
+  if (!pictureChanged_) return true;
+  switch (CurrentDialogs().AskSaveChanges(this, QApplication::applicationName(),
+                                          QString::fromUtf8(msg::kSaveChanges))) {
+    case SaveChangesAnswer::kSave:
+      return SavePictureAs();
+    case SaveChangesAnswer::kDontSave:
+      return true;
+    case SaveChangesAnswer::kCancel:
+      break;
+  }
+  return false;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // While another command runs (a scan's own event loop) the window stays.
+  bool mayClose = false;
+  RunCommand([&] { mayClose = MayDiscardPicture(); }, Feedback::kBusy);
+  if (mayClose)
+    event->accept();
+  else
+    event->ignore();
+}
+
 void TForm1::Open1Click(QObject*) {
+  if (!MayDiscardPicture()) return;
   const auto name = CurrentDialogs().OpenFile(this, OpenPictureDialog1);
   if (!name) return;
   LoadPicture(*name);
@@ -129,10 +176,15 @@ void TForm1::Open1Click(QObject*) {
 
 void TForm1::LoadPicture(const QString& fileName) {
   LoadPictureFile(Image1->Picture().Bitmap(), fileName.toStdString());
+  pictureChanged_ = false;
 }
 
 void TForm1::OpenNamedFile(const QString& fileName) {
-  RunCommand([&] { LoadPicture(fileName); }, Feedback::kBusy);
+  RunCommand(
+      [&] {
+        if (MayDiscardPicture()) LoadPicture(fileName);
+      },
+      Feedback::kBusy);
 }
 
 namespace {
@@ -187,10 +239,16 @@ void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {
 }
 
 void TForm1::Save1Click(QObject*) {
+  SavePictureAs();
+}
+
+bool TForm1::SavePictureAs() {
   const auto name = CurrentDialogs().SaveFile(this, SavePictureDialog1);
-  if (!name) return;
-  if (!Image1->Picture().HasGraphic()) return;
+  if (!name) return false;
+  if (!Image1->Picture().HasGraphic()) return false;
   SaveBitmapFile(Image1->Picture().Bitmap(), name->toStdString());
+  pictureChanged_ = false;
+  return true;
 }
 
 // ---- Effect commands ----------------------------------------------------------------------
@@ -199,7 +257,10 @@ void TForm1::Save1Click(QObject*) {
 
 void TForm1::EffectButtonClick(QObject* sender) {
   const EffectCommand* command = FindEffectButton(sender->objectName().toStdString());
-  if (command) RunEffectCommand(*command, Image1->Picture().Bitmap());
+  if (!command) return;
+  // Marked before it runs: an effect that fails half-way may have changed the picture.
+  if (Image1->Picture().HasGraphic() && !Image1->Picture().Bitmap().Empty()) pictureChanged_ = true;
+  RunEffectCommand(*command, Image1->Picture().Bitmap());
 }
 
 void TForm1::Button1Click(QObject*) {
@@ -247,6 +308,7 @@ void TForm1::SaveAsPng(const QString& fileName) {
   SavePngFile(
       Image1->Picture().Bitmap(), fileName.toStdString(), ZlibDeflate(),
       [&progress](std::uint64_t done, std::uint64_t total) { progress.Report(done, total); });
+  pictureChanged_ = false;
 }
 
 // ---- Scanner command ------------------------------------------------------------------------
@@ -254,8 +316,10 @@ void TForm1::SaveAsPng(const QString& fileName) {
 void TForm1::N1Click(QObject*) {
   // The manager and the source know the main window by its QWidget*.
   TW_HANDLE const window = static_cast<QWidget*>(this);
+  if (!MayDiscardPicture()) return;
   if (!GlobalTwain().SelectSource(window)) return;
   if (!GlobalTwain().Acquire(*ScanBitmap, true, window)) return;
   Image1->Picture().Clear();
   Image1->Picture().Bitmap().Assign(*ScanBitmap);
+  pictureChanged_ = false;
 }

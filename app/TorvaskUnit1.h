@@ -9,6 +9,7 @@
 #include "platform/dialogs.h"
 
 class QAction;
+class QIcon;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -46,6 +47,8 @@ class TForm1 : public QMainWindow {
   QAction* Open1 = nullptr;
   QAction* Save1 = nullptr;
   QAction* N1 = nullptr;
+  // Ctrl+Q: closes the window (through the question for a changed picture).
+  QAction* CloseWindow1 = nullptr;
 
   // Command handlers. Each runs through RunCommand, which shows any error it raises.
   void Open1Click(QObject* sender);
@@ -73,6 +76,9 @@ class TForm1 : public QMainWindow {
   // the chosen one, through the same command wrapper.
   void OpenNamedFile(const QString& fileName);
 
+  // Whether the picture has changed since it was opened, scanned or last saved.
+  bool PictureChanged() const { return pictureChanged_; }
+
  protected:
   // A file dropped on the window is opened like a chosen one.
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -81,6 +87,8 @@ class TForm1 : public QMainWindow {
   // client area becomes what remains inside it.
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // A changed picture is offered for saving first; the window stays when the user cancels.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   using Handler = void (TForm1::*)(QObject*);
@@ -93,17 +101,28 @@ class TForm1 : public QMainWindow {
   void RunCommand(const std::function<void()>& command, Feedback feedback);
   // The open command's work once a name is chosen.
   void LoadPicture(const QString& fileName);
+  // Before the picture is replaced or the window closes: for a changed picture asks whether to
+  // save it and does what the user answers. Returns whether to go on: not after キャンセル, nor
+  // when the save was cancelled (a failed save throws).
+  bool MayDiscardPicture();
+  // The save of 保存: asks for a name and writes the picture as a bitmap file. Returns whether
+  // it was written.
+  bool SavePictureAs();
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
   bool commandRunning_ = false;
+  bool pictureChanged_ = false;
   QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
 };
 
-// Application-wide set-up shared by the program and its tests: name, fonts, error display.
+// Application-wide set-up shared by the program and its tests: name, the menu entry it belongs
+// to, window icon, Qt's Japanese texts, error display.
 void SetUpApplication();
+// The program's icon at the sizes of the installed one.
+QIcon ApplicationIcon();
 
 // Opens the file named by the program's first argument, if there is one (arguments as
 // QCoreApplication::arguments() gives them), once the event loop runs: a failure shows its

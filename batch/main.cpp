@@ -16,8 +16,10 @@
 
 #include "effects/effect_table.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
+#include "scanner/device_conditions.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -28,6 +30,13 @@ constexpr std::string_view kPngSuffix = ".png";
 
 // The resolution travels as the whole part of a fixed-point number.
 constexpr int kMaxResolution = 32767;
+
+// A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
+// stands.
+class EDeviceCondition : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 struct ScanMode {
   std::string_view name;
@@ -45,13 +54,14 @@ void PrintUsage(std::FILE* out) {
       "       lumivane-batch --help | --version\n"
       "\n"
       "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
-      "file otherwise), applies each EFFECT in order and writes OUTPUT: as a PNG file\n"
+      "file otherwise; a file that begins as the other format is read as that one), applies\n"
+      "each EFFECT in order and writes OUTPUT: as a PNG file\n"
       "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
       "\n"
       "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
       "dialog, with the device's own settings unless --mode or --resolution (dots per inch,\n"
-      "both directions) set them; a setting the device refuses is an error. The picture is\n"
-      "written before the scanner is released.\n"
+      "both directions) set them; a setting the device refuses is an error. OUTPUT is checked\n"
+      "before the scan starts; the picture is written before the scanner is released.\n"
       "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
       "a tab, then the maker and the model.\n"
       "\n"
@@ -166,10 +176,18 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   int argc = 1;
   char* argv[] = {const_cast<char*>(program), nullptr};
   QApplication application(argc, argv);
-  const bool ok = RunGuarded([&] { command(GlobalTwain()); });
+  bool deviceFailed = false;
+  const bool ok = RunGuarded([&] {
+    try {
+      command(GlobalTwain());
+    } catch (const EDeviceCondition& condition) {
+      std::fprintf(stderr, "%s\n", condition.what());
+      deviceFailed = true;
+    }
+  });
   std::fflush(stdout);
   FreeGlobalTwain();
-  return ok ? 0 : kFailed;
+  return ok && !deviceFailed ? 0 : kFailed;
 }
 
 // A setting the source refuses is reported with what was asked for.
@@ -181,8 +199,49 @@ void Set(TTwain& twain, TW_UINT16 capability, auto value, const std::string& ref
   }
 }
 
+// The picture of a source whose transfer failed: what the device's condition is, as the scan
+// dialog says it.
+bool AcquireTellingTheCondition(TTwain& twain, TBitmap& picture) {
+  try {
+    return twain.Acquire(picture, false, nullptr);
+  } catch (const ETwainTransferFailed&) {
+    const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
+    const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
+    if (!text) throw;
+    throw EDeviceCondition(text);
+  }
+}
+
+// The sources the manager lists; when it cannot list them, what it says about it (SANE missing,
+// its helper not answering) as the window's selection dialog says it.
+std::vector<TW_IDENTITY> ListedSources(TTwain& twain) {
+  if (!twain.DSMOpen) twain.OpenDSM(nullptr);
+  std::vector<TW_IDENTITY> sources;
+  for (TW_UINT16 msg = MSG_GETFIRST;; msg = MSG_GETNEXT) {
+    TW_IDENTITY identity{};
+    const TW_UINT16 result = twain.Send(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &identity);
+    if (result == TWRC_ENDOFLIST) return sources;
+    if (result != TWRC_SUCCESS) {
+      const std::optional<TW_UINT16> code = twain.ConditionCode(nullptr);
+      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
+      throw EDeviceCondition(text ? text : scanner::kDeviceError);
+    }
+    sources.push_back(identity);
+  }
+}
+
 void Scan(TTwain& twain, const Options& options) {
-  twain.SelectSourceByName(nullptr, options.source);
+  // A scan takes a while and a device's turn: it is not started for a file that cannot be
+  // written afterwards.
+  CheckFileCreatable(options.words.back());
+  try {
+    twain.SelectSourceByName(nullptr, options.source);
+  } catch (const Exception& error) {
+    // A manager that could not list its sources (the binding's error) says why when asked
+    // again; an unknown or ambiguous name is said as it is.
+    if (error.Message().rfind(msg::kTwainErrorPrefix, 0) == 0) ListedSources(twain);
+    throw;
+  }
   if (!twain.DSOpen) twain.OpenDS();
   if (options.mode)
     Set(twain, ICAP_PIXELTYPE, options.mode->pixelType,
@@ -194,12 +253,12 @@ void Scan(TTwain& twain, const Options& options) {
     Set(twain, ICAP_YRESOLUTION, dpi, refused);
   }
   TBitmap picture;
-  if (!twain.Acquire(picture, false, nullptr)) throw Exception(msg::kScanNoImage);
+  if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
   ApplyAndWrite(picture, options);
 }
 
 void ListSources(TTwain& twain) {
-  const std::vector<TW_IDENTITY> sources = twain.ListSources(nullptr);
+  const std::vector<TW_IDENTITY> sources = ListedSources(twain);
   for (const TW_IDENTITY& source : sources) {
     std::string maker = Str32Text(source.Manufacturer);
     const std::string model = Str32Text(source.ProductFamily);

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr std::uint16_t kFileType = 0x4D42;  // "BM"
-constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::size_t kFileHeaderSize = kBitmapFileHeaderSize;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kShortOs2HeaderSize = 16;
 constexpr std::uint32_t kInfoHeaderSize = 40;

@@ -8,6 +8,9 @@
 #include "bitmap.h"
 #include "files.h"
 
+// The bytes of the file header, which begins with the signature "BM".
+inline constexpr std::size_t kBitmapFileHeaderSize = 14;
+
 // Decodes a whole bitmap file: the 14-byte file header ("BM"), then a packed DIB. Core (12-byte),
 // short OS/2 (16-byte), info (40-byte) and larger V4/V5 headers; 1, 2 (read as 4), 4, 8, 16, 24
 // and 32 bits; uncompressed, bit fields, RLE4 and RLE8; bottom-up and top-down. The colour table

@@ -2,14 +2,20 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QStringList>
+#include <QTimer>
 #include <QTranslator>
+#include <QTreeView>
 
 #include "errors.h"
 #include "feedback.h"
@@ -36,11 +42,41 @@ QStringList QtFilters(const QString& filter) {
   return out;
 }
 
+// The size Qt's dialog opens at (636 x 416) cuts the columns of its file list.
+constexpr QSize kFileDialogSize(960, 600);
+
+// In the file list, the size, type and date columns take the width of what they show each time
+// a folder has been listed, and the name column the rest, at least its own.
+void FitColumns(QFileDialog& dialog) {
+  auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  auto* model = dialog.findChild<QFileSystemModel*>();
+  if (!view || !model) return;
+  const auto fit = [view] {
+    int others = 0;
+    for (int column = 1; column < view->model()->columnCount(); ++column) {
+      view->resizeColumnToContents(column);
+      if (!view->isColumnHidden(column)) others += view->columnWidth(column);
+    }
+    view->resizeColumnToContents(0);
+    view->setColumnWidth(0, std::max(view->columnWidth(0), view->viewport()->width() - others));
+  };
+  // Rows arrive a few at a time after the listing; the widths follow once they are in.
+  QObject::connect(model, &QFileSystemModel::directoryLoaded, view,
+                   [view, fit] { QTimer::singleShot(0, view, fit); });
+  QObject::connect(model, &QAbstractItemModel::rowsInserted, view,
+                   [view, fit] { QTimer::singleShot(0, view, fit); });
+}
+
 void Configure(QFileDialog& dialog, const FileDialogOptions& options) {
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   // Qt draws its dialogs itself: they hold the preview and speak the program's language, where
   // a desktop's own dialog would follow the system's locale.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setViewMode(QFileDialog::Detail);
+  QSize size = kFileDialogSize;
+  if (const QScreen* screen = dialog.screen())
+    size = size.boundedTo(screen->availableGeometry().size());
+  dialog.resize(size);
+  FitColumns(dialog);
   if (!options.title.isEmpty()) dialog.setWindowTitle(options.title);
   const QStringList filters = QtFilters(options.filter);
   dialog.setNameFilters(filters);
@@ -88,6 +124,8 @@ class QtDialogs final : public Dialogs {
   std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) override {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Qt asks before an existing file is replaced (a picked name is easily a wrong one).
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     Configure(dialog, options);
     if (options.preview) AddPreview(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -96,6 +134,22 @@ class QtDialogs final : public Dialogs {
 
   void ShowError(QWidget* parent, const QString& caption, const QString& text) override {
     QMessageBox::critical(parent, caption, text);
+  }
+
+  SaveChangesAnswer AskSaveChanges(QWidget* parent, const QString& caption,
+                                   const QString& text) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    QPushButton* save = box.addButton(QString::fromUtf8(msg::kSaveButton), QMessageBox::AcceptRole);
+    QPushButton* discard =
+        box.addButton(QString::fromUtf8(msg::kDontSaveButton), QMessageBox::DestructiveRole);
+    QPushButton* cancel =
+        box.addButton(QString::fromUtf8(msg::kCancelButton), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) return SaveChangesAnswer::kSave;
+    if (box.clickedButton() == discard) return SaveChangesAnswer::kDontSave;
+    return SaveChangesAnswer::kCancel;
   }
 };
 
@@ -120,6 +174,11 @@ class UserTurnDialogs final : public Dialogs {
     const UserTurn turn;
     Installed()->ShowError(parent, caption, text);
   }
+  SaveChangesAnswer AskSaveChanges(QWidget* parent, const QString& caption,
+                                   const QString& text) override {
+    const UserTurn turn;
+    return Installed()->AskSaveChanges(parent, caption, text);
+  }
 };
 
 }  // namespace
@@ -142,6 +201,24 @@ void InstallMessageBoxErrorDisplay() {
   });
 }
 
+namespace {
+
+// The one text of Qt's file dialogs that Qt's Japanese translation lacks: the type of a folder
+// in the file list.
+class FileTypeTexts final : public QTranslator {
+ public:
+  using QTranslator::QTranslator;
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* sourceText, const char* disambiguation,
+                    int n) const override {
+    if (qstrcmp(context, "QAbstractFileIconProvider") == 0 && qstrcmp(sourceText, "Folder") == 0)
+      return QString::fromUtf8(msg::kFolderType);
+    return QTranslator::translate(context, sourceText, disambiguation, n);
+  }
+};
+
+}  // namespace
+
 bool InstallJapaneseQtTexts() {
   // Dates and sizes in the file dialogs follow the same language.
   QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
@@ -151,5 +228,9 @@ bool InstallJapaneseQtTexts() {
     return false;
   if (!QCoreApplication::installTranslator(translator.get())) return false;
   translator.release()->setParent(QCoreApplication::instance());  // the application owns it
+  // Installed last, so asked first; it answers only its own text.
+  auto fileTypes = std::make_unique<FileTypeTexts>();
+  if (QCoreApplication::installTranslator(fileTypes.get()))
+    fileTypes.release()->setParent(QCoreApplication::instance());
   return true;
 }

@@ -16,6 +16,9 @@ struct FileDialogOptions {
   bool preview = false;  // show the selected picture beside the file list
 };
 
+// The answers to the question whether a changed picture is saved first.
+enum class SaveChangesAnswer { kSave, kDontSave, kCancel };
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -24,6 +27,9 @@ class Dialogs {
   virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogOptions& options) = 0;
   // A modal message box with the error icon.
   virtual void ShowError(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // A modal question with the buttons 保存, 保存しない and キャンセル; closing it cancels.
+  virtual SaveChangesAnswer AskSaveChanges(QWidget* parent, const QString& caption,
+                                           const QString& text) = 0;
 };
 
 // The dialogs in use: Qt's own unless a test installed others. Inside a busy command (see

@@ -477,6 +477,27 @@ void UseNamedTemporaryFilesOnly(bool only) {
   namedTemporaryFilesOnly = only;
 }
 
+void CheckFileCreatable(const std::string& path) {
+  const auto cannotCreate = [&] { return EFCreateError(FormatMessage(msg::kFileCreate, path)); };
+  if (path.empty()) throw cannotCreate();
+  const SaveTarget followed = FollowLinks(path);
+  if (followed.path.empty()) throw cannotCreate();
+  if (followed.magic) return;  // a pipe or socket of ours, written as it stands
+  const std::string& target = followed.path;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    // A pipe or a device is opened only when the save comes: a reader may appear meanwhile.
+    if (S_ISDIR(st.st_mode) || ::access(target.c_str(), W_OK) != 0) throw cannotCreate();
+    return;
+  }
+  Descriptor fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!fd) {
+    if (errno == EEXIST) return;  // made meanwhile by someone else: theirs to keep
+    throw cannotCreate();
+  }
+  ::unlink(target.c_str());
+}
+
 void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data) {
   SaveFileContent(path, [data](ByteSink& sink) { sink.Write(data); });
 }

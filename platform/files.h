@@ -75,3 +75,8 @@ void SaveFileContent(const std::string& path, std::span<const std::uint8_t> data
 
 // For the tests: saves make their new files with a name even where files without one exist.
 void UseNamedTemporaryFilesOnly(bool only);
+
+// Checks, before long work whose result goes to path, that SaveFileContent will be able to
+// create or open it, leaving nothing behind: a new file is created and removed again, an
+// existing one must be writable and no folder. Throws EFCreateError as SaveFileContent does.
+void CheckFileCreatable(const std::string& path);

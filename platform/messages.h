@@ -20,8 +20,16 @@ inline constexpr const char* kMemoryStreamGrow =
 inline constexpr const char* kCompressionError = "error";
 inline constexpr const char* kInvalidStreamOperation = "Invalid stream operation";
 inline constexpr const char* kPngProgress = "PNG形式で保存しています...";
+// The question before a changed picture is replaced or the window closes, and its buttons.
+inline constexpr const char* kSaveChanges = "変更を保存しますか?";
+inline constexpr const char* kSaveButton = "保存";
+inline constexpr const char* kDontSaveButton = "保存しない";
+inline constexpr const char* kCancelButton = "キャンセル";
 inline constexpr const char* kPngDataTooLarge =
     "圧縮した画像データが PNG の 1 つのチャンクに収まりません";
+
+// The type of a folder in the file dialogs' list (Qt's word for it in its own dialogs).
+inline constexpr const char* kFolderType = "フォルダ";
 
 // The picture formats in the file dialogs' filter.
 inline constexpr const char* kMetafileFormat = "メタファイル";

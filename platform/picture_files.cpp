@@ -1,5 +1,9 @@
 #include "picture_files.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "bmp.h"
@@ -35,13 +39,40 @@ bool IsJpegName(std::string_view name) {
   return ExtractFileExt(name) == ".jpg";
 }
 
+namespace {
+
+bool StartsWith(std::span<const std::uint8_t> data, std::initializer_list<std::uint8_t> bytes) {
+  return data.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), data.begin());
+}
+
+// The first check of each reader, and the other format's signature: a file that fails the
+// reader its name picks right there, and begins as the other format does, goes to the other
+// reader. The JPEG decoder refuses a file that does not begin with its start-of-image marker;
+// the bitmap reader one of its 14-byte header or more that does not begin with "BM".
+bool IsBitmapNamedJpeg(std::span<const std::uint8_t> data) {
+  return !StartsWith(data, {0xFF, 0xD8}) && StartsWith(data, {'B', 'M'});
+}
+bool IsJpegNamedBitmap(std::span<const std::uint8_t> head, std::uint64_t size) {
+  return size >= kBitmapFileHeaderSize && StartsWith(head, {0xFF, 0xD8, 0xFF});
+}
+
+HBITMAP DecodeFile(const std::string& path) {
+  if (IsJpegName(path)) {
+    const std::vector<std::uint8_t> data = ReadWholeFile(path);
+    return IsBitmapNamedJpeg(data) ? DecodeBitmapFile(data) : DecodeJpeg(data);
+  }
+  const std::unique_ptr<ByteSource> source = OpenByteSource(path);
+  const std::uint64_t size = source->Size();
+  std::vector<std::uint8_t> storage;
+  if (IsJpegNamedBitmap(source->View(0, std::min<std::uint64_t>(size, 3), storage), size))
+    return DecodeJpeg(source->View(0, static_cast<std::size_t>(size), storage));
+  return DecodeBitmapFile(*source);
+}
+
+}  // namespace
+
 void LoadPictureFile(TBitmap& picture, const std::string& path) {
-  HBITMAP decoded;
-  if (IsJpegName(path))
-    decoded = DecodeJpeg(ReadWholeFile(path));
-  else
-    decoded = DecodeBitmapFile(*OpenByteSource(path));
-  picture.AdoptHandle(std::move(decoded));
+  picture.AdoptHandle(DecodeFile(path));
 }
 
 void SaveBitmapFile(const TBitmap& picture, const std::string& path) {

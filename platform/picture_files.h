@@ -14,6 +14,10 @@ std::string ExtractFileExt(std::string_view name);
 bool IsJpegName(std::string_view name);
 
 // Reads a picture file into picture: JPEG for a ".jpg" name, a bitmap file for any other.
+// A file that the reader its name picks refuses at once as not of its format, and that begins
+// with the other format's signature, is read by the other reader: a JPEG (FF D8 FF) of 14 bytes
+// or more under another name (a camera's ".JPG", ".jpeg"), a bitmap file ("BM") named ".jpg".
+// Every other file gives the picked reader's error.
 // The file is decoded completely before the picture is replaced, so on any error the picture
 // keeps its image. A zero-byte bitmap file leaves the picture empty.
 void LoadPictureFile(TBitmap& picture, const std::string& path);

@@ -11,7 +11,7 @@
 #include <memory>
 #include <new>
 
-#include "conditions.h"
+#include "device_conditions.h"
 #include "device.h"
 #include "identity_text.h"
 #include "messages.h"

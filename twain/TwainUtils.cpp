@@ -255,11 +255,18 @@ bool TTwain::SelectSource(TW_HANDLE window) {
   return UserSelect() == TWRC_SUCCESS;
 }
 
-std::string TTwain::ConditionText(pTW_IDENTITY destination) {
+std::optional<TW_UINT16> TTwain::ConditionCode(pTW_IDENTITY destination) {
   TW_STATUS status{};
-  if (Send(destination, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS) return {};
+  if (Send(destination, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS)
+    return std::nullopt;
+  return status.ConditionCode;
+}
+
+std::string TTwain::ConditionText(pTW_IDENTITY destination) {
+  const std::optional<TW_UINT16> code = ConditionCode(destination);
+  if (!code) return {};
   for (const ConditionTextRow& row : ConditionTexts)
-    if (row.code == status.ConditionCode) return row.text;
+    if (row.code == *code) return row.text;
   return {};
 }
 
@@ -378,7 +385,7 @@ bool TTwain::TransferNative(TBitmap& bitmap) {
   HGLOBAL handle = nullptr;
   switch (Send(&SourceIdentity, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle)) {
     case TWRC_FAILURE:
-      throw Exception(msg::kTwainTransferFailed);
+      throw ETwainTransferFailed(msg::kTwainTransferFailed);
     case TWRC_CANCEL:
       throw Exception(msg::kTwainTransferCancelled);
     case TWRC_XFERDONE:

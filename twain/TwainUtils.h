@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/bitmap.h"
+#include "platform/errors.h"
 #include "twain/twain.h"
 
 // The manager library and its entry. LoadTwain raises when the library cannot be loaded or has
@@ -18,6 +20,12 @@ void UnloadTwain();
 bool TwainLoaded();
 // Number of live TTwain objects.
 std::int32_t TwainRefCount();
+
+// A transfer that the source failed: "転送中にエラー発生"; the source tells the condition.
+class ETwainTransferFailed : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 struct ConditionTextRow {
   std::int32_t code;
@@ -62,6 +70,8 @@ class TTwain {
   // The text of the condition that destination (null: the manager) reports; empty when the
   // status request fails or the code has no text.
   std::string ConditionText(pTW_IDENTITY destination);
+  // The condition code that destination reports; nothing when the status request fails.
+  std::optional<TW_UINT16> ConditionCode(pTW_IDENTITY destination);
   [[noreturn]] void RaiseTwainError(pTW_IDENTITY destination);
 
   // The sources the manager offers, in its order (MSG_GETFIRST, then MSG_GETNEXT until

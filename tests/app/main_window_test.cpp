@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
@@ -11,9 +12,12 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 #include <cmath>
 #include <filesystem>
@@ -76,7 +80,11 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { SetUpApplication(); }
+  void initTestCase() {
+    SetUpApplication();
+    // The windows of the tests close and open again; the application goes on.
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
 
   void layoutMatchesTheStoredForm() {
     TForm1 form;
@@ -122,17 +130,20 @@ class MainWindowTest : public QObject {
     for (const auto& b : buttons) expected << b.button;
     QCOMPARE(order, expected);
 
-    // One menu, three items, no shortcuts or separators.
+    // One menu, three items, no separators; Ctrl+Q on the window closes it.
     const auto menus = form.MainMenu1->actions();
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus[0]->text(), QString("ファイル"));
     const auto items = form.File1->actions();
     QCOMPARE(items.size(), 3);
     const char* captions[] = {"開く", "保存", "スキャナー"};
+    const char* shortcuts[] = {"Ctrl+O", "Ctrl+S", ""};
     for (int i = 0; i < 3; ++i) {
       QCOMPARE(items[i]->text(), QString(captions[i]));
-      QVERIFY(items[i]->shortcut().isEmpty());
+      QCOMPARE(items[i]->shortcut(), QKeySequence(shortcuts[i]));
     }
+    QVERIFY(form.actions().contains(form.CloseWindow1));
+    QCOMPARE(form.CloseWindow1->shortcut(), QKeySequence("Ctrl+Q"));
     QCOMPARE(items[0], form.Open1);
     QCOMPARE(items[2], form.N1);
 
@@ -142,6 +153,29 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.SaveDialog1.filter, QString("png|*.png"));
     QCOMPARE(form.SaveDialog1.initialName, QString("*.png"));
     QCOMPARE(form.SaveDialog1.defaultSuffix, QString("png"));
+  }
+
+  // The window names its menu entry and carries the entry's icon, at every installed size and
+  // as the SVG renders.
+  void theWindowBelongsToItsMenuEntry() {
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("org.lumivane.Lumivane"));
+    TForm1 form;
+    const QIcon icon = form.windowIcon();
+    QVERIFY(!icon.isNull());
+    QList<QSize> sizes;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) sizes << QSize(size, size);
+    QCOMPARE(icon.availableSizes(), sizes);
+    ScratchDir scratch;
+    const std::string rendered = scratch / "48.png";
+    QCOMPARE(RunShell("rsvg-convert -w 48 -h 48 -o " + ShellQuote(rendered) + " " +
+                      ShellQuote(LUMIVANE_ICON_SVG)),
+             0);
+    const QImage expected = QImage(QString::fromStdString(rendered));
+    QVERIFY(!expected.isNull());
+    QCOMPARE(icon.pixmap(QSize(48, 48), 1.0)
+                 .toImage()
+                 .convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             expected.convertToFormat(QImage::Format_ARGB32_Premultiplied));
   }
 
   void openShowsThePictureAtItsSize() {
@@ -248,7 +282,7 @@ class MainWindowTest : public QObject {
   // the same name rule and messages; a failure leaves the window as it was.
   void filesNamedOutsideTheDialogOpenLikeAChosenOne() {
     const QString good = WritePicture("named.bmp", 30, 20);
-    WriteBytes(dir_ / "bitmap.jpg", ReadBytes(good.toStdString()));
+    WriteBytes(dir_ / "text.jpg", {'t', 'e', 'x', 't'});
     const std::string missing = dir_ / "missing.bmp";
     const struct {
       const char* how;
@@ -260,7 +294,7 @@ class MainWindowTest : public QObject {
         {"command line", QString::fromStdString(missing), 0,
          "ファイル " + missing + " は開けません."},
         {"drop", good, 30, ""},
-        {"drop", QString::fromStdString(dir_ / "bitmap.jpg"), 0, "JPEG エラー #"},
+        {"drop", QString::fromStdString(dir_ / "text.jpg"), 0, "JPEG エラー #"},
     };
     for (const auto& c : cases) {
       ScriptedDialogsScope dialogs;
@@ -303,6 +337,132 @@ class MainWindowTest : public QObject {
     QVERIFY(!form.Image1->Picture().HasGraphic());
   }
 
+  // A picture changed since it was opened or saved is offered for saving before anything
+  // replaces it or the window closes; 保存 is the bitmap save, and when that is cancelled
+  // nothing goes on. A picture that did not change goes without a question.
+  void aChangedPictureIsOfferedForSavingFirst() {
+    const QString first = WritePicture("first.bmp", 30, 20);
+    const QString second = WritePicture("second.bmp", 40, 25);
+    const std::string saved = dir_ / "changed.bmp";
+    using A = SaveChangesAnswer;
+    const struct {
+      const char* state;
+      std::optional<A> answer;  // none: no question expected
+      QString saveName;         // the save dialog's answer after 保存; empty cancels it
+      bool goesOn;
+    } answers[] = {
+        {"opened", std::nullopt, {}, true},
+        {"changed and saved", std::nullopt, {}, true},
+        {"changed", A::kSave, QString::fromStdString(saved), true},
+        {"changed", A::kSave, {}, false},
+        {"changed", A::kDontSave, {}, true},
+        {"changed", A::kCancel, {}, false},
+    };
+    // 開く by its key (the layout test checks the keys of the menu's items).
+    const char* const triggers[] = {"close", "Ctrl+Q", "Ctrl+O", "command line", "drop"};
+    for (const char* trigger : triggers) {
+      for (const auto& a : answers) {
+        const QString what = QString("%1, %2, answer %3 %4")
+                                 .arg(trigger, a.state)
+                                 .arg(a.answer ? int(*a.answer) : -1)
+                                 .arg(a.saveName);
+        ScriptedDialogsScope dialogs;
+        std::filesystem::remove(saved);
+        TForm1 form;
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        dialogs->answers = {first};
+        form.Open1->trigger();
+        if (std::string(a.state) != "opened") form.Button10->click();  // the mirror
+        if (std::string(a.state) == "changed and saved") {
+          dialogs->answers = {QString::fromStdString(dir_ / "saved-before.bmp")};
+          form.Save1->trigger();
+        }
+        QCOMPARE(form.PictureChanged(), std::string(a.state) == "changed");
+        const auto shownBefore = PixelsOf(*form.Image1->Picture().Bitmap().Object());
+        dialogs->asked.clear();
+        if (a.answer) dialogs->saveAnswers = {*a.answer};
+        dialogs->answers.clear();
+        if (a.answer == A::kSave) dialogs->answers.push_back(a.saveName);
+        if (std::string(trigger) == "Ctrl+O") dialogs->answers.push_back(second);
+
+        if (std::string(trigger) == "close") {
+          form.close();
+        } else if (std::string(trigger) == "Ctrl+Q") {
+          QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+        } else if (std::string(trigger) == "Ctrl+O") {
+          QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+        } else if (std::string(trigger) == "command line") {
+          OpenCommandLineFile(form, {"lumivane", second});
+        } else {
+          QMimeData data;
+          data.setUrls({QUrl::fromLocalFile(second)});
+          QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton,
+                                Qt::NoModifier);
+          QApplication::sendEvent(&form, &enter);
+          QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+          QApplication::sendEvent(&form, &drop);
+        }
+        QCoreApplication::processEvents();
+
+        QCOMPARE(dialogs->questions.size(), size_t(a.answer ? 1 : 0));
+        if (a.answer) {
+          QCOMPARE(dialogs->questions[0].first, QString("Lumivane"));
+          QCOMPARE(dialogs->questions[0].second, QString("変更を保存しますか?"));
+        }
+        QVERIFY2(dialogs->errors.empty(), qPrintable(what));
+        const bool closes = std::string(trigger) == "close" || std::string(trigger) == "Ctrl+Q";
+        if (closes) {
+          QVERIFY2(form.isVisible() != a.goesOn, qPrintable(what));
+        } else {
+          QVERIFY2(form.Image1->Picture().Bitmap().Width() == (a.goesOn ? 40 : 30),
+                   qPrintable(what));
+          QCOMPARE(form.PictureChanged(), !a.goesOn);
+        }
+        const bool savedNow = a.answer == A::kSave && !a.saveName.isEmpty();
+        QVERIFY2(std::filesystem::exists(saved) == savedNow, qPrintable(what));
+        if (savedNow) {
+          QVERIFY2(PixelsOf(*DecodeBitmapFile(ReadBytes(saved)).get()) == shownBefore,
+                   qPrintable(what));
+          QCOMPARE(dialogs->asked.front().defaultSuffix, QString("bmp"));
+        }
+      }
+    }
+  }
+
+  // Qt's question box: its three buttons give their answers, Escape cancels.
+  void theQuestionBoxAnswersByItsButtons() {
+    using A = SaveChangesAnswer;
+    const struct {
+      const char* button;  // "" presses Escape
+      A answer;
+    } cases[] = {{"保存", A::kSave},
+                 {"保存しない", A::kDontSave},
+                 {"キャンセル", A::kCancel},
+                 {"", A::kCancel}};
+    for (const auto& c : cases) {
+      QStringList buttons;
+      QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("変更を保存しますか?"));
+        QCOMPARE(box->icon(), QMessageBox::Question);
+        for (auto* button : box->buttons()) buttons << button->text();
+        if (*c.button == '\0') {
+          QTest::keyClick(box, Qt::Key_Escape);
+          return;
+        }
+        for (auto* button : box->buttons())
+          if (button->text() == c.button) button->click();
+      });
+      QCOMPARE(CurrentDialogs().AskSaveChanges(nullptr, "Lumivane", "変更を保存しますか?"),
+               c.answer);
+      buttons.sort();
+      QCOMPARE(buttons, QStringList({"キャンセル", "保存", "保存しない"}));
+    }
+  }
+
   void saveWritesABitmapOnlyWhenThereIsAPicture() {
     ScriptedDialogsScope dialogs;
     TForm1 form;
@@ -324,7 +484,7 @@ class MainWindowTest : public QObject {
   }
 
   // Qt's own dialogs as the window sets them up: filter entries, the preview, the default
-  // suffix, no question before replacing a file.
+  // suffix, and Qt's question before an existing file is replaced.
   void qtDialogsFollowTheOptions() {
     TForm1 form;
     const QString picture = WritePicture("preview.bmp", 64, 48);
@@ -351,16 +511,79 @@ class MainWindowTest : public QObject {
 
     const QString typed = QString::fromStdString(dir_ / "result");
     WriteBytes(dir_ / "result.bmp", {'o', 'l', 'd'});
+    const struct {
+      QMessageBox::StandardButton answer;
+      bool chosen;
+    } cases[] = {{QMessageBox::No, false}, {QMessageBox::Yes, true}};
+    for (const auto& c : cases) {
+      QString question;
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        dialog->selectFile(typed);
+        QTimer::singleShot(0, [&] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          QVERIFY(box);
+          question = box->text();
+          box->button(c.answer)->click();
+        });
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible()) dialog->reject();  // "no" leaves the dialog open
+      });
+      const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
+      QVERIFY2(question.contains("result.bmp"), qPrintable(question));
+      QCOMPARE(chosen.has_value(), c.chosen);
+      if (c.chosen) QCOMPARE(*chosen, typed + ".bmp");
+    }
+    QCOMPARE(ReadBytes(dir_ / "result.bmp"), std::vector<std::uint8_t>({'o', 'l', 'd'}));
+  }
+
+  // Qt's file dialog shows the name, size, type and date of every entry in full, and the type of
+  // a folder in Japanese like the rest (where the system has Qt's Japanese translations).
+  void fileDialogColumnsShowInFull() {
+    ScratchDir folder;
+    std::filesystem::create_directory(folder.path() / "サブフォルダ");
+    WriteBytes(folder / "a-picture-with-a-rather-long-name-for-the-column.bmp", {'B', 'M'});
+    WriteBytes(folder / "b.jpg", {0xFF, 0xD8, 0xFF});
+    FileDialogOptions options;
+    options.filter = "all|*";
+    options.initialName = QString::fromStdString(folder / "b.jpg");
+    const bool japanese =
+        QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm");
+    bool checked = false;
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
       QVERIFY(dialog);
-      QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-      dialog->selectFile(typed);
-      QMetaObject::invokeMethod(dialog, "accept");
+      const auto close = qScopeGuard([dialog] { dialog->reject(); });  // also after a failure
+      auto* view = dialog->findChild<QTreeView*>("treeView");
+      QVERIFY(view && view->isVisible());
+      QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3);
+      QTest::qWait(50);  // the widths follow the rows
+      const QAbstractItemView* asView = view;
+      for (int column = 0; column < 4; ++column) {
+        const int needed =
+            std::max(asView->sizeHintForColumn(column), view->header()->sectionSizeHint(column));
+        QVERIFY2(view->columnWidth(column) >= needed, qPrintable(QString("column %1: %2 < %3")
+                                                                     .arg(column)
+                                                                     .arg(view->columnWidth(column))
+                                                                     .arg(needed)));
+      }
+      // The dialog takes at most the screen (the test platform's is 800 x 600, half that at
+      // 200 %). 800 pixels hold these columns without scrolling; 400 do not.
+      const QSize screen = dialog->screen()->availableGeometry().size();
+      QCOMPARE(dialog->size(), QSize(960, 600).boundedTo(screen));
+      if (screen.width() >= 800) QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+      if (japanese) {
+        const QModelIndex sub = view->model()->index(0, 2, view->rootIndex());
+        QCOMPARE(view->model()->index(0, 0, view->rootIndex()).data().toString(),
+                 QString("サブフォルダ"));
+        QCOMPARE(sub.data().toString(), QString("フォルダ"));
+      }
+      checked = true;
     });
-    const auto chosen = CurrentDialogs().SaveFile(&form, form.SavePictureDialog1);
-    QVERIFY(chosen);
-    QCOMPARE(*chosen, typed + ".bmp");
+    CurrentDialogs().OpenFile(nullptr, options);
+    QVERIFY(checked);
   }
 
   // Qt's own texts are Japanese whatever the locale the test runs in, where the system has

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# window_frame_test.sh LUMIVANE
+# window_frame_test.sh LUMIVANE DESKTOP_FILE
 # Under a window manager that reports its frame, the main window's outer frame is 795 x 636 at
-# 350, 122 and the client area is what remains. Runs on a virtual X server with openbox.
+# 350, 122 and the client area is what remains. The window carries its icon (16 to 256 pixels)
+# and the window class that the menu entry's StartupWMClass names, so that task bars match the
+# two. Runs on a virtual X server with openbox.
 set -euo pipefail
 program=$1
+desktop=$2
 scratch=$(mktemp -d)
 pids=()
 cleanup() {
@@ -35,10 +38,26 @@ for _ in $(seq 100); do
   h=$(sed -n 's/.*Height: *//p' <<<"$info")
   IFS=', ' read -r left right top bottom <<<"$extents"
   outer="$((x - left)),$((y - top)) $((w + left + right))x$((h + top + bottom))"
-  [ "$outer" = "350,122 795x636" ] && [ "$((left + right + top + bottom))" -gt 0 ] && {
-    echo "OK: client ${w}x${h}, frame $extents, outer $outer"
-    exit 0
-  }
+  [ "$outer" = "350,122 795x636" ] && [ "$((left + right + top + bottom))" -gt 0 ] && break
 done
-echo "FAIL: outer frame ${outer:-unknown}, frame extents ${extents:-none}" >&2
-exit 1
+[ "${outer:-}" = "350,122 795x636" ] || {
+  echo "FAIL: outer frame ${outer:-unknown}, frame extents ${extents:-none}" >&2
+  exit 1
+}
+
+# WM_CLASS(STRING) = "instance", "class"
+class=$(xprop -name Lumivane WM_CLASS | sed -n 's/.*= "[^"]*", "\([^"]*\)"$/\1/p')
+wanted=$(sed -n 's/^StartupWMClass=//p' "$desktop")
+if [ -z "$wanted" ] || [ "$class" != "$wanted" ]; then
+  echo "FAIL: window class '$class', the menu entry's StartupWMClass '$wanted'" >&2
+  exit 1
+fi
+# xprop draws each icon of _NET_WM_ICON under a line "Icon (W x H):".
+sizes=$(xprop -name Lumivane _NET_WM_ICON | sed -n 's/.*Icon (\([0-9]*\) x \([0-9]*\)):.*/\1x\2/p' |
+  tr '\n' ' ')
+# Qt leaves out the 256-pixel one, which would not fit one X request beside the others.
+[ "$sizes" = "16x16 22x22 24x24 32x32 48x48 64x64 128x128 " ] || {
+  echo "FAIL: window icon sizes '${sizes:-none}'" >&2
+  exit 1
+}
+echo "OK: client ${w}x${h}, frame $extents, outer $outer, class $class, icon $sizes"

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "scanner/messages.h"
 #include "support/test_support.h"
 
 namespace {
@@ -48,10 +49,10 @@ class SaneBatch : public ::testing::Test {
   // consult: the manager's folder is also named on the loader's path. SANE unloads its test
   // backend at exit, so the backend's own leaks could not be told from ours by name here; the
   // scanning path's leak check runs in the window's scanner tests, which keep it loaded.
-  int Tool(const std::string& arguments, std::string* output) {
+  int Tool(const std::string& arguments, std::string* output, const std::string& environment = "") {
     return Run(std::string("env LD_LIBRARY_PATH=") + ShellQuote(MANAGER_DIR) +
-                   " ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(BatchToolPath()) + " " + arguments +
-                   " 2>&1",
+                   " ASAN_OPTIONS=detect_leaks=0 " + environment + " " +
+                   ShellQuote(BatchToolPath()) + " " + arguments + " 2>&1",
                output);
   }
   // What scanimage writes for the device options, as a binary pixel map.
@@ -143,6 +144,37 @@ TEST_F(SaneBatch, ListsBothTestDevicesAndReportsFailures) {
     EXPECT_EQ(Tool(f.arguments + " " + ShellQuote(dir_ / "old.png"), &output), 1) << f.arguments;
     EXPECT_EQ(output, f.message) << f.arguments;
     EXPECT_EQ(ReadBytes(dir_ / "old.png"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  }
+  // Without SANE's library the list is not empty but impossible, and says which package to
+  // install; so does a scan.
+  for (const char* arguments : {"--list-sources", "--scan test:0 x.png"}) {
+    EXPECT_EQ(
+        Tool(std::string(arguments), &output, "LUMIVANE_SANE_LIBRARY=/nonexistent/libsane.so.1"), 1)
+        << arguments;
+    EXPECT_EQ(output, std::string(scanner::kNoSaneLibrary) + "\n") << arguments;
+  }
+}
+
+// A device condition comes out in the scan dialog's own words, exit 1, and no file is left:
+// neither the output nor what checked beforehand that it can be created.
+TEST_F(SaneBatch, DeviceConditionsAreToldAsTheDialogTellsThem) {
+  const struct {
+    const char* status;
+    const char* text;
+  } cases[] = {
+      {"SANE_STATUS_JAMMED", "紙詰まりが発生しました。"},
+      {"SANE_STATUS_DEVICE_BUSY", "スキャナーは他のプログラムが使用中です。"},
+      {"SANE_STATUS_IO_ERROR", "スキャナーとの通信でエラーが発生しました。"},
+      {"SANE_STATUS_NO_MEM", "メモリーが足りません。"},
+      {"SANE_STATUS_ACCESS_DENIED", "スキャナーへのアクセスが拒否されました。"},
+  };
+  for (const auto& c : cases) {
+    Write(dir_ / "sane/test.conf", std::string("resolution 100\nenable-test-options true\n") +
+                                       "read-status-code " + c.status + "\n");
+    std::string output;
+    EXPECT_EQ(Tool("--scan test:0 " + ShellQuote(dir_ / "new.png"), &output), 1) << c.status;
+    EXPECT_EQ(output, std::string(c.text) + "\n") << c.status;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "new.png")) << c.status;
   }
 }
 

@@ -27,8 +27,10 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
   return out;
 }
 
+// The lines of a file; none when there is no file (the manager was never asked anything).
 std::vector<std::string> Lines(const std::string& path) {
   std::vector<std::string> lines;
+  if (!std::filesystem::exists(path)) return lines;
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
   std::istringstream in(std::string(bytes.begin(), bytes.end()));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -119,6 +121,12 @@ TEST_F(BatchScan, ListsScansAndReportsFailures) {
                {"0003 0401 0 Flatbed", "0001 0006 0 0101 4 00000002"},
                kTransfer,
                {"0003 0402 0 Flatbed", "0004 0302 0"}})},
+      {"an OUTPUT that cannot be created: refused before the scanner is asked",
+       "--scan Flatbed " + ShellQuote(dir_ / "no/such/out.bmp"),
+       sources,
+       1,
+       "ファイル " + (dir_ / "no/such/out.bmp") + " を作成できません.\n",
+       {}},
       {"unknown source", "--scan Drum " + old, sources, 1, "スキャナー Drum が見つかりません.\n",
        Concat({kEnumerate, {"0004 0302 0"}})},
       {"refused resolution", "--scan Flatbed --resolution 9999 " + old,

@@ -16,6 +16,10 @@ class ScriptedDialogs final : public Dialogs {
   std::vector<FileDialogOptions> asked;
   std::vector<std::pair<QString, QString>> errors;  // caption, text
   std::function<void()> whileAsked;                 // runs while a file dialog is up
+  // One per question whether to save a changed picture; with none left the question is
+  // cancelled. The questions asked, as caption and text.
+  std::deque<SaveChangesAnswer> saveAnswers;
+  std::vector<std::pair<QString, QString>> questions;
 
   std::optional<QString> OpenFile(QWidget*, const FileDialogOptions& options) override {
     return Answer(options);
@@ -25,6 +29,13 @@ class ScriptedDialogs final : public Dialogs {
   }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     errors.emplace_back(caption, text);
+  }
+  SaveChangesAnswer AskSaveChanges(QWidget*, const QString& caption, const QString& text) override {
+    questions.emplace_back(caption, text);
+    if (saveAnswers.empty()) return SaveChangesAnswer::kCancel;
+    const SaveChangesAnswer answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
   }
   // The texts of the error boxes shown so far.
   std::vector<std::string> ErrorTexts() const {

@@ -143,6 +143,40 @@ TEST_F(ScannerCommandTest, AScannedPictureIsEditedAndSavedLikeAnOpenedOne) {
   EXPECT_EQ(ReadBytes(dir / "scan.png"), EncodePng(View().Bitmap()));
 }
 
+// A scanned picture that was changed is offered for saving before the next scan starts; after
+// キャンセル the manager is not even asked, after 保存しない the scan replaces it.
+TEST_F(ScannerCommandTest, AChangedPictureIsOfferedForSavingBeforeTheNextScan) {
+  const struct {
+    SaveChangesAnswer answer;
+    bool scans;
+  } cases[] = {{SaveChangesAnswer::kCancel, false}, {SaveChangesAnswer::kDontSave, true}};
+  for (const auto& c : cases) {
+    FreeGlobalTwain();  // a fresh window for each case, as in TearDown
+    form_ = std::make_unique<TForm1>();
+    form_->show();
+    ScanReturns(Dib24(4, 2, 7));
+    form_->N1->trigger();
+    dialogs_->questions.clear();
+    Manager().eventsOnEnable = {MSG_CLOSEDSREQ};
+    form_->N1->trigger();  // unchanged: no question, and the source closed without a scan
+    EXPECT_TRUE(dialogs_->questions.empty());
+    form_->Button10->click();  // the mirror
+    ASSERT_TRUE(form_->PictureChanged());
+    const auto changed = PixelsOf(*View().Bitmap().Object());
+    Manager().calls.clear();
+    ScanReturns(Dib24(3, 3, 8));
+    dialogs_->saveAnswers = {c.answer};
+    form_->N1->trigger();
+    EXPECT_EQ(dialogs_->questions.size(), 1u);
+    EXPECT_EQ(Count(kUserSelect), c.scans ? 1 : 0);
+    EXPECT_EQ(PixelsOf(*View().Bitmap().Object()), c.scans ? Expected24(3, 3, 8) : changed);
+    EXPECT_EQ(form_->PictureChanged(), !c.scans);
+    EXPECT_TRUE(Errors().empty());
+    Manager().images.clear();
+    Manager().eventsOnEnable.clear();
+  }
+}
+
 TEST_F(ScannerCommandTest, ProgramEndClosesInOrderWhileTheWindowCanShowAFailure) {
   // An acquisition whose disabling failed leaves the source enabled.
   ScanReturns(Dib24(2, 2, 1));
