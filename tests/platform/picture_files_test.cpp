@@ -99,6 +99,7 @@ TEST(Messages, FullStopIsAppendedAfterCharactersThatSortAboveIt) {
       {"error", "error."},
       {"TWAIN: ", "TWAIN: "},
       {"done.", "done."},
+      {"原稿がありません。", "原稿がありません。"},
       {"a-", "a-"},
       {"a/", "a/."},
       {"", ""},
