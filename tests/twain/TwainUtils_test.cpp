@@ -5,7 +5,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <tuple>
 
 #include "scripted_fixture.h"
 
@@ -387,16 +386,6 @@ TEST_F(ConnectionTest, SetCapabilitySendsAOneValueContainerAndFreesIt) {
          t.SetCapability(ICAP_YRESOLUTION, TW_FIX32{72, 0x8000});
        },
        ICAP_YRESOLUTION, TWTY_FIX32, 0x80000048, false},
-      {"feeder", [](TTwain& t) { t.SetCapability(CAP_FEEDERENABLED, true); }, CAP_FEEDERENABLED,
-       TWTY_BOOL, 1, false},
-      {"flatbed", [](TTwain& t) { t.SetCapability(CAP_FEEDERENABLED, false); }, CAP_FEEDERENABLED,
-       TWTY_BOOL, 0, false},
-      // The item is the frame's left edge; its other edges are checked below.
-      {"frame",
-       [](TTwain& t) {
-         t.SetCapability(ICAP_FRAMES, TW_FRAME{{10, 0}, {-3, 0x8000}, {215, 0x4000}, {297, 0}});
-       },
-       ICAP_FRAMES, TWTY_FRAME, 10, false},
       {"refused", [](TTwain& t) { t.SetCapability(ICAP_PIXELTYPE, TWPT_BW); }, ICAP_PIXELTYPE,
        TWTY_UINT16, TWPT_BW, true},
   };
@@ -420,11 +409,6 @@ TEST_F(ConnectionTest, SetCapabilitySendsAOneValueContainerAndFreesIt) {
     EXPECT_EQ(call.capability.ConType, TWON_ONEVALUE) << c.name;
     EXPECT_EQ(call.oneValue.ItemType, c.type) << c.name;
     EXPECT_EQ(+call.oneValue.Item, c.item) << c.name;
-    if (c.type == TWTY_FRAME) {
-      EXPECT_EQ(std::tuple(call.frame.Top.Whole, call.frame.Top.Frac, call.frame.Right.Whole,
-                           call.frame.Right.Frac, call.frame.Bottom.Whole, call.frame.Bottom.Frac),
-                std::tuple(-3, 0x8000, 215, 0x4000, 297, 0));
-    }
     if (c.refused) {
       EXPECT_EQ(Calls()[1].destination, &twain.SourceIdentity);
     }
