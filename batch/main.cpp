@@ -2,16 +2,21 @@
 // scanner command without dialogs.
 //
 //   lumivane-batch INPUT [EFFECT ...] OUTPUT
-//   lumivane-batch --scan SOURCE [--mode MODE] [--resolution DPI] [EFFECT ...] OUTPUT
+//   lumivane-batch --scan SOURCE [SETTING ...] [--all-pages] [EFFECT ...] OUTPUT
 //   lumivane-batch --list-sources
 //   lumivane-batch --help | --version
 #include <QApplication>
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "effects/effect_table.h"
@@ -20,6 +25,7 @@
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 #include "scanner/device_conditions.h"
+#include "scanner/settings.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -28,8 +34,10 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr std::string_view kPngSuffix = ".png";
 
-// The resolution travels as the whole part of a fixed-point number.
+// The resolution travels as the whole part of a fixed-point number; the other numbers as
+// fixed-point numbers, which hold -32768 up to below 32768.
 constexpr int kMaxResolution = 32767;
+constexpr double kFix32Limit = 32768;
 
 // A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
 // stands.
@@ -49,6 +57,8 @@ void PrintUsage(std::FILE* out) {
       out,
       "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
       "       lumivane-batch --scan SOURCE [--mode color|gray|lineart] [--resolution DPI]\n"
+      "                      [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|feeder]\n"
+      "                      [--brightness N] [--contrast N] [--all-pages]\n"
       "                      [EFFECT ...] OUTPUT\n"
       "       lumivane-batch --list-sources\n"
       "       lumivane-batch --help | --version\n"
@@ -59,9 +69,14 @@ void PrintUsage(std::FILE* out) {
       "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
       "\n"
       "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
-      "dialog, with the device's own settings unless --mode or --resolution (dots per inch,\n"
-      "both directions) set them; a setting the device refuses is an error. OUTPUT is checked\n"
-      "before the scan starts; the picture is written before the scanner is released.\n"
+      "dialog, with the device's own settings unless --mode, --resolution (dots per inch,\n"
+      "both directions), --area (millimetres from the glass's top left corner), --source,\n"
+      "--brightness or --contrast (the device's own numbers) set them; a setting the device\n"
+      "refuses is an error. OUTPUT is checked before the scan starts; the picture is written\n"
+      "before the scanner is released.\n"
+      "--all-pages scans every sheet in the feeder (--source feeder unless --source is\n"
+      "given), each through the effects, into OUTPUT with -1, -2, ... before its extension;\n"
+      "an empty feeder ends the run, and is an error before the first page.\n"
       "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
       "a tab, then the maker and the model.\n"
       "\n"
@@ -77,14 +92,26 @@ int UsageError(const std::string& problem) {
   return kUsage;
 }
 
+// A scan setting asked for on the command line: the value its capability is set to, and the
+// value as written, for the message when the source refuses it.
+struct Request {
+  std::variant<TW_UINT16, TW_FIX32, bool, TW_FRAME> value;
+  std::string text;
+};
+
 struct Options {
   enum class Action { kFiles, kScan, kListSources } action = Action::kFiles;
   std::string source;
-  const ScanMode* mode = nullptr;
-  std::optional<int> resolution;
+  // By the row of scanner::kSettings; the last of a flag given twice.
+  std::array<std::optional<Request>, scanner::kSettings.size()> settings;
+  bool allPages = false;
   std::vector<std::string> words;  // INPUT (files only), the effects, OUTPUT
   std::vector<const EffectCommand*> effects;
 };
+
+std::size_t RowOf(const scanner::Setting& setting) {
+  return static_cast<std::size_t>(&setting - scanner::kSettings.data());
+}
 
 std::optional<int> ParseResolution(std::string_view text) {
   int value = 0;
@@ -94,6 +121,82 @@ std::optional<int> ParseResolution(std::string_view text) {
   return value;
 }
 
+// A number that a fixed-point number holds, to the nearest 1/65536.
+std::optional<TW_FIX32> ParseFix32(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  const double steps = std::round(value * 65536);
+  if (!(steps >= -kFix32Limit * 65536 && steps < kFix32Limit * 65536)) return std::nullopt;
+  const auto whole = static_cast<TW_INT16>(std::floor(steps / 65536));
+  return TW_FIX32{whole, static_cast<TW_UINT16>(steps - whole * 65536.0)};
+}
+
+double Fix32Value(TW_FIX32 fix) {
+  return fix.Whole + fix.Frac / 65536.0;
+}
+
+// LEFT,TOP,RIGHT,BOTTOM, a rectangle of some size.
+std::optional<TW_FRAME> ParseArea(std::string_view text) {
+  std::array<TW_FIX32, 4> edges{};
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const std::size_t comma = text.find(',');
+    if ((comma == std::string_view::npos) != (i + 1 == edges.size())) return std::nullopt;
+    const std::optional<TW_FIX32> edge = ParseFix32(text.substr(0, comma));
+    if (!edge) return std::nullopt;
+    edges[i] = *edge;
+    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+  }
+  const TW_FRAME frame{edges[0], edges[1], edges[2], edges[3]};
+  if (Fix32Value(frame.Left) >= Fix32Value(frame.Right) ||
+      Fix32Value(frame.Top) >= Fix32Value(frame.Bottom))
+    return std::nullopt;
+  return frame;
+}
+
+// The capability's value for the setting's flag; on a usage error its description.
+std::optional<std::string> ParseSetting(const scanner::Setting& setting, const std::string& value,
+                                        Request& request) {
+  request.text = value;
+  switch (setting.kind) {
+    case scanner::SettingKind::kMode:
+      for (const ScanMode& mode : kScanModes)
+        if (mode.name == value) {
+          request.value = mode.pixelType;
+          return std::nullopt;
+        }
+      return "unknown mode '" + value + "' (color, gray or lineart)";
+    case scanner::SettingKind::kSource:
+      if (value != "flatbed" && value != "feeder")
+        return "unknown source '" + value + "' (flatbed or feeder)";
+      request.value = value == "feeder";
+      return std::nullopt;
+    case scanner::SettingKind::kArea:
+      if (const std::optional<TW_FRAME> frame = ParseArea(value)) {
+        request.value = *frame;
+        return std::nullopt;
+      }
+      return "area '" + value + "' is not LEFT,TOP,RIGHT,BOTTOM in millimetres, left of right " +
+             "and above bottom";
+    case scanner::SettingKind::kNumber:
+      if (setting.capability == ICAP_XRESOLUTION) {
+        const std::optional<int> dpi = ParseResolution(value);
+        if (!dpi)
+          return "resolution '" + value + "' is not a whole number from 1 to " +
+                 std::to_string(kMaxResolution);
+        request.value = TW_FIX32{static_cast<TW_INT16>(*dpi), 0};
+        request.text = std::to_string(*dpi);
+        return std::nullopt;
+      }
+      if (const std::optional<TW_FIX32> number = ParseFix32(value)) {
+        request.value = *number;
+        return std::nullopt;
+      }
+      return std::string(setting.name) + " '" + value + "' is not a number from -32768 to 32767";
+  }
+  return "--" + std::string(setting.name) + " is not known";
+}
+
 // Fills options from the arguments; on a usage error returns its description.
 std::optional<std::string> ParseArguments(const std::vector<std::string>& args, Options& options) {
   bool listSources = false;
@@ -101,25 +204,24 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool hasValue = i + 1 < args.size();
+    const scanner::Setting* setting =
+        arg.starts_with("--") ? scanner::SettingNamed(std::string_view(arg).substr(2)) : nullptr;
     if (arg == "--list-sources") {
       listSources = true;
-    } else if (arg == "--scan" || arg == "--mode" || arg == "--resolution") {
+    } else if (arg == "--all-pages") {
+      options.allPages = true;
+    } else if (arg == "--scan" || setting) {
       if (!hasValue) return arg + " needs a value";
       const std::string& value = args[++i];
-      if (arg == "--scan") {
+      if (setting) {
+        Request request;
+        if (std::optional<std::string> problem = ParseSetting(*setting, value, request))
+          return problem;
+        options.settings[RowOf(*setting)] = std::move(request);
+      } else {
         if (scan) return "--scan given twice";
         scan = true;
         options.source = value;
-      } else if (arg == "--mode") {
-        options.mode = nullptr;
-        for (const ScanMode& mode : kScanModes)
-          if (mode.name == value) options.mode = &mode;
-        if (!options.mode) return "unknown mode '" + value + "' (color, gray or lineart)";
-      } else {
-        options.resolution = ParseResolution(value);
-        if (!options.resolution)
-          return "resolution '" + value + "' is not a whole number from 1 to " +
-                 std::to_string(kMaxResolution);
       }
     } else if (arg.starts_with("--")) {
       return "unknown option '" + arg + "'";
@@ -127,7 +229,8 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
       options.words.push_back(arg);
     }
   }
-  const bool settings = options.mode || options.resolution;
+  const bool settings =
+      options.allPages || std::ranges::any_of(options.settings, [](const auto& s) { return !!s; });
   if (listSources) {
     if (scan || settings || !options.words.empty()) return "--list-sources takes nothing else";
     options.action = Options::Action::kListSources;
@@ -137,8 +240,14 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
     if (options.words.empty()) return "--scan needs an OUTPUT";
     options.action = Options::Action::kScan;
   } else {
-    if (settings) return "--mode and --resolution go with --scan";
+    if (settings) return "the scan settings and --all-pages go with --scan";
     if (options.words.size() < 2) return "INPUT and OUTPUT are needed";
+  }
+  // Every sheet is the feeder's: a flatbed would give the same page for ever.
+  if (options.allPages) {
+    std::optional<Request>& source = options.settings[RowOf(*scanner::SettingNamed("source"))];
+    if (!source) source = Request{true, "feeder"};
+    if (!std::get<bool>(source->value)) return "--all-pages scans from the feeder, not a flatbed";
   }
   const std::size_t firstEffect = scan ? 0 : 1;
   for (std::size_t i = firstEffect; i + 1 < options.words.size(); ++i) {
@@ -149,9 +258,8 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   return std::nullopt;
 }
 
-void ApplyAndWrite(TBitmap& picture, const Options& options) {
+void ApplyAndWrite(TBitmap& picture, const Options& options, const std::string& output) {
   for (const EffectCommand* command : options.effects) RunEffectCommand(*command, picture);
-  const std::string& output = options.words.back();
   if (output.ends_with(kPngSuffix)) {
     SavePngFile(picture, output);
   } else {
@@ -190,12 +298,21 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   return ok && !deviceFailed ? 0 : kFailed;
 }
 
-// A setting the source refuses is reported with what was asked for.
-void Set(TTwain& twain, TW_UINT16 capability, auto value, const std::string& refused) {
-  try {
-    twain.SetCapability(capability, value);
-  } catch (const Exception& error) {
-    throw Exception(refused + error.Message());
+// What the message says before the source's condition when it refuses the setting.
+const char* RefusedForm(const scanner::Setting& setting) {
+  switch (setting.capability) {
+    case ICAP_PIXELTYPE:
+      return msg::kScanModeRefused;
+    case ICAP_XRESOLUTION:
+      return msg::kScanResolutionRefused;
+    case ICAP_FRAMES:
+      return msg::kScanAreaRefused;
+    case CAP_FEEDERENABLED:
+      return msg::kScanSourceRefused;
+    case ICAP_BRIGHTNESS:
+      return msg::kScanBrightnessRefused;
+    default:
+      return msg::kScanContrastRefused;
   }
 }
 
@@ -230,10 +347,31 @@ std::vector<TW_IDENTITY> ListedSources(TTwain& twain) {
   }
 }
 
+// Sets the setting's capabilities; one the source refuses is reported with what was asked for.
+void Set(TTwain& twain, const scanner::Setting& setting, const Request& request) {
+  try {
+    for (const TW_UINT16 capability : {setting.capability, setting.alsoCapability})
+      if (capability != 0)
+        std::visit([&](const auto& value) { twain.SetCapability(capability, value); },
+                   request.value);
+  } catch (const Exception& error) {
+    throw Exception(FormatMessage(RefusedForm(setting), request.text) + error.Message());
+  }
+}
+
+// OUTPUT for the page-th sheet: -page before the extension.
+std::string PageFile(const std::string& output, int page) {
+  const std::filesystem::path path(output);
+  std::filesystem::path name = path.stem();
+  name += "-" + std::to_string(page);
+  name += path.extension();
+  return (path.parent_path() / name).string();
+}
+
 void Scan(TTwain& twain, const Options& options) {
   // A scan takes a while and a device's turn: it is not started for a file that cannot be
   // written afterwards.
-  CheckFileCreatable(options.words.back());
+  CheckFileCreatable(options.allPages ? PageFile(options.words.back(), 1) : options.words.back());
   try {
     twain.SelectSourceByName(nullptr, options.source);
   } catch (const Exception& error) {
@@ -243,18 +381,38 @@ void Scan(TTwain& twain, const Options& options) {
     throw;
   }
   if (!twain.DSOpen) twain.OpenDS();
-  if (options.mode)
-    Set(twain, ICAP_PIXELTYPE, options.mode->pixelType,
-        FormatMessage(msg::kScanModeRefused, options.mode->name));
-  if (options.resolution) {
-    const TW_FIX32 dpi{static_cast<TW_INT16>(*options.resolution), 0};
-    const std::string refused = FormatMessage(msg::kScanResolutionRefused, *options.resolution);
-    Set(twain, ICAP_XRESOLUTION, dpi, refused);
-    Set(twain, ICAP_YRESOLUTION, dpi, refused);
+  // The source first: what the others may take can depend on it.
+  const scanner::Setting& source = *scanner::SettingNamed("source");
+  if (const std::optional<Request>& request = options.settings[RowOf(source)])
+    Set(twain, source, *request);
+  for (const scanner::Setting& setting : scanner::kSettings)
+    if (const std::optional<Request>& request = options.settings[RowOf(setting)];
+        request && &setting != &source)
+      Set(twain, setting, *request);
+  if (!options.allPages) {
+    TBitmap picture;
+    if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
+    ApplyAndWrite(picture, options, options.words.back());
+    return;
   }
-  TBitmap picture;
-  if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
-  ApplyAndWrite(picture, options);
+  // The source stays open between the sheets, and a feeder keeps its place; the empty feeder
+  // ends the run once a page is written.
+  for (int page = 1;; ++page) {
+    TBitmap picture;
+    bool transferred = false;
+    try {
+      transferred = twain.Acquire(picture, false, nullptr);
+    } catch (const ETwainTransferFailed&) {
+      // Asked once: asking clears it.
+      const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
+      if (code == TWCC_NOMEDIA && page > 1) return;
+      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
+      if (!text) throw;
+      throw EDeviceCondition(text);
+    }
+    if (!transferred) throw Exception(msg::kScanNoImage);
+    ApplyAndWrite(picture, options, PageFile(options.words.back(), page));
+  }
 }
 
 void ListSources(TTwain& twain) {
@@ -295,7 +453,7 @@ int main(int argc, char* argv[]) {
   const bool ok = RunGuarded([&] {
     TBitmap picture;
     LoadPictureFile(picture, options.words.front());
-    ApplyAndWrite(picture, options);
+    ApplyAndWrite(picture, options, options.words.back());
   });
   return ok ? 0 : kFailed;
 }

@@ -52,7 +52,9 @@ std::string FormatMessage(std::string_view format, long long argument) {
 
 std::string DisplayText(std::string_view message) {
   std::string text(message);
-  if (LastCharacter(text) > U'.') text += '.';
+  // A Japanese sentence that ends in its own full stop needs no second one.
+  const char32_t last = LastCharacter(text);
+  if (last > U'.' && last != U'\u3002') text += '.';
   return text;
 }
 

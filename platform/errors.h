@@ -41,7 +41,7 @@ std::string FormatMessage(std::string_view format, std::string_view argument);
 std::string FormatMessage(std::string_view format, long long argument);
 
 // The text shown for an error message: a full stop is appended when the message's last
-// character sorts after ".".
+// character sorts after "." and is not the ideographic full stop "。".
 std::string DisplayText(std::string_view message);
 
 // The message of any exception, with a text of our own for running out of memory.

@@ -53,6 +53,10 @@ inline constexpr const char* kUnknownEffect = "unknown effect '%s'";
 inline constexpr const char* kScanNoImage = "スキャナーから画像が届きませんでした";
 inline constexpr const char* kScanModeRefused = "読み取りモード %s を設定できません: ";
 inline constexpr const char* kScanResolutionRefused = "解像度 %s dpi を設定できません: ";
+inline constexpr const char* kScanAreaRefused = "読み取り範囲 %s mm を設定できません: ";
+inline constexpr const char* kScanSourceRefused = "原稿の読み取り元 %s を設定できません: ";
+inline constexpr const char* kScanBrightnessRefused = "明るさ %s を設定できません: ";
+inline constexpr const char* kScanContrastRefused = "コントラスト %s を設定できません: ";
 inline constexpr const char* kNoScanners = "スキャナーが見つかりません";
 
 // The scanner.

@@ -513,7 +513,9 @@ TW_UINT16 SetCapability(Session& source, const TW_CAPABILITY& capability) {
     device = opened.get();
   }
   ApplyRequested(source, *device);
-  if (!Takes(*device, *setting, *value)) return Fail(source.condition, TWCC_BADVALUE);
+  // A device without the setting at all says so, rather than that the value is out of range.
+  if (!Takes(*device, *setting, *value))
+    return Fail(source.condition, Offers(*device, *setting) ? TWCC_BADVALUE : TWCC_CAPUNSUPPORTED);
   std::erase_if(source.requested, [&](const auto& r) { return r.first == setting; });
   source.requested.emplace_back(setting, *value);
   return TWRC_SUCCESS;

@@ -79,14 +79,14 @@ struct GlobalBlockFree {
 };
 using OwnedGlobalBlock = std::unique_ptr<GlobalBlock, GlobalBlockFree>;
 
-// Sends MSG_SET for capability with a one-value container holding item of itemType; the
-// container's block lives exactly as long as the call.
-void SetOneValue(TTwain& twain, TW_UINT16 capability, TW_UINT16 itemType, TW_UINT32 item) {
-  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof(TW_ONEVALUE)));
+// Sends MSG_SET for capability with the one-value container given (a TW_ONEVALUE, or the
+// TW_ONEVALUE_FRAME of a rectangle); the container's block lives exactly as long as the call.
+template <typename Container>
+void SetOneValue(TTwain& twain, TW_UINT16 capability, const Container& value) {
+  const OwnedGlobalBlock container(GlobalAlloc(0, sizeof value));
   if (!container) throw std::bad_alloc();
   void* address = GlobalLock(container.get());
   if (!address) throw std::bad_alloc();
-  const TW_ONEVALUE value{itemType, item};
   std::memcpy(address, &value, sizeof value);
   GlobalUnlock(container.get());
   TW_CAPABILITY request{capability, TWON_ONEVALUE, container.get()};
@@ -316,14 +316,22 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
 }
 
 void TTwain::SetCapability(TW_UINT16 capability, TW_UINT16 value) {
-  SetOneValue(*this, capability, TWTY_UINT16, value);
+  SetOneValue(*this, capability, TW_ONEVALUE{TWTY_UINT16, value});
 }
 
 void TTwain::SetCapability(TW_UINT16 capability, TW_FIX32 value) {
   // The item holds the fixed-point number in its low bytes: Whole, then Frac.
   TW_UINT32 item = 0;
   std::memcpy(&item, &value, sizeof value);
-  SetOneValue(*this, capability, TWTY_FIX32, item);
+  SetOneValue(*this, capability, TW_ONEVALUE{TWTY_FIX32, item});
+}
+
+void TTwain::SetCapability(TW_UINT16 capability, bool value) {
+  SetOneValue(*this, capability, TW_ONEVALUE{TWTY_BOOL, value ? 1u : 0u});
+}
+
+void TTwain::SetCapability(TW_UINT16 capability, const TW_FRAME& value) {
+  SetOneValue(*this, capability, TW_ONEVALUE_FRAME{TWTY_FRAME, value});
 }
 
 std::string Str32Text(const TW_STR32& field) {

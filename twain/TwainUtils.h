@@ -86,8 +86,10 @@ class TTwain {
   // Sets a capability of the open source to one value (MSG_SET with a one-value container in
   // global memory, which is freed again however the call ends). Raises "TWAIN: <condition>"
   // with the source's condition when the source refuses.
-  void SetCapability(TW_UINT16 capability, TW_UINT16 value);  // TWTY_UINT16
-  void SetCapability(TW_UINT16 capability, TW_FIX32 value);   // TWTY_FIX32
+  void SetCapability(TW_UINT16 capability, TW_UINT16 value);        // TWTY_UINT16
+  void SetCapability(TW_UINT16 capability, TW_FIX32 value);         // TWTY_FIX32
+  void SetCapability(TW_UINT16 capability, bool value);             // TWTY_BOOL
+  void SetCapability(TW_UINT16 capability, const TW_FRAME& value);  // TWTY_FRAME
 
   // Acquires at most one image into bitmap with the source's own interface (shown and modal as
   // show says, parented to window). True when an image was transferred. The floating-point

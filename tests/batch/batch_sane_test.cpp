@@ -1,6 +1,7 @@
 // lumivane-batch against the scanner manager built on SANE, with SANE's test backend and no
 // hardware: the pictures equal what scanimage writes for the same device options, the settings
-// reach the device, and the source list names both test devices.
+// reach the device, every sheet of the feeder is a page, and the source list names both test
+// devices.
 //
 // SANE's test device very rarely hangs while SANE shuts down, after every result is out. Each
 // program run here therefore has a time limit, and a run that hits it is run once more.
@@ -92,6 +93,11 @@ TEST_F(SaneBatch, ScansEqualWhatScanimageWrites) {
        false},
       {"colour at 150 dpi with an effect", "--mode color --resolution 150 --scan test:0 mirror",
        "-d test:0 --mode Color --resolution 150", false},
+      {"area", "--scan test:0 --area 10,20,50,70", "-d test:0 -l 10 -t 20 -x 40 -y 50", false},
+      {"area in gray at 150 dpi", "--scan test:0 --mode gray --resolution 150 --area 0,5,30,25",
+       "-d test:0 --mode Gray --depth 8 --resolution 150 -l 0 -t 5 -x 30 -y 20", false},
+      {"one sheet of the feeder", "--scan test:0 --source feeder",
+       "-d test:0 --source 'Automatic Document Feeder'", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,6 +145,10 @@ TEST_F(SaneBatch, ListsBothTestDevicesAndReportsFailures) {
       {"--scan test:7", "スキャナー test:7 が見つかりません.\n"},
       {"--scan test:0 --resolution 5000",
        "解像度 5000 dpi を設定できません: TWAIN: Data parameter out of range.\n"},
+      {"--scan test:0 --area 0,0,300,10",
+       "読み取り範囲 0,0,300,10 mm を設定できません: TWAIN: Data parameter out of range.\n"},
+      {"--scan test:0 --brightness 10",
+       "明るさ 10 を設定できません: TWAIN: Capability not supported by source.\n"},
   };
   for (const auto& f : failures) {
     EXPECT_EQ(Tool(f.arguments + " " + ShellQuote(dir_ / "old.png"), &output), 1) << f.arguments;
@@ -176,6 +186,52 @@ TEST_F(SaneBatch, DeviceConditionsAreToldAsTheDialogTellsThem) {
     EXPECT_EQ(output, std::string(c.text) + "\n") << c.status;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "new.png")) << c.status;
   }
+}
+
+// The test device's feeder holds ten sheets: --all-pages writes ten pages, each through the
+// effect, equal to scanimage's pages of the same area; a feeder empty from the start is an
+// error that writes nothing.
+TEST_F(SaneBatch, EverySheetOfTheFeederIsAPage) {
+  std::filesystem::create_directories(dir_ / "pages");
+  std::filesystem::create_directories(dir_ / "ref");
+  std::string output;
+  ASSERT_EQ(Tool("--scan test:0 --source feeder --all-pages --area 0,0,40,30 negative " +
+                     ShellQuote(dir_ / "pages/scan.png"),
+                 &output),
+            0)
+      << output;
+  ASSERT_EQ(Run("scanimage --format=pnm -d test:0 --source 'Automatic Document Feeder' -l 0 -t 0 "
+                "-x 40 -y 30 --batch=" +
+                    ShellQuote(dir_ / "ref/page-%d.pnm") + " 2>/dev/null",
+                &output),
+            0);
+  constexpr int kSheets = 10;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "pages"), {}), kSheets);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "ref"), {}), kSheets);
+  for (int page = 1; page <= kSheets; ++page) {
+    SCOPED_TRACE(page);
+    const std::string number = std::to_string(page);
+    const Rgb24Image scanned =
+        ReadPng(dir_ / ("pages/scan-" + number + ".png"), dir_ / "pages/page.ppm");
+    ASSERT_EQ(RunShell("convert " + ShellQuote(dir_ / ("ref/page-" + number + ".pnm")) +
+                       " -depth 8 -negate ppm:" + ShellQuote(dir_ / "ref/page.ppm")),
+              0);
+    const Rgb24Image reference = ReadPnm(dir_ / "ref/page.ppm");
+    EXPECT_GT(reference.width * reference.height, 100);
+    EXPECT_EQ(scanned.width, reference.width);
+    EXPECT_EQ(scanned.height, reference.height);
+    EXPECT_TRUE(scanned.pixels == reference.pixels) << "pixels differ";
+    std::filesystem::remove(dir_ / "pages/page.ppm");
+    std::filesystem::remove(dir_ / "ref/page.ppm");
+  }
+
+  std::filesystem::remove_all(dir_ / "pages");
+  std::filesystem::create_directories(dir_ / "pages");
+  Write(dir_ / "sane/test.conf",
+        "enable-test-options true\nread-status-code SANE_STATUS_NO_DOCS\n");
+  EXPECT_EQ(Tool("--scan test:0 --all-pages " + ShellQuote(dir_ / "pages/scan.png"), &output), 1);
+  EXPECT_EQ(output, "原稿がありません。\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "pages"));
 }
 
 }  // namespace

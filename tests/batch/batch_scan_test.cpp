@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/bmp.h"
+#include "scanner/messages.h"
 #include "support/dib_builder.h"
 #include "support/test_support.h"
 
@@ -127,6 +128,16 @@ TEST_F(BatchScan, ListsScansAndReportsFailures) {
        1,
        "ファイル " + (dir_ / "no/such/out.bmp") + " を作成できません.\n",
        {}},
+      {"area, feeder, brightness and contrast: the source first",
+       "--scan Sheetfed --contrast -2.5 --area 10,20.5,50,70 --brightness 12 --source feeder " +
+           out,
+       sources, 0, "",
+       Concat({kEnumerate,
+               {"0003 0401 0 Sheetfed", "0001 0006 0 1002 6 00000001",
+                "0001 0006 0 1114 8 0000000a 80000014 00000032 00000046",
+                "0001 0006 0 1101 7 0000000c", "0001 0006 0 1103 7 8000fffd"},
+               kTransfer,
+               {"0003 0402 0 Sheetfed", "0004 0302 0"}})},
       {"unknown source", "--scan Drum " + old, sources, 1, "スキャナー Drum が見つかりません.\n",
        Concat({kEnumerate, {"0004 0302 0"}})},
       {"refused resolution", "--scan Flatbed --resolution 9999 " + old,
@@ -157,6 +168,50 @@ TEST_F(BatchScan, ListsScansAndReportsFailures) {
       EXPECT_EQ(PixelsOf(*picture.get()), Scanned(c.negative)) << c.name;
     }
     EXPECT_EQ(ReadBytes(dir_ / "old.bmp"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}))
+        << c.name;
+  }
+}
+
+// --all-pages: a page a sheet until the feeder is empty; the source is opened once and stays
+// open. A failure on a later sheet keeps the pages before it, and an empty feeder is an error
+// only before the first page.
+TEST_F(BatchScan, AllPagesScanUntilTheFeederIsEmpty) {
+  const std::string sources = std::string("LUMIVANE_SCRIPTED_SOURCES=") + ShellQuote(kSources);
+  const struct {
+    const char* name;
+    std::string pages;  // sheets, then the condition of the transfer after them
+    int status;
+    std::string output;
+  } cases[] = {
+      {"three sheets", "3,29", 0, ""},
+      {"a paper jam on the third sheet", "2,20", 1, std::string(scanner::kPaperJam) + "\n"},
+      {"an empty feeder", "0,29", 1, "原稿がありません。\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(dir_ / "pages");
+    std::filesystem::create_directories(dir_ / "pages");
+    std::filesystem::remove(Log());
+    std::string output;
+    EXPECT_EQ(Run("--scan Sheetfed --all-pages negative " + ShellQuote(dir_ / "pages/scan.bmp"),
+                  sources + " LUMIVANE_SCRIPTED_PAGES=" + c.pages, &output),
+              c.status)
+        << c.name;
+    EXPECT_EQ(output, c.output) << c.name;
+    const int sheets = std::stoi(c.pages);
+    std::vector<std::string> expected =
+        Concat({kEnumerate, {"0003 0401 0 Sheetfed", "0001 0006 0 1002 6 00000001"}});
+    for (int page = 1; page <= sheets; ++page) {
+      expected.insert(expected.end(), kTransfer.begin(), kTransfer.end());
+      HBITMAP picture =
+          DecodeBitmapFile(ReadBytes(dir_ / ("pages/scan-" + std::to_string(page) + ".bmp")));
+      ASSERT_TRUE(picture) << c.name << " page " << page;
+      EXPECT_EQ(PixelsOf(*picture.get()), Scanned(true)) << c.name << " page " << page;
+    }
+    // The failed transfer, the status asked after it, and the source closed once at the end.
+    expected.insert(expected.end(), {"0009 0502 0 show 0", "0104 0001 1", "0009 0501 0 show 0",
+                                     "0008 0001 0", "0003 0402 0 Sheetfed", "0004 0302 0"});
+    EXPECT_EQ(Lines(Log()), expected) << c.name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "pages"), {}), sheets)
         << c.name;
   }
 }

@@ -98,6 +98,14 @@ TEST(Batch, UsageErrorsExitTwo) {
            "--scan Flatbed --resolution 300dpi " + out,
            "--scan Flatbed --resolution 32768 " + out,
            "--mode gray " + in + " " + out,
+           "--all-pages " + in + " " + out,
+           "--scan Flatbed --source drum " + out,
+           "--scan Flatbed --source flatbed --all-pages " + out,
+           "--scan Flatbed --brightness bright " + out,
+           "--scan Flatbed --contrast 40000 " + out,
+           "--scan Flatbed --area 0,0,10 " + out,
+           "--scan Flatbed --area 10,0,5,10 " + out,
+           "--scan Flatbed --area 0,10,10,10 " + out,
            "--list-sources " + out,
            "--list-sources --scan Flatbed " + out,
            "--frobnicate " + in + " " + out,
@@ -109,8 +117,10 @@ TEST(Batch, UsageErrorsExitTwo) {
   EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp"));
   const BatchRun help = Batch("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* documented : {"effects:", "--scan SOURCE", "--list-sources",
-                                 "--mode color|gray|lineart", "--resolution DPI"})
+  for (const char* documented :
+       {"effects:", "--scan SOURCE", "--list-sources", "--mode color|gray|lineart",
+        "--resolution DPI", "--area LEFT,TOP,RIGHT,BOTTOM", "--source flatbed|feeder",
+        "--brightness N", "--contrast N", "--all-pages"})
     EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
 }
 

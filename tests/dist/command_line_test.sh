@@ -119,6 +119,8 @@ lumivane-batch --scan |test:0 test:1
 lumivane-batch --scan test:|0 1
 lumivane-batch --li|--list-sources
 lumivane-batch --resolution |
+lumivane-batch --scan test:0 --source |feeder flatbed
+lumivane-batch --scan test:0 --a|--all-pages --area
 CASES
   ;;
 *)

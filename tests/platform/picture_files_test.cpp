@@ -100,6 +100,7 @@ TEST(Messages, FullStopIsAppendedAfterCharactersThatSortAboveIt) {
       {"error", "error."},
       {"TWAIN: ", "TWAIN: "},
       {"done.", "done."},
+      {"原稿がありません。", "原稿がありません。"},
       {"a-", "a-"},
       {"a/", "a/."},
       {"", ""},

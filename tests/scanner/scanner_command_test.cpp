@@ -492,6 +492,8 @@ TEST_F(ScannerTest, SourcesListedWithoutADialogAndCapabilitiesSetBeforeTheScan) 
       {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(5000), TWRC_FAILURE, "Data parameter out of range"},
       {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(75.5), TWRC_FAILURE, "Data parameter out of range"},
       {0x1234, TWTY_UINT16, 1, TWRC_FAILURE, "Capability not supported by source"},
+      // The test device has no brightness.
+      {ICAP_BRIGHTNESS, TWTY_FIX32, Fix32(10), TWRC_FAILURE, "Capability not supported by source"},
       {ICAP_PIXELTYPE, TWTY_UINT16, TWPT_RGB, TWRC_SUCCESS, ""},
       {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(75), TWRC_SUCCESS, ""},
       {ICAP_YRESOLUTION, TWTY_FIX32, Fix32(75), TWRC_SUCCESS, ""},

@@ -55,6 +55,7 @@ TW_UINT16 ProcessEvent(TW_EVENT& event, RecordedCall& call) {
 struct EnvironmentScript {
   bool read = false;
   std::optional<TW_UINT16> refusedCapability;
+  bool everyEnable = false;  // the image is offered on every MSG_ENABLEDS, not the first only
   std::string log;
 };
 
@@ -107,6 +108,20 @@ void ReadEnvironmentScript() {
     manager.images.emplace_back(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
   }
   manager.eventsOnEnable = {MSG_XFERREADY};
+  // "COUNT,CONDITION": a feeder of COUNT sheets of the image, whose next transfer fails with
+  // CONDITION.
+  if (const char* pages = Environment("LUMIVANE_SCRIPTED_PAGES");
+      pages && !manager.images.empty()) {
+    char* end = nullptr;
+    const unsigned long count = std::strtoul(pages, &end, 0);
+    const auto condition = static_cast<TW_UINT16>(std::strtoul(end + (*end == ','), nullptr, 0));
+    script.everyEnable = true;
+    manager.images.resize(count, manager.images.front());
+    for (unsigned long i = 0; i < count; ++i)
+      manager.Answer(DAT_IMAGENATIVEXFER, MSG_GET, TWRC_XFERDONE);
+    manager.Answer(DAT_IMAGENATIVEXFER, MSG_GET, TWRC_FAILURE);
+    manager.statuses.push_back({TWRC_SUCCESS, condition});
+  }
   if (const char* refuse = Environment("LUMIVANE_SCRIPTED_REFUSE"))
     script.refusedCapability = static_cast<TW_UINT16>(std::strtoul(refuse, nullptr, 0));
 }
@@ -124,6 +139,15 @@ void Log(const RecordedCall& call) {
     std::snprintf(text, sizeof text, " %04x %u %08x", call.capability.Cap, call.oneValue.ItemType,
                   call.oneValue.Item);
     line += text;
+    // A rectangle's other three corners follow its left edge.
+    if (call.oneValue.ItemType == TWTY_FRAME) {
+      for (const TW_FIX32& edge : {call.frame.Top, call.frame.Right, call.frame.Bottom}) {
+        TW_UINT32 item = 0;
+        std::memcpy(&item, &edge, sizeof edge);
+        std::snprintf(text, sizeof text, " %08x", item);
+        line += text;
+      }
+    }
   }
   if (call.dat == DAT_USERINTERFACE) line += " show " + std::to_string(call.ui.ShowUI);
   std::ofstream(path, std::ios::app) << line << '\n';
@@ -144,6 +168,11 @@ void ReadCapability(const TW_CAPABILITY& capability, RecordedCall& call) {
   if (const void* address = GlobalLock(handle)) {
     if (GlobalSize(handle) >= sizeof call.oneValue)
       std::memcpy(&call.oneValue, address, sizeof call.oneValue);
+    TW_ONEVALUE_FRAME frame{};
+    if (call.oneValue.ItemType == TWTY_FRAME && GlobalSize(handle) >= sizeof frame) {
+      std::memcpy(&frame, address, sizeof frame);
+      call.frame = frame.Item;
+    }
     GlobalUnlock(handle);
   }
 }
@@ -212,7 +241,7 @@ extern "C" __attribute__((visibility("default"))) TW_UINT16 DSM_Entry(pTW_IDENTI
       if (msg == MSG_USERSELECT) *static_cast<TW_IDENTITY*>(data) = manager.chosen;
       if (msg == MSG_ENABLEDS) {
         for (TW_UINT16 event : manager.eventsOnEnable) manager.PostSourceEvent(event);
-        manager.eventsOnEnable.clear();
+        if (!FromEnvironment().everyEnable) manager.eventsOnEnable.clear();
       }
       if (msg == MSG_ENDXFER) static_cast<TW_PENDINGXFERS*>(data)->Count = 0;
     }

@@ -43,6 +43,7 @@ struct RecordedCall {
   TW_UINT16 twMessage = 0;     // DAT_EVENT: what the manager answered
   TW_CAPABILITY capability{};  // DAT_CAPABILITY
   TW_ONEVALUE oneValue{};      // DAT_CAPABILITY: the container's contents
+  TW_FRAME frame{};            // DAT_CAPABILITY: the rectangle of a TWTY_FRAME container
   FpuControl fpu;              // the floating-point control state the manager ran with
 };
 
