@@ -11,8 +11,8 @@
 #include <memory>
 #include <new>
 
-#include "device_conditions.h"
 #include "device.h"
+#include "device_conditions.h"
 #include "identity_text.h"
 #include "messages.h"
 #include "remembered.h"
