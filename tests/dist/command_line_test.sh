@@ -96,6 +96,8 @@ completion)
   echo "resolution 100" >"$scratch/sane/test.conf"
   touch "$scratch/files/negatives.bmp" "$scratch/files/mirror-in.bmp"
   export SANE_CONFIG_DIR=$scratch/sane
+  # The sanitizers' dlopen does not consult the tool's run path: the manager's folder is named.
+  export LD_LIBRARY_PATH="$build/lib/lumivane${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
   export PATH="$build/batch:$PATH"
   # WORDS (the last one is completed)|the completions, sorted, one space apart
   while IFS='|' read -r line expected; do
