@@ -64,8 +64,13 @@ HelperLink& HelperLink::Instance() {
 }
 
 HelperLink::~HelperLink() {
-  // The program ends: never wait on SANE's end for long.
-  Shutdown();
+  // The program ends: never wait on SANE's end for long, nor on a scan still under way.
+  if (mutex_.try_lock()) {
+    mutex_.unlock();
+    Shutdown();
+  } else {
+    Kill();
+  }
 }
 
 bool HelperLink::Start() {
