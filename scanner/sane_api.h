@@ -13,6 +13,7 @@ class SaneApi {
  public:
   // The library's functions; null when it cannot be loaded or lacks one of them.
   static std::unique_ptr<SaneApi> Load();
+  ~SaneApi();
 
   SANE_Status Init();
   void Exit();
@@ -29,15 +30,11 @@ class SaneApi {
   SANE_Status SetIoMode(SANE_Handle handle, bool nonBlocking);
   SANE_Status SelectFd(SANE_Handle handle, SANE_Int* fd);
 
-  struct Functions;
-
  private:
+  struct Functions;
   explicit SaneApi(std::unique_ptr<Functions> functions);
   std::unique_ptr<Functions> f_;
   bool trace_;
-
- public:
-  ~SaneApi();
 };
 
 }  // namespace scanner
