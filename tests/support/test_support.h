@@ -52,6 +52,9 @@ std::string BatchToolPath();
 bool HaveProgram(const std::string& name);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
+// A character device node (major 1: 3 null, 7 full) of our own in dir where we may make one,
+// else the system's: a faulty save then cannot turn the system's device into a plain file.
+std::string CharacterDevice(const ScratchDir& dir, const char* name, unsigned minor);
 
 // A picture read from a file of the portable formats, as rows of blue, green, red.
 struct Rgb24Image {
