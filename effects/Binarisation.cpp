@@ -143,30 +143,9 @@ LUMIVANE_INLINE void ExactMaskRow(const std::uint8_t* __restrict s, std::uint8_t
   }
 }
 
-void ResolveTies(const std::uint8_t* s, std::uint8_t* mask, std::int32_t width,
-                 std::int32_t threshold) {
-  std::uint8_t* const end = mask + width;
-  for (std::uint8_t* p = mask;
-       (p = static_cast<std::uint8_t*>(std::memchr(p, kTieMark, end - p))) != nullptr; ++p) {
-    const std::ptrdiff_t x = p - mask;
-    const long double q = ExtendedBinarizeSum(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
-    *p = q > static_cast<long double>(threshold) ? kWhite : kBlack;
-  }
-}
-
-LUMIVANE_INLINE void WriteMaskRow(const std::uint8_t* __restrict mask, std::uint8_t* __restrict d,
-                                  std::int32_t width) {
-  for (std::int32_t x = 0; x < width; ++x) {
-    const std::uint8_t v = mask[x];
-    d[3 * x] = v;
-    d[3 * x + 1] = v;
-    d[3 * x + 2] = v;
-  }
-}
-
-// The same decision as ExactMaskRow and ResolveTies, 32 pixels at a time in one pass from source
-// to destination: m = 289B + 586G + 114R against 1000 x threshold, the extended evaluation only
-// for pixels where they are equal. Rows of fewer than 32 pixels are left to the row loops.
+// The same decision as ExactMaskRow and its ties resolved, 32 pixels at a time in one pass from
+// source to destination: m = 289B + 586G + 114R against 1000 x threshold, the extended evaluation
+// only for pixels where they are equal. Rows of fewer than 32 pixels are left to the row loops.
 [[gnu::target("avx2")]] void BinarizeRowsAvx2(const TBitmap& source, TBitmap& destination,
                                               std::int32_t first, std::int32_t end,
                                               std::int32_t threshold,
@@ -241,8 +220,12 @@ HBITMAP Binarize(HBITMAP h, std::int32_t threshold) {
             [&](const std::uint8_t* s, std::uint8_t* mask, std::uint8_t* d, std::int32_t width,
                 std::int32_t) LUMIVANE_LAMBDA {
               ExactMaskRow(s, mask, width, scaledThreshold);
-              ResolveTies(s, mask, width, threshold);
-              WriteMaskRow(mask, d, width);
+              ResolveMarks(s, mask, width, kTieMark,
+                           [threshold](std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+                             const long double q = ExtendedBinarizeSum(b, g, r);
+                             return q > static_cast<long double>(threshold) ? kWhite : kBlack;
+                           });
+              SpreadRow(mask, d, width);
             });
       });
 }

@@ -28,25 +28,6 @@ LUMIVANE_INLINE void ExactGrayRow(const std::uint8_t* __restrict s, std::uint8_t
   }
 }
 
-void ResolveHalves(const std::uint8_t* s, std::uint8_t* gray, std::int32_t width) {
-  std::uint8_t* const end = gray + width;
-  for (std::uint8_t* p = gray;
-       (p = static_cast<std::uint8_t*>(std::memchr(p, kHalfMark, end - p))) != nullptr; ++p) {
-    const std::ptrdiff_t x = p - gray;
-    *p = ExtendedGray(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
-  }
-}
-
-LUMIVANE_INLINE void WriteGrayRow(const std::uint8_t* __restrict gray, std::uint8_t* __restrict d,
-                                  std::int32_t width) {
-  for (std::int32_t x = 0; x < width; ++x) {
-    const std::uint8_t y = gray[x];
-    d[3 * x] = y;
-    d[3 * x + 1] = y;
-    d[3 * x + 2] = y;
-  }
-}
-
 LUMIVANE_INLINE void WriteSepiaRow(const std::uint8_t* __restrict gray, std::uint8_t* __restrict d,
                                    std::int32_t width) {
   // ClampByte(y - 30) and ClampByte(y + 30), written as saturating byte arithmetic.
@@ -125,9 +106,9 @@ HBITMAP GrayEffect(HBITMAP h, Tone tone) {
         [tone](const std::uint8_t* s, std::uint8_t* gray, std::uint8_t* d, std::int32_t width,
                std::int32_t) LUMIVANE_LAMBDA {
           ExactGrayRow(s, gray, width);
-          ResolveHalves(s, gray, width);
+          ResolveMarks(s, gray, width, kHalfMark, ExtendedGray);
           if (tone == Tone::kGray)
-            WriteGrayRow(gray, d, width);
+            SpreadRow(gray, d, width);
           else
             WriteSepiaRow(gray, d, width);
         });

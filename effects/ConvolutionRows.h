@@ -61,8 +61,7 @@ struct Weights {
 
 template <class Sum>
 LUMIVANE_INLINE std::uint8_t Finish(Sum quotient, Sum bias) {
-  const Sum v = static_cast<Sum>(quotient + bias);
-  return static_cast<std::uint8_t>(v >= 255 ? 255 : (v > 0 ? v : 0));
+  return ClampByte(static_cast<Sum>(quotient + bias));
 }
 
 // One channel value of pixel x by the rule itself: clamped sample columns.

@@ -3,12 +3,27 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
+
+#include "platform/messages.h"
 
 namespace {
 
 std::atomic<std::int32_t> forcedBands{0};
+
+// Whether this thread is running a band. A pass started from inside a band would wait for the
+// pass mutex its own pass holds (on the calling thread) or for workers busy with the outer pass
+// (on a worker): a hang, so it ends the program at once, in every build.
+thread_local bool inBand = false;
+
+void RunBand(const std::function<void(std::int32_t)>& band, std::int32_t i) {
+  inBand = true;
+  band(i);
+  inBand = false;
+}
 
 std::int32_t Cores() {
   static const auto cores =
@@ -35,6 +50,12 @@ class BandPool {
   BandPool& operator=(const BandPool&) = delete;
 
   void Run(std::int32_t count, const std::function<void(std::int32_t)>& band) {
+    if (inBand) {
+      std::fprintf(stderr, msg::kAssertionForm, "band pass started inside a band", __FILE__,
+                   __LINE__);
+      std::fputc('\n', stderr);
+      std::abort();
+    }
     const std::lock_guard onePass(passMutex_);
     {
       const std::lock_guard lock(mutex_);
@@ -54,7 +75,7 @@ class BandPool {
 
  private:
   void Drain(const std::function<void(std::int32_t)>& band, std::int32_t count) {
-    for (std::int32_t i; (i = next_.fetch_add(1)) < count;) band(i);
+    for (std::int32_t i; (i = next_.fetch_add(1)) < count;) RunBand(band, i);
   }
 
   void Work() {

@@ -12,8 +12,7 @@ constexpr std::int32_t kMaskOffset = 128;
 LUMIVANE_INLINE void MaskRow(const std::uint8_t* __restrict s, std::uint8_t* __restrict d,
                              std::size_t bytes) {
   for (std::size_t i = 0; i < bytes; ++i) {
-    const std::int32_t v = kMaskGain * (s[i] - d[i]) + kMaskOffset;
-    d[i] = static_cast<std::uint8_t>(v >= 255 ? 255 : (v > 0 ? v : 0));
+    d[i] = ClampByte(kMaskGain * (s[i] - d[i]) + kMaskOffset);
   }
 }
 

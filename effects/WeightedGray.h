@@ -7,8 +7,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "EffectBass.h"
+#include "Vectorise.h"
 
 #if !defined(LDBL_MANT_DIG) || LDBL_MANT_DIG != 64
 #error \
@@ -64,4 +66,31 @@ constexpr std::uint32_t DivideBy1000(std::uint32_t n) {
   q = q + g * kWeight586;
   q = q + r * kWeight114;
   return q;
+}
+
+// The row loops of both: one byte per pixel (a gray level, a black-or-white decision) is worked
+// out for the row first, from exact integers, with `mark` where the integers cannot decide.
+
+// Replaces each mark in the row of values by decide(b, g, r) of its source pixel; marks are rare,
+// so they are found by memchr.
+template <class Decide>
+void ResolveMarks(const std::uint8_t* s, std::uint8_t* values, std::int32_t width,
+                  std::uint8_t mark, Decide decide) {
+  std::uint8_t* const end = values + width;
+  for (std::uint8_t* p = values;
+       (p = static_cast<std::uint8_t*>(std::memchr(p, mark, end - p))) != nullptr; ++p) {
+    const std::ptrdiff_t x = p - values;
+    *p = decide(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
+  }
+}
+
+// Each pixel's value into its three channels.
+LUMIVANE_INLINE void SpreadRow(const std::uint8_t* __restrict values, std::uint8_t* __restrict d,
+                               std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) {
+    const std::uint8_t v = values[x];
+    d[3 * x] = v;
+    d[3 * x + 1] = v;
+    d[3 * x + 2] = v;
+  }
 }

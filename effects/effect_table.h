@@ -1,7 +1,7 @@
 // The table of effect commands: what the main window's buttons, the command-line tool, the tests
-// and the benchmark run. Adding an effect takes its own source file (with its function declared
-// in effect_functions.h), one row of the table in effect_table.cpp and its button in the
-// window's layout.
+// and the benchmark run. Adding an effect takes its function (declared in effect_functions.h, in
+// a source file of its own or in that of its kind of pass), one row of the table in
+// effect_table.cpp and its button in the window's layout.
 #pragma once
 
 #include <cstdint>

@@ -23,6 +23,7 @@
 #include <filesystem>
 
 #include "app/TorvaskUnit1.h"
+#include "effects/effect_table.h"
 #include "platform/bmp.h"
 #include "platform/feedback.h"
 #include "platform/picture_files.h"
@@ -93,33 +94,41 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.font().pixelSize(), 12);
     QVERIFY(form.font().families().contains("Noto Sans CJK JP"));
 
+    // The rectangles users see first: the picture's box and the PNG button at its foot.
     QCOMPARE(form.ScrollBox1->geometry(), QRect(8, 8, 617, 561));
     QCOMPARE(form.ScrollBox1->widget(), form.Image1);
     QCOMPARE(form.Image1->geometry(), QRect(0, 0, 265, 145));
-    const struct {
-      QPushButton* button;
-      QRect geometry;
-      const char* caption;
-    } buttons[] = {
-        {form.Button1, {648, 0, 113, 25}, "グレースケール化"},
-        {form.Button2, {648, 40, 113, 25}, "２値化"},
-        {form.Button3, {648, 80, 113, 25}, "ぼかし"},
-        {form.Button4, {648, 120, 113, 25}, "シャープ"},
-        {form.Button5, {648, 160, 113, 25}, "アンシャープマスク"},
-        {form.Button6, {648, 200, 113, 25}, "ネガ"},
-        {form.Button7, {648, 240, 113, 25}, "セピア"},
-        {form.Button8, {648, 280, 113, 25}, "ギザギザモザイク"},
-        {form.Button9, {648, 320, 113, 25}, "カラーエンボス"},
-        {form.Button10, {648, 360, 113, 25}, "ミラー"},
-        {form.Button11, {648, 528, 105, 33}, "PNG形式で保存"},
-    };
-    for (const auto& b : buttons) {
-      QCOMPARE(b.button->geometry(), b.geometry);
-      QCOMPARE(b.button->text(), QString(b.caption));
-      QCOMPARE(b.button->parentWidget(), form.ScrollBox1->parentWidget());
-    }
+    QCOMPARE(form.Button11->geometry(), QRect(648, 528, 105, 33));
+    QCOMPARE(form.Button11->text(), QString("PNG形式で保存"));
 
-    // Tab order: the scroll box, then the buttons in order.
+    // The layout's rule for the effect buttons: one column right of the picture's box, in the
+    // table's order from the top, each of one size and a fixed pitch, above the PNG button and
+    // inside the window. The captions come from the table (effect_commands_test checks them).
+    const QWidget* client = form.ScrollBox1->parentWidget();
+    const auto commands = EffectCommands();
+    QList<QPushButton*> effectButtons;
+    for (const EffectCommand& command : commands) {
+      auto* button = client->findChild<QPushButton*>(QString::fromUtf8(command.button));
+      QVERIFY2(button, command.button.data());
+      QCOMPARE(button->parentWidget(), client);
+      effectButtons << button;
+    }
+    // The window's area below its menu (the central widget takes it once the window is shown).
+    const QRect inside(QPoint(0, 0), form.size() - QSize(0, form.MainMenu1->sizeHint().height()));
+    const QRect first = effectButtons[0]->geometry();
+    QCOMPARE(first, QRect(648, 0, 113, 25));
+    const int pitch = 40;
+    for (int i = 0; i < effectButtons.size(); ++i) {
+      const QRect r = effectButtons[i]->geometry();
+      QCOMPARE(r, first.translated(0, i * pitch));
+      QVERIFY(r.left() > form.ScrollBox1->geometry().right());
+      QVERIFY(inside.contains(r));
+    }
+    QVERIFY(effectButtons.back()->geometry().bottom() < form.Button11->geometry().top());
+    QCOMPARE(form.Button11->x(), first.x());
+    QVERIFY(inside.contains(form.Button11->geometry()));
+
+    // Tab order: the picture's box, the effect buttons from the top down, then the PNG button.
     QList<QWidget*> order;
     QWidget* w = form.ScrollBox1;
     do {
@@ -127,7 +136,8 @@ class MainWindowTest : public QObject {
       w = w->nextInFocusChain();
     } while (w != form.ScrollBox1);
     QList<QWidget*> expected{form.ScrollBox1};
-    for (const auto& b : buttons) expected << b.button;
+    for (QPushButton* button : effectButtons) expected << button;
+    expected << form.Button11;
     QCOMPARE(order, expected);
 
     // One menu, three items, no separators; Ctrl+Q on the window closes it.

@@ -111,3 +111,17 @@ TEST(RowBands, BandsCoverEveryRowOnceAndTheTopmostFailureReachesTheCaller) {
   ASSERT_TRUE(result);
   EXPECT_EQ(PixelsOf(*result.get()), colours);
 }
+
+// A pass started from inside a band would hang on the pass in progress; it ends the program
+// with a message instead, whichever thread the band runs on.
+TEST(RowBandsDeathTest, APassInsideABandEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        SetRowBandsForTesting(2);
+        ForEachRowBand(0, 2, [](std::int32_t, std::int32_t, std::int32_t) {
+          ForEachRowBand(0, 2, [](std::int32_t, std::int32_t, std::int32_t) {});
+        });
+      },
+      "band pass started inside a band");
+}

@@ -20,18 +20,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;  // the shadow memory needs far more address space
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 constexpr rlim_t kAddressSpace = rlim_t{512} << 20;
 constexpr rlim_t kCpuSeconds = 30;
 
@@ -49,7 +37,7 @@ Outcome RunLimited(const std::function<void()>& read) {
   if (pid == 0) {
     ::close(fds[0]);
     const rlimit space{kAddressSpace, kAddressSpace}, cpu{kCpuSeconds, kCpuSeconds};
-    if (!kSanitized) ::setrlimit(RLIMIT_AS, &space);
+    if (!kAddressSanitizer) ::setrlimit(RLIMIT_AS, &space);
     ::setrlimit(RLIMIT_CPU, &cpu);
     std::string message;
     try {
@@ -126,7 +114,7 @@ TEST(Regressions, EveryStoredInputEndsWithAPictureOrAClearMessage) {
     for (const auto& entry : fs::directory_iterator(root / folder)) {
       const std::string path = entry.path().string();
       const std::string name = entry.path().filename().string();
-      if (kSanitized && NeedsTheLimit(name)) continue;
+      if (kAddressSanitizer && NeedsTheLimit(name)) continue;
       SCOPED_TRACE(path);
       ++files;
       // Files as the open command reads them (the name picks the decoder), native images as

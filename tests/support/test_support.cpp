@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -178,4 +180,10 @@ std::uint32_t ZlibCrc(const void* data, std::size_t n, std::uint32_t crc) {
   if (n == 0) return crc;  // a null buffer would restart the CRC
   return static_cast<std::uint32_t>(
       crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(n)));
+}
+
+std::string CharacterDevice(const ScratchDir& dir, const char* name, unsigned minor) {
+  const std::string path = dir / name;
+  if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) return path;
+  return std::string("/dev/") + name;
 }

@@ -53,6 +53,23 @@ bool HaveProgram(const std::string& name);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 
+// Whether this build runs under AddressSanitizer, whose shadow memory needs far more address
+// space than an address-space limit for the program itself leaves.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+// A character device node (major 1: 3 null, 7 full) of our own in dir where we may make one,
+// else the system's: a faulty save then cannot turn the system's device into a plain file.
+std::string CharacterDevice(const ScratchDir& dir, const char* name, unsigned minor);
+
 // A picture read from a file of the portable formats, as rows of blue, green, red.
 struct Rgb24Image {
   int width = 0;
