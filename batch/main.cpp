@@ -53,34 +53,7 @@ struct ScanMode {
 constexpr ScanMode kScanModes[] = {{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"lineart", TWPT_BW}};
 
 void PrintUsage(std::FILE* out) {
-  std::fprintf(
-      out,
-      "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
-      "       lumivane-batch --scan SOURCE [--mode color|gray|lineart] [--resolution DPI]\n"
-      "                      [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|feeder]\n"
-      "                      [--brightness N] [--contrast N] [--all-pages]\n"
-      "                      [EFFECT ...] OUTPUT\n"
-      "       lumivane-batch --list-sources\n"
-      "       lumivane-batch --help | --version\n"
-      "\n"
-      "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
-      "file otherwise; a file that begins as the other format is read as that one), applies\n"
-      "each EFFECT in order and writes OUTPUT: as a PNG file\n"
-      "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
-      "\n"
-      "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
-      "dialog, with the device's own settings unless --mode, --resolution (dots per inch,\n"
-      "both directions), --area (millimetres from the glass's top left corner), --source,\n"
-      "--brightness or --contrast (the device's own numbers) set them; a setting the device\n"
-      "refuses is an error. OUTPUT is checked before the scan starts; the picture is written\n"
-      "before the scanner is released.\n"
-      "--all-pages scans every sheet in the feeder (--source feeder unless --source is\n"
-      "given), each through the effects, into OUTPUT with -1, -2, ... before its extension;\n"
-      "an empty feeder ends the run, and is an error before the first page.\n"
-      "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
-      "a tab, then the maker and the model.\n"
-      "\n"
-      "effects:");
+  std::fputs(msg::kBatchUsage, out);
   for (const EffectCommand& command : EffectCommands())
     std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
   std::fprintf(out, "\n");
@@ -165,10 +138,10 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
           request.value = mode.pixelType;
           return std::nullopt;
         }
-      return "unknown mode '" + value + "' (color, gray or lineart)";
+      return FormatMessage(msg::kUsageUnknownMode, value);
     case scanner::SettingKind::kSource:
       if (value != "flatbed" && value != "feeder")
-        return "unknown source '" + value + "' (flatbed or feeder)";
+        return FormatMessage(msg::kUsageUnknownSource, value);
       request.value = value == "feeder";
       return std::nullopt;
     case scanner::SettingKind::kArea:
@@ -176,14 +149,11 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
         request.value = *frame;
         return std::nullopt;
       }
-      return "area '" + value + "' is not LEFT,TOP,RIGHT,BOTTOM in millimetres, left of right " +
-             "and above bottom";
+      return FormatMessage(msg::kUsageBadArea, value);
     case scanner::SettingKind::kNumber:
       if (setting.capability == ICAP_XRESOLUTION) {
         const std::optional<int> dpi = ParseResolution(value);
-        if (!dpi)
-          return "resolution '" + value + "' is not a whole number from 1 to " +
-                 std::to_string(kMaxResolution);
+        if (!dpi) return FormatMessage(msg::kUsageBadResolution, value);
         request.value = TW_FIX32{static_cast<TW_INT16>(*dpi), 0};
         request.text = std::to_string(*dpi);
         return std::nullopt;
@@ -192,9 +162,9 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
         request.value = *number;
         return std::nullopt;
       }
-      return std::string(setting.name) + " '" + value + "' is not a number from -32768 to 32767";
+      return FormatMessage(msg::kUsageBadNumber, std::string(setting.name) + " '" + value + "'");
   }
-  return "--" + std::string(setting.name) + " is not known";
+  return FormatMessage(msg::kUsageUnknownOption, "--" + std::string(setting.name));
 }
 
 // Fills options from the arguments; on a usage error returns its description.
@@ -211,7 +181,7 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
     } else if (arg == "--all-pages") {
       options.allPages = true;
     } else if (arg == "--scan" || setting) {
-      if (!hasValue) return arg + " needs a value";
+      if (!hasValue) return FormatMessage(msg::kUsageNeedsValue, arg);
       const std::string& value = args[++i];
       if (setting) {
         Request request;
@@ -219,12 +189,12 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
           return problem;
         options.settings[RowOf(*setting)] = std::move(request);
       } else {
-        if (scan) return "--scan given twice";
+        if (scan) return msg::kUsageScanTwice;
         scan = true;
         options.source = value;
       }
     } else if (arg.starts_with("--")) {
-      return "unknown option '" + arg + "'";
+      return FormatMessage(msg::kUsageUnknownOption, arg);
     } else {
       options.words.push_back(arg);
     }
@@ -232,22 +202,22 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   const bool settings =
       options.allPages || std::ranges::any_of(options.settings, [](const auto& s) { return !!s; });
   if (listSources) {
-    if (scan || settings || !options.words.empty()) return "--list-sources takes nothing else";
+    if (scan || settings || !options.words.empty()) return msg::kUsageListSourcesAlone;
     options.action = Options::Action::kListSources;
     return std::nullopt;
   }
   if (scan) {
-    if (options.words.empty()) return "--scan needs an OUTPUT";
+    if (options.words.empty()) return msg::kUsageScanNeedsOutput;
     options.action = Options::Action::kScan;
   } else {
-    if (settings) return "the scan settings and --all-pages go with --scan";
-    if (options.words.size() < 2) return "INPUT and OUTPUT are needed";
+    if (settings) return msg::kUsageSettingsWithoutScan;
+    if (options.words.size() < 2) return msg::kUsageNeedsFiles;
   }
   // Every sheet is the feeder's: a flatbed would give the same page for ever.
   if (options.allPages) {
     std::optional<Request>& source = options.settings[RowOf(*scanner::SettingNamed("source"))];
     if (!source) source = Request{true, "feeder"};
-    if (!std::get<bool>(source->value)) return "--all-pages scans from the feeder, not a flatbed";
+    if (!std::get<bool>(source->value)) return msg::kUsageAllPagesFromFlatbed;
   }
   const std::size_t firstEffect = scan ? 0 : 1;
   for (std::size_t i = firstEffect; i + 1 < options.words.size(); ++i) {
@@ -299,23 +269,6 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
 }
 
 // What the message says before the source's condition when it refuses the setting.
-const char* RefusedForm(const scanner::Setting& setting) {
-  switch (setting.capability) {
-    case ICAP_PIXELTYPE:
-      return msg::kScanModeRefused;
-    case ICAP_XRESOLUTION:
-      return msg::kScanResolutionRefused;
-    case ICAP_FRAMES:
-      return msg::kScanAreaRefused;
-    case CAP_FEEDERENABLED:
-      return msg::kScanSourceRefused;
-    case ICAP_BRIGHTNESS:
-      return msg::kScanBrightnessRefused;
-    default:
-      return msg::kScanContrastRefused;
-  }
-}
-
 // The picture of a source whose transfer failed: what the device's condition is, as the scan
 // dialog says it.
 bool AcquireTellingTheCondition(TTwain& twain, TBitmap& picture) {
@@ -355,7 +308,7 @@ void Set(TTwain& twain, const scanner::Setting& setting, const Request& request)
         std::visit([&](const auto& value) { twain.SetCapability(capability, value); },
                    request.value);
   } catch (const Exception& error) {
-    throw Exception(FormatMessage(RefusedForm(setting), request.text) + error.Message());
+    throw Exception(FormatMessage(setting.refused, request.text) + error.Message());
   }
 }
 

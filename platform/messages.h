@@ -49,14 +49,56 @@ inline constexpr const char* kUnknownError = "error";
 inline constexpr const char* kNoApplication = "no application object";
 
 // The command-line tool.
+// Its usage; the effects' names follow it on the same line.
+inline constexpr const char* kBatchUsage =
+    "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
+    "       lumivane-batch --scan SOURCE [--mode color|gray|lineart] [--resolution DPI]\n"
+    "                      [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|feeder]\n"
+    "                      [--brightness N] [--contrast N] [--all-pages]\n"
+    "                      [EFFECT ...] OUTPUT\n"
+    "       lumivane-batch --list-sources\n"
+    "       lumivane-batch --help | --version\n"
+    "\n"
+    "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
+    "file otherwise; a file that begins as the other format is read as that one), applies\n"
+    "each EFFECT in order and writes OUTPUT: as a PNG file\n"
+    "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
+    "\n"
+    "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
+    "dialog, with the device's own settings unless --mode, --resolution (dots per inch,\n"
+    "both directions), --area (millimetres from the glass's top left corner), --source,\n"
+    "--brightness or --contrast (the device's own numbers) set them; a setting the device\n"
+    "refuses is an error. OUTPUT is checked before the scan starts; the picture is written\n"
+    "before the scanner is released.\n"
+    "--all-pages scans every sheet in the feeder (--source feeder unless --source is\n"
+    "given), each through the effects, into OUTPUT with -1, -2, ... before its extension;\n"
+    "an empty feeder ends the run, and is an error before the first page.\n"
+    "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
+    "a tab, then the maker and the model.\n"
+    "\n"
+    "effects:";
+// The problems with its arguments, each printed before the usage.
+inline constexpr const char* kUsageNeedsFiles = "INPUT and OUTPUT are needed";
+inline constexpr const char* kUsageUnknownOption = "unknown option '%s'";
+inline constexpr const char* kUsageNeedsValue = "%s needs a value";
+inline constexpr const char* kUsageScanTwice = "--scan given twice";
+inline constexpr const char* kUsageScanNeedsOutput = "--scan needs an OUTPUT";
+inline constexpr const char* kUsageListSourcesAlone = "--list-sources takes nothing else";
+inline constexpr const char* kUsageSettingsWithoutScan =
+    "the scan settings and --all-pages go with --scan";
+inline constexpr const char* kUsageAllPagesFromFlatbed =
+    "--all-pages scans from the feeder, not a flatbed";
+inline constexpr const char* kUsageUnknownMode = "unknown mode '%s' (color, gray or lineart)";
+inline constexpr const char* kUsageUnknownSource = "unknown source '%s' (flatbed or feeder)";
+inline constexpr const char* kUsageBadArea =
+    "area '%s' is not LEFT,TOP,RIGHT,BOTTOM in millimetres, left of right and above bottom";
+// The upper end is the largest whole part of a fixed-point number.
+inline constexpr const char* kUsageBadResolution =
+    "resolution '%s' is not a whole number from 1 to 32767";
+// The setting's name and the value as given.
+inline constexpr const char* kUsageBadNumber = "%s is not a number from -32768 to 32767";
 inline constexpr const char* kUnknownEffect = "unknown effect '%s'";
 inline constexpr const char* kScanNoImage = "スキャナーから画像が届きませんでした";
-inline constexpr const char* kScanModeRefused = "読み取りモード %s を設定できません: ";
-inline constexpr const char* kScanResolutionRefused = "解像度 %s dpi を設定できません: ";
-inline constexpr const char* kScanAreaRefused = "読み取り範囲 %s mm を設定できません: ";
-inline constexpr const char* kScanSourceRefused = "原稿の読み取り元 %s を設定できません: ";
-inline constexpr const char* kScanBrightnessRefused = "明るさ %s を設定できません: ";
-inline constexpr const char* kScanContrastRefused = "コントラスト %s を設定できません: ";
 inline constexpr const char* kNoScanners = "スキャナーが見つかりません";
 
 // The scanner.

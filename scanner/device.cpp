@@ -78,6 +78,32 @@ SANE_Status StatusOf(std::int64_t value) {
 
 }  // namespace
 
+const char* StatusMessage(SANE_Status status) {
+  if (status == kNoResponse) return kNotResponding;
+  switch (status) {
+    case SANE_STATUS_DEVICE_BUSY:
+      return kDeviceBusy;
+    case SANE_STATUS_JAMMED:
+      return kPaperJam;
+    case SANE_STATUS_NO_DOCS:
+      return kNoDocuments;
+    case SANE_STATUS_COVER_OPEN:
+      return kCoverOpen;
+    case SANE_STATUS_IO_ERROR:
+      return kIoError;
+    case SANE_STATUS_NO_MEM:
+      return kOutOfMemory;
+    case SANE_STATUS_ACCESS_DENIED:
+      return kAccessDenied;
+    case SANE_STATUS_INVAL:
+      return kInvalidValue;
+    case SANE_STATUS_UNSUPPORTED:
+      return kUnsupported;
+    default:
+      return kDeviceError;
+  }
+}
+
 Discovery FindDevices(bool restart) {
   Discovery found;
   Packer request(Kind::kFind);

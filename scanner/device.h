@@ -27,6 +27,9 @@ struct DeviceInfo {
 // statuses (its enumeration leaves this value free), shown as such to the user.
 inline constexpr SANE_Status kNoResponse = static_cast<SANE_Status>(15);
 
+// What the dialogs say about a status (kNoResponse included).
+const char* StatusMessage(SANE_Status status);
+
 // The devices SANE sees, found in the helper process.
 struct Discovery {
   bool libraryMissing = false;

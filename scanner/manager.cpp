@@ -68,32 +68,6 @@ TW_UINT16 ConditionOf(SANE_Status status) {
   }
 }
 
-const char* MessageOf(SANE_Status status) {
-  if (status == kNoResponse) return kNotResponding;
-  switch (status) {
-    case SANE_STATUS_DEVICE_BUSY:
-      return kDeviceBusy;
-    case SANE_STATUS_JAMMED:
-      return kPaperJam;
-    case SANE_STATUS_NO_DOCS:
-      return kNoDocuments;
-    case SANE_STATUS_COVER_OPEN:
-      return kCoverOpen;
-    case SANE_STATUS_IO_ERROR:
-      return kIoError;
-    case SANE_STATUS_NO_MEM:
-      return kOutOfMemory;
-    case SANE_STATUS_ACCESS_DENIED:
-      return kAccessDenied;
-    case SANE_STATUS_INVAL:
-      return kInvalidValue;
-    case SANE_STATUS_UNSUPPORTED:
-      return kUnsupported;
-    default:
-      return kDeviceError;
-  }
-}
-
 // The open source. Its members end in reverse order, which is the order of teardown: the
 // windows, which show the device, first; then the device, which ends and joins its scan; then
 // the receiver that scan posts to; the protocol state last.
@@ -451,7 +425,7 @@ TW_UINT16 ProcessEvent(Session& source, TW_EVENT& event) {
         source.dialog->ShowMessage(QString::fromUtf8(kNoImageData));
         break;
       default:
-        source.dialog->ShowMessage(QString::fromUtf8(MessageOf(result.status)));
+        source.dialog->ShowMessage(QString::fromUtf8(StatusMessage(result.status)));
         break;
     }
     return TWRC_DSEVENT;

@@ -42,6 +42,14 @@ inline constexpr const char* kSourceFlatbed = "フラットベッド";
 inline constexpr const char* kSourceFeeder = "ADF (自動原稿送り)";
 inline constexpr const char* kBrightnessLabel = "明るさ";
 inline constexpr const char* kContrastLabel = "コントラスト";
+// The batch tool's sentence when a device refuses a setting's value (%s), before the device's
+// condition text.
+inline constexpr const char* kScanModeRefused = "読み取りモード %s を設定できません: ";
+inline constexpr const char* kScanResolutionRefused = "解像度 %s dpi を設定できません: ";
+inline constexpr const char* kScanAreaRefused = "読み取り範囲 %s mm を設定できません: ";
+inline constexpr const char* kScanSourceRefused = "原稿の読み取り元 %s を設定できません: ";
+inline constexpr const char* kScanBrightnessRefused = "明るさ %s を設定できません: ";
+inline constexpr const char* kScanContrastRefused = "コントラスト %s を設定できません: ";
 inline constexpr const char* kSizeForm = "%1 × %2 ピクセル、%3";
 inline constexpr const char* kMegabytes = "%1 MB";
 inline constexpr const char* kKilobytes = "%1 KB";
@@ -60,13 +68,11 @@ inline constexpr const char* kProgressTitle = "スキャン中";
 
 // Device conditions, as shown in the dialogs.
 inline constexpr const char* kDeviceBusy = "スキャナーは他のプログラムが使用中です。";
-inline constexpr const char* kDeviceMissing =
-    "スキャナーが見つかりません。接続を確認してください。";
 inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
 inline constexpr const char* kNoDocuments = "原稿がありません。";
 inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
 inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
-inline constexpr const char* kOutOfMemory = "メモリーが足りません。";
+inline constexpr const char* kOutOfMemory = "メモリが足りません。";
 inline constexpr const char* kAccessDenied = "スキャナーへのアクセスが拒否されました。";
 inline constexpr const char* kInvalidValue = "スキャナーが受け付けない設定です。";
 inline constexpr const char* kUnsupported = "スキャナーがこの操作に対応していません。";

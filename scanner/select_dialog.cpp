@@ -112,8 +112,9 @@ class SelectDialog final : public QDialog {
     }
     if (found_.libraryMissing)
       status_->setText(QString::fromUtf8(kNoSaneLibrary));
-    else if (found_.status == kNoResponse)
-      status_->setText(QString::fromUtf8(kNotResponding));
+    else if (found_.status != SANE_STATUS_GOOD)
+      status_->setText(QString::fromUtf8(kSearchFailed) +
+                       QString::fromUtf8(StatusMessage(found_.status)));
     else if (devices_.empty())
       status_->setText(QString::fromUtf8(kNoDevices));
     else

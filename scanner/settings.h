@@ -26,16 +26,20 @@ struct Setting {
   TW_UINT16 capability;      // ONEVALUE: UINT16 pixel type, FIX32, FRAME or BOOL (feeder)
   TW_UINT16 alsoCapability;  // a second capability of the same meaning, or 0
   const char* label;
+  const char* refused;  // the batch tool's form for a value the device refuses
 };
 
 inline constexpr std::array<Setting, 6> kSettings{{
-    {"mode", SettingKind::kMode, "mode", ICAP_PIXELTYPE, 0, kModeLabel},
+    {"mode", SettingKind::kMode, "mode", ICAP_PIXELTYPE, 0, kModeLabel, kScanModeRefused},
     {"resolution", SettingKind::kNumber, "resolution", ICAP_XRESOLUTION, ICAP_YRESOLUTION,
-     kResolutionLabel},
-    {"area", SettingKind::kArea, "tl-x", ICAP_FRAMES, 0, kAreaLabel},
-    {"source", SettingKind::kSource, "source", CAP_FEEDERENABLED, 0, kSourceLabel},
-    {"brightness", SettingKind::kNumber, "brightness", ICAP_BRIGHTNESS, 0, kBrightnessLabel},
-    {"contrast", SettingKind::kNumber, "contrast", ICAP_CONTRAST, 0, kContrastLabel},
+     kResolutionLabel, kScanResolutionRefused},
+    {"area", SettingKind::kArea, "tl-x", ICAP_FRAMES, 0, kAreaLabel, kScanAreaRefused},
+    {"source", SettingKind::kSource, "source", CAP_FEEDERENABLED, 0, kSourceLabel,
+     kScanSourceRefused},
+    {"brightness", SettingKind::kNumber, "brightness", ICAP_BRIGHTNESS, 0, kBrightnessLabel,
+     kScanBrightnessRefused},
+    {"contrast", SettingKind::kNumber, "contrast", ICAP_CONTRAST, 0, kContrastLabel,
+     kScanContrastRefused},
 }};
 
 inline constexpr std::array<const char*, 4> kAreaOptions{"tl-x", "tl-y", "br-x", "br-y"};

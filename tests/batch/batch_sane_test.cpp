@@ -175,7 +175,7 @@ TEST_F(SaneBatch, DeviceConditionsAreToldAsTheDialogTellsThem) {
       {"SANE_STATUS_JAMMED", "紙詰まりが発生しました。"},
       {"SANE_STATUS_DEVICE_BUSY", "スキャナーは他のプログラムが使用中です。"},
       {"SANE_STATUS_IO_ERROR", "スキャナーとの通信でエラーが発生しました。"},
-      {"SANE_STATUS_NO_MEM", "メモリーが足りません。"},
+      {"SANE_STATUS_NO_MEM", "メモリが足りません。"},
       {"SANE_STATUS_ACCESS_DENIED", "スキャナーへのアクセスが拒否されました。"},
   };
   for (const auto& c : cases) {

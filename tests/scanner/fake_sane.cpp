@@ -81,6 +81,7 @@ SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
 void sane_exit() {}
 
 SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool) {
+  if (Mode() == "list-fails") return SANE_STATUS_IO_ERROR;
   *list = kDevices;
   return SANE_STATUS_GOOD;
 }

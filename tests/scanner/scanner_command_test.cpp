@@ -160,6 +160,27 @@ TEST_F(ScannerTest, NoDevicesSaysWhatToInstallThenANewSearchFindsThem) {
   ExpectSamePicture(View(), Scanimage("test:1", ""));
 }
 
+// A search SANE fails is told as a failure with SANE's reason, not as a search that found
+// nothing; the next search finds the device.
+TEST_F(ScannerTest, AFailedSearchSaysSoAndANewSearchFindsTheDevice) {
+  const std::filesystem::path mode =
+      std::filesystem::temp_directory_path() / ("lumivane-fake-mode-" + std::to_string(::getpid()));
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  ::setenv("FAKE_SANE_MODE", mode.c_str(), 1);
+  std::ofstream(mode) << "list-fails\n";
+  QString shown;
+  RunCommand({Listed(0), Do([&] {
+                shown = DialogDriver::Find<QLabel>("ScannerSelectDialog", "statusLabel")->text();
+                std::ofstream(mode) << "ok\n";
+              }),
+              Click("ScannerSelectDialog", "rescanButton"), Listed(1), Choose("fake:0"),
+              ScanReady(), Click("ScanDialog", "scanButton")});
+  EXPECT_EQ(shown.toStdString(), std::string(scanner::kSearchFailed) + scanner::kIoError);
+  EXPECT_EQ(View().width, 40);
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+  std::filesystem::remove(mode);
+}
+
 TEST_F(ScannerTest, ABusyDeviceAndAMissingOneGiveTheBindingsTexts) {
   Configure("");
   GlobalTwain();  // loads the manager; another connection through it holds test:0
