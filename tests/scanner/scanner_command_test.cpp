@@ -249,9 +249,13 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
 }
 
 // Jams ended with a cancel were where the test backend's reader died holding the allocator's
-// lock, freezing the whole program: that now happens, if at all, in the helper process.
+// lock, freezing the whole program: that now happens, if at all, in the helper process. There,
+// under load, the backend's next sane_start may still hang on that lock; the scan then ends in
+// the data limit with the helper's "not responding", and the scan after it, in a fresh helper,
+// jams again as it should.
 TEST_F(ScannerTest, FiftyPaperJamsInARowLeaveTheProgramResponsive) {
   Configure("read-status-code SANE_STATUS_JAMMED\n");
+  ::setenv("LUMIVANE_SCANNER_TIMEOUT", "5", 1);
   form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
   std::vector<std::string> messages;
   std::deque<Step> steps{Choose("test:0")};
@@ -263,8 +267,15 @@ TEST_F(ScannerTest, FiftyPaperJamsInARowLeaveTheProgramResponsive) {
   }
   steps.push_back(Click("ScanDialog", "closeButton"));
   RunCommand(std::move(steps));
+  ::unsetenv("LUMIVANE_SCANNER_TIMEOUT");
   ASSERT_EQ(messages.size(), 50u);
-  for (const std::string& message : messages) EXPECT_EQ(message, scanner::kPaperJam);
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i] != scanner::kNotResponding) {
+      EXPECT_EQ(messages[i], scanner::kPaperJam) << "scan " << i + 1;
+    } else if (i + 1 < messages.size()) {
+      EXPECT_EQ(messages[i + 1], scanner::kPaperJam) << "scan " << i + 2 << " after a hang";
+    }
+  }
   EXPECT_EQ(View().pixels, std::vector<Bgr>(4, Bgr{1, 2, 3}));
   EXPECT_TRUE(Errors().empty());
 }
