@@ -538,6 +538,45 @@ TEST_F(ScannerTest, SourcesListedWithoutADialogAndCapabilitiesSetBeforeTheScan) 
   EXPECT_TRUE(SaneOutsideTheProgram());
 }
 
+// A device whose resolutions are a word list, with modes, sources and an inactive contrast
+// (the fake SANE's fake:1): the capabilities take the listed values only.
+TEST_F(ScannerTest, CapabilitiesOfADeviceOfListedValues) {
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  TTwain& twain = GlobalTwain();
+  twain.OpenDSM(form_.get());
+  std::strcpy(twain.SourceIdentity.ProductName.text, "fake:1");
+  twain.OpenDS();
+  const struct {
+    TW_UINT16 cap, type;
+    TW_UINT32 item;
+    TW_UINT16 result;
+    const char* condition;
+  } rows[] = {
+      {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(200), TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_XRESOLUTION, TWTY_FIX32, Fix32(300), TWRC_SUCCESS, ""},
+      {ICAP_YRESOLUTION, TWTY_FIX32, Fix32(600), TWRC_SUCCESS, ""},
+      {ICAP_YRESOLUTION, TWTY_FIX32, Fix32(1200), TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW, TWRC_SUCCESS, ""},
+      {CAP_FEEDERENABLED, TWTY_BOOL, 1, TWRC_SUCCESS, ""},
+      {ICAP_CONTRAST, TWTY_FIX32, Fix32(10), TWRC_FAILURE, "Capability not supported by source"},
+      {ICAP_BRIGHTNESS, TWTY_FIX32, Fix32(101), TWRC_FAILURE, "Data parameter out of range"},
+      {ICAP_BRIGHTNESS, TWTY_FIX32, Fix32(-20), TWRC_SUCCESS, ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SetCapability(row.cap, row.type, row.item), row.result)
+        << std::hex << row.cap << std::dec << " " << row.item;
+    if (row.result != TWRC_SUCCESS) {
+      EXPECT_EQ(twain.ConditionText(&twain.SourceIdentity), row.condition);
+    }
+  }
+  TBitmap bitmap;
+  ASSERT_TRUE(twain.Acquire(bitmap, false, form_.get()));
+  EXPECT_EQ(bitmap.Width(), 40);
+  EXPECT_EQ(bitmap.Height(), 30);
+  EXPECT_TRUE(Errors().empty());
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+}
+
 TEST_F(ScannerTest, AScanWithoutTheDialogKeepsTheProgramsFloatingPointControl) {
   Configure("test-picture Color pattern\nmode Color\n");
   const FpuControl before = CurrentFpuControl();
