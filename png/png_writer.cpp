@@ -108,8 +108,8 @@ void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& 
 
   // Declared first so that it dies last: the compressor goes before the batch buffer.
   TCompressionStream compressor(TCompressionLevel::clDefault, payload, api);
+  const std::uint64_t total = static_cast<std::uint64_t>(height) * rowSize;
   if (progress) {
-    const std::uint64_t total = static_cast<std::uint64_t>(height) * rowSize;
     compressor.OnProgress = [&compressor, &progress, total] {
       progress(static_cast<std::uint64_t>(compressor.Position()), total);
     };
@@ -125,6 +125,9 @@ void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& 
     compressor.WriteBuffer(batch.get(), static_cast<std::size_t>(out - batch.get()));
   }
   compressor.Finish();
+  // The compressor reports only full output buffers, so the last part of the picture, which
+  // fits in the one it finishes with, is reported here.
+  if (progress) progress(total, total);
 }
 
 std::uint32_t ChunkLength(std::size_t length) {

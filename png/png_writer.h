@@ -18,7 +18,8 @@ inline constexpr std::uint64_t kMaxChunkLength = 0x7FFFFFFF;
 inline constexpr std::size_t kPngFileOverhead = 57;
 
 // Told, after each full output buffer of the compressor, how many of the picture's uncompressed
-// bytes it has taken in so far (done) of how many there are (total).
+// bytes it has taken in so far (done) of how many there are (total); last, once the data is
+// complete, total of total.
 using PngProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Writes the rows of a 24-bit picture, top row first, each as the filter byte 0 and its pixels

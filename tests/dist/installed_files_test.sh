@@ -4,6 +4,8 @@
 #            validate, every icon has its size, the manual pages and the completion are where
 #            man and bash look; the prefix is then moved, and the programs run from their new
 #            place with our libraries found there (the Debian package: scripts/package).
+#            What is installed is built first (a no-op after a full build), so a build of some
+#            targets only, or one older than its sources, is installed as it should be.
 #   run-build: the same for a fresh build made as scripts/run makes it (scripts/build-program,
 #            which builds only the program's targets), beside BUILD_DIR.
 set -euo pipefail
@@ -48,10 +50,29 @@ check_programs() {
     fail "lumivane does not find liblvglobalmem in lib/lumivane"
 }
 
-# Installs BUILD into a scratch prefix and checks what is there.
+# Sizes and times of the files an install takes from BUILD: the programs, the libraries and
+# the icons.
+build_state() {
+  find "$1/app/lumivane" "$1/batch/lumivane-batch" "$1/lib/lumivane" "$1/app/icons" -type f \
+    -printf '%p %s %T@\n' | sort
+}
+
+# Installs BUILD into a scratch prefix and checks what is there. The install is of the build as
+# its sources are now, and nothing relinks it meanwhile: the test holds the build folder's lock
+# (as scripts/build-program does while it builds), brings what is installed up to date, and
+# makes sure no other build of the folder changed a file while it was being copied.
 check_install() {
   local build=$1
+  exec 9>"$build/.lumivane-build.lock"
+  flock 9
+  cmake --build "$build" --target lumivane lumivane-batch lumivane_twain_manager \
+    >"$scratch/install-build.log" 2>&1 || { cat "$scratch/install-build.log" >&2; fail "build of $build"; }
+  local before
+  before=$(build_state "$build")
   cmake --install "$build" --prefix "$scratch/stage" >/dev/null || fail "cmake --install $build"
+  [ "$(build_state "$build")" = "$before" ] ||
+    fail "$build changed while it was installed: a build of it ran alongside, not through scripts/build-program"
+  exec 9>&-
   desktop-file-validate "$scratch"/stage/share/applications/*.desktop || fail "desktop entry"
   appstreamcli validate --no-net "$scratch"/stage/share/metainfo/*.metainfo.xml ||
     fail "AppStream file"

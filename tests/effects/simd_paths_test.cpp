@@ -1,6 +1,8 @@
 // The weighted-gray effects on both code paths (the AVX2 blocks of 32 pixels and the baseline
 // row loops) for every row width from 1 to 40 and a few longer ones, with exact halves and
-// exact ties planted at every position of a block, against the rules evaluated naively.
+// exact ties planted at every position of a block, against the rules evaluated naively. Tall
+// pictures around the block's width show that the tier goes by the rows' width, not the
+// picture's height.
 #include <string>
 #include <vector>
 
@@ -25,12 +27,12 @@ std::vector<Bgr> ColoursWith(int wb, int wg, int wr, int modulus, int target) {
 
 // Rows alternate: every pixel special, noise, every third pixel special, noise with a special
 // pixel at the end. `special` is cycled through.
-HBITMAP Planted(int width, const std::vector<Bgr>& special, std::uint32_t seed) {
-  HBITMAP noise = NoisePicture(width, 4, seed);
+HBITMAP Planted(int width, int height, const std::vector<Bgr>& special, std::uint32_t seed) {
+  HBITMAP noise = NoisePicture(width, height, seed);
   const BitmapObject& n = *noise.get();
-  return MakePicture(width, 4, [&](int x, int y) {
+  return MakePicture(width, height, [&](int x, int y) {
     const Bgr pick = special[static_cast<std::size_t>(x * 7 + y * 131 + width) % special.size()];
-    switch (y) {
+    switch (y % 4) {
       case 0:
         return pick;
       case 2:
@@ -43,11 +45,15 @@ HBITMAP Planted(int width, const std::vector<Bgr>& special, std::uint32_t seed) 
   });
 }
 
-std::vector<int> Widths() {
-  std::vector<int> widths;
-  for (int w = 1; w <= 40; ++w) widths.push_back(w);
-  for (int w : {63, 64, 65, 95, 96, 97, 130}) widths.push_back(w);
-  return widths;
+struct Shape {
+  int width, height;
+};
+std::vector<Shape> Shapes() {
+  std::vector<Shape> shapes;
+  for (int w = 1; w <= 40; ++w) shapes.push_back({w, 4});
+  for (int w : {63, 64, 65, 95, 96, 97, 130}) shapes.push_back({w, 4});
+  for (int w : {1, 2, 31, 32, 33}) shapes.push_back({w, 70});
+  return shapes;
 }
 
 }  // namespace
@@ -55,8 +61,8 @@ std::vector<int> Widths() {
 TEST_P(SimdPaths, GrayAndSepiaWithExactHalves) {
   const std::vector<Bgr> halves = ColoursWith(114, 586, 289, 1000, 500);
   ASSERT_GT(halves.size(), 100u);
-  for (int width : Widths()) {
-    HBITMAP picture = Planted(width, halves, static_cast<std::uint32_t>(width));
+  for (const auto [width, height] : Shapes()) {
+    HBITMAP picture = Planted(width, height, halves, static_cast<std::uint32_t>(width));
     HBITMAP gray = RunOn(Grayscale, *picture.get());
     HBITMAP sepia = RunOn(Sepia, *picture.get());
     ASSERT_TRUE(gray && sepia);
@@ -78,8 +84,8 @@ TEST_P(SimdPaths, BinarizeWithExactTies) {
     // Binarize weighs blue 0.289 and red 0.114.
     const std::vector<Bgr> ties = ColoursWith(289, 586, 114, 1000000, 1000 * threshold);
     ASSERT_FALSE(ties.empty()) << threshold;
-    for (int width : Widths()) {
-      HBITMAP picture = Planted(width, ties, static_cast<std::uint32_t>(width + threshold));
+    for (const auto [width, height] : Shapes()) {
+      HBITMAP picture = Planted(width, height, ties, static_cast<std::uint32_t>(width + threshold));
       HBITMAP result = RunOn([threshold](HBITMAP h) { return Binarize(std::move(h), threshold); },
                              *picture.get());
       ASSERT_TRUE(result);
@@ -96,8 +102,8 @@ TEST_P(SimdPaths, BinarizeWithExactTies) {
 }
 
 TEST_P(SimdPaths, MeanThresholdCopiesAndSumsEveryWidth) {
-  for (int width : Widths()) {
-    HBITMAP picture = NoisePicture(width, 3, 1000u + static_cast<std::uint32_t>(width));
+  for (const auto [width, height] : Shapes()) {
+    HBITMAP picture = NoisePicture(width, height, 1000u + static_cast<std::uint32_t>(width));
     BinarizeThreshold = -1;
     HBITMAP copy = RunOn(MeanThreshold, *picture.get());
     ASSERT_TRUE(copy);

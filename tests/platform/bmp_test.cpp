@@ -240,36 +240,83 @@ TEST(BitmapReader, TopDownRowsAndThirtyTwoBitPixels) {
   EXPECT_EQ(Decoded24(wide), PixelsOf(*original.get()));
 }
 
-TEST(BitmapReader, RunLengthEncodedFourBitWithDeltaAndAbsoluteRuns) {
-  // 6x3, 4 bits: palette index n is gray 16 * n.
-  std::vector<std::uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  std::vector<std::uint8_t> info(40, 0);
-  info[0] = 40;
-  info[4] = 6;
-  info[8] = 3;
-  info[12] = 1;
-  info[14] = 4;
-  info[16] = 2;  // RLE4
-  file.insert(file.end(), info.begin(), info.end());
-  for (int i = 0; i < 16; ++i)
-    file.insert(file.end(), {uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0});
-  PutU32(file, 10, static_cast<std::uint32_t>(file.size()));
-  const std::vector<std::uint8_t> rle = {
-      5, 0x12,              // bottom row: 1 2 1 2 1, then
-      0, 0,                 // end of line (pixel 5 stays 0)
-      0, 2,    2,    0,     // delta: two pixels right
-      0, 3,    0x34, 0x50,  // absolute: 3 4 5 (padded to a word)
-      0, 0,                 //
-      4, 0x77, 0,    1,     // top row: 7 7 7 7, end of bitmap
+// Hand-written run-length streams, each read by us and by ImageMagick. An absolute run's
+// bytes are padded to a 16-bit word: an odd byte count (3 or 5 indices of 8 bits, 5 or 6 of 4
+// bits) is followed by a byte to skip, an even one is not. Every row is filled to its end:
+// ImageMagick takes an end of bitmap before the last pixel for a cut file.
+TEST(BitmapReader, RunLengthStreamsReadAsImageMagickReadsThem) {
+  const struct {
+    const char* what;
+    int bits, width, height;
+    std::vector<std::uint8_t> rle;
+    std::vector<std::vector<int>> rows;  // palette indices, from the top row
+  } cases[] = {
+      {"4-bit delta and absolute runs",
+       4,
+       6,
+       3,
+       {5, 0x12,                           // bottom row: 1 2 1 2 1, then
+        0, 0,                              // end of line (pixel 5 stays 0)
+        0, 2,    2,    0,                  // delta: two pixels right
+        0, 3,    0x34, 0x50,               // absolute: 3 4 5 (two bytes)
+        0, 0,    4,    0x77, 2, 0, 0, 1},  // top row: 7 7 7 7 0 0, end of bitmap
+       {{7, 7, 7, 7, 0, 0}, {0, 0, 3, 4, 5, 0}, {1, 2, 1, 2, 1, 0}}},
+      {"8-bit absolute 3, padded",
+       8,
+       6,
+       2,
+       {0, 3, 1, 2, 3, 0, 2, 9, 0, 0, 6, 4, 0, 1},
+       {{4, 4, 4, 4, 4, 4}, {1, 2, 3, 9, 9, 0}}},
+      {"8-bit absolute 4",
+       8,
+       6,
+       2,
+       {0, 4, 1, 2, 3, 4, 2, 9, 0, 0, 6, 4, 0, 1},
+       {{4, 4, 4, 4, 4, 4}, {1, 2, 3, 4, 9, 9}}},
+      {"8-bit absolute 5, padded, to the row's end",
+       8,
+       5,
+       2,
+       {0, 5, 5, 6, 7, 8, 9, 0, 0, 0, 0, 3, 1, 2, 3, 0, 2, 0, 0, 1},
+       {{1, 2, 3, 0, 0}, {5, 6, 7, 8, 9}}},
+      {"4-bit absolute 5, padded",
+       4,
+       7,
+       2,
+       {0, 5, 0x12, 0x34, 0x50, 0, 2, 0x99, 0, 0, 7, 0xAB, 0, 1},
+       {{10, 11, 10, 11, 10, 11, 10}, {1, 2, 3, 4, 5, 9, 9}}},
+      {"4-bit absolute 6, padded",
+       4,
+       7,
+       2,
+       {0, 6, 0x12, 0x34, 0x56, 0, 1, 0x99, 0, 0, 0, 3, 0xCD, 0xE0, 4, 0, 0, 1},
+       {{12, 13, 14, 0, 0, 0, 0}, {1, 2, 3, 4, 5, 6, 9}}},
+      {"4-bit absolute 7",
+       4,
+       8,
+       1,
+       {0, 7, 0x12, 0x34, 0x56, 0x70, 1, 0x88, 0, 1},
+       {{1, 2, 3, 4, 5, 6, 7, 8}}},
   };
-  file.insert(file.end(), rle.begin(), rle.end());
-  const auto pixels = Decoded24(file);
-  const int expected[3][6] = {{7, 7, 7, 7, 0, 0}, {0, 0, 3, 4, 5, 0}, {1, 2, 1, 2, 1, 0}};
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 6; ++x) {
-      const auto g = static_cast<std::uint8_t>(16 * expected[y][x]);
-      EXPECT_EQ(pixels[y * 6 + x], (Bgr{g, g, g})) << x << "," << y;
-    }
+  ASSERT_TRUE(HaveProgram("convert"));
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DibBuilder dib;
+    dib.InfoHeader(c.width, c.height, c.bits, c.bits == 8 ? 1 : 2, 16);
+    for (int i = 0; i < 16; ++i) dib.Bytes({uint8_t(16 * i), uint8_t(16 * i), uint8_t(16 * i), 0});
+    const auto rowsStart = static_cast<std::uint32_t>(dib.bytes.size());
+    dib.bytes.insert(dib.bytes.end(), c.rle.begin(), c.rle.end());
+    const auto file = BitmapFile(dib.bytes, rowsStart);
+    std::vector<Bgr> expected;
+    for (const auto& row : c.rows)
+      for (const int n : row)
+        expected.push_back({uint8_t(16 * n), uint8_t(16 * n), uint8_t(16 * n)});
+    EXPECT_EQ(Decoded24(file), expected);
+    WriteBytes(dir / "rle.bmp", file);
+    EXPECT_EQ(DecodedByImageMagick(dir, dir / "rle.bmp"), expected);
+    ExpectSameFromTheFile(dir, file, c.what);
+  }
 }
 
 TEST(BitmapReader, TruncatedAndMutatedFilesFailCleanly) {

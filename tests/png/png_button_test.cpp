@@ -3,10 +3,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 #include "app/TorvaskUnit1.h"
@@ -91,8 +94,14 @@ class WhileProgressShows : public QObject {
   std::function<void(QProgressDialog&)> check_;
 };
 
+// Whether values rise (or stay) one after the other and end at last.
+bool RiseTo(const std::vector<std::uint64_t>& values, std::uint64_t last) {
+  return !values.empty() && std::is_sorted(values.begin(), values.end()) && values.back() == last;
+}
+
 // The save of a large picture shows its progress: the dialog is window-modal, the wait cursor
-// shows, the window takes no other command meanwhile, and the file is the same as without it.
+// shows, the window takes no other command meanwhile, the progress rises to its end, and the
+// file is the same as without it.
 TEST_F(PngButton, ShowsProgressTakesNoOtherCommandAndKeepsTheBytes) {
   const auto delay = std::exchange(ProgressDelay(), std::chrono::milliseconds(0));
   TForm1 form;
@@ -102,12 +111,31 @@ TEST_F(PngButton, ShowsProgressTakesNoOtherCommandAndKeepsTheBytes) {
     const auto h = static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u);
     return Bgr{std::uint8_t(h), std::uint8_t(h >> 8), std::uint8_t(h >> 16)};
   }));
-  const auto expected = EncodePng(form.Image1->Picture().Bitmap());
+  // The encoder's own reports: of one total, the picture's bytes with their filter bytes.
+  std::vector<std::uint64_t> done;
+  std::set<std::uint64_t> totals;
+  const auto expected = EncodePng(form.Image1->Picture().Bitmap(), ZlibDeflate(),
+                                  [&](std::uint64_t d, std::uint64_t total) {
+                                    done.push_back(d);
+                                    totals.insert(total);
+                                  });
+  EXPECT_GT(done.size(), 2u);
+  EXPECT_EQ(totals, std::set<std::uint64_t>{400u * (1 + 600 * 3)});
+  EXPECT_TRUE(RiseTo(done, 400u * (1 + 600 * 3)));
   const std::string path = dir / "large.png";
   Answer(QString::fromStdString(path));
 
   std::vector<std::string> seen;
+  std::vector<std::uint64_t> shownValues;
+  int maximum = -1;
   WhileProgressShows check([&](QProgressDialog& progress) {
+    maximum = progress.maximum();
+    shownValues.push_back(static_cast<std::uint64_t>(progress.value()));
+    // The bar's values from now on, up to the dialog's reset at the end (to -1).
+    QObject::connect(progress.findChild<QProgressBar*>(), &QProgressBar::valueChanged, &progress,
+                     [&](int value) {
+                       if (value >= 0) shownValues.push_back(static_cast<std::uint64_t>(value));
+                     });
     seen.push_back(progress.isVisible() ? "shown" : "hidden");
     seen.push_back(progress.windowModality() == Qt::WindowModal ? "window-modal" : "not modal");
     seen.push_back(QApplication::overrideCursor() &&
@@ -122,6 +150,9 @@ TEST_F(PngButton, ShowsProgressTakesNoOtherCommandAndKeepsTheBytes) {
   ProgressDelay() = delay;
 
   EXPECT_EQ(seen, (std::vector<std::string>{"shown", "window-modal", "wait cursor"}));
+  EXPECT_GT(shownValues.size(), 2u);
+  EXPECT_TRUE(RiseTo(shownValues, static_cast<std::uint64_t>(maximum)))
+      << testing::PrintToString(shownValues) << " to " << maximum;
   EXPECT_EQ(Shown(), 1u);                // neither the open nor a second save asked for a file
   EXPECT_EQ(ReadBytes(path), expected);  // saved whole, and not mirrored on the way
   EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);

@@ -10,14 +10,25 @@
 //   hang-read    the first read never returns
 //   hang-cancel  the first read fails with a paper jam and ending the scan never returns
 //   crash        the first read kills the process
+// Two more devices, opened by name only (not listed, so that the one device stays the one a
+// search finds), have options of other kinds: "fake:1" a mode list with line art, resolutions as
+// a word list, sources, the area in millimetres, a brightness and an inactive contrast;
+// "fake:2" gray only with a depth list (line art is gray at 1 bit), resolutions as a word list
+// of fixed-point numbers and sources none of which is called a flatbed. Every open starts from
+// the defaults; a value outside what an option offers is refused (SANE_STATUS_INVAL). All scan
+// the same picture.
 #include <sane/sane.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,40 +43,130 @@ std::string Mode() {
 
 const SANE_Device kDevice{"fake:0", "Fake", "Glass", "flatbed scanner"};
 const SANE_Device* kDevices[] = {&kDevice, nullptr};
-const SANE_String_Const kModes[] = {"Gray", nullptr};
-const SANE_Range kResolutions{50, 600, 1};
 
-SANE_Option_Descriptor descriptors[3];
-char mode[16] = "Gray";
-SANE_Word resolution = 100;
-int line = 0;
-bool scanning = false;
-int handle = 0;
+constexpr SANE_Int kSettable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
 
-SANE_Option_Descriptor Descriptor(const char* name, SANE_Value_Type type, SANE_Unit unit,
-                                  SANE_Int size, SANE_Int cap) {
-  SANE_Option_Descriptor d{};
-  d.name = name;
-  d.title = name;
-  d.desc = "";
-  d.type = type;
-  d.unit = unit;
-  d.size = size;
-  d.cap = cap;
-  return d;
+// One option: its description, the values it offers and its default.
+struct FakeOption {
+  const char* name;
+  SANE_Value_Type type;
+  SANE_Unit unit;
+  SANE_Int cap;
+  std::vector<const char*> strings;  // a string list
+  std::vector<SANE_Word> words;      // a word list
+  std::optional<SANE_Range> range;
+  SANE_Word word;    // the default of a number or flag
+  const char* text;  // the default of a string
+};
+
+SANE_Word Fix(double v) {
+  return SANE_FIX(v);
+}
+FakeOption Strings(const char* name, std::vector<const char*> list, const char* value) {
+  return {name, SANE_TYPE_STRING, SANE_UNIT_NONE, kSettable, std::move(list), {}, {}, 0, value};
+}
+FakeOption Words(const char* name, SANE_Value_Type type, SANE_Unit unit,
+                 std::vector<SANE_Word> list, SANE_Word value) {
+  return {name, type, unit, kSettable, {}, std::move(list), {}, value, nullptr};
+}
+FakeOption Ranged(const char* name, SANE_Value_Type type, SANE_Unit unit, SANE_Range range,
+                  SANE_Word value, SANE_Int cap = kSettable) {
+  return {name, type, unit, cap, {}, {}, range, value, nullptr};
 }
 
-void Describe() {
-  constexpr SANE_Int kSettable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
-  descriptors[0] =
-      Descriptor("", SANE_TYPE_INT, SANE_UNIT_NONE, sizeof(SANE_Word), SANE_CAP_SOFT_DETECT);
-  descriptors[1] = Descriptor("mode", SANE_TYPE_STRING, SANE_UNIT_NONE, sizeof mode, kSettable);
-  descriptors[1].constraint_type = SANE_CONSTRAINT_STRING_LIST;
-  descriptors[1].constraint.string_list = kModes;
-  descriptors[2] =
-      Descriptor("resolution", SANE_TYPE_INT, SANE_UNIT_DPI, sizeof(SANE_Word), kSettable);
-  descriptors[2].constraint_type = SANE_CONSTRAINT_RANGE;
-  descriptors[2].constraint.range = &kResolutions;
+const std::vector<FakeOption> kOptions[] = {
+    {Strings("mode", {"Gray"}, "Gray"),
+     Ranged("resolution", SANE_TYPE_INT, SANE_UNIT_DPI, {50, 600, 1}, 100)},
+    {Strings("mode", {"Color", "Gray", "Lineart"}, "Color"),
+     Words("resolution", SANE_TYPE_INT, SANE_UNIT_DPI, {75, 150, 300, 600}, 150),
+     Strings("source", {"Flatbed", "ADF Duplex", "ADF"}, "Flatbed"),
+     Ranged("tl-x", SANE_TYPE_FIXED, SANE_UNIT_MM, {0, Fix(215), 0}, 0),
+     Ranged("tl-y", SANE_TYPE_FIXED, SANE_UNIT_MM, {0, Fix(297), 0}, 0),
+     Ranged("br-x", SANE_TYPE_FIXED, SANE_UNIT_MM, {0, Fix(215), 0}, Fix(215)),
+     Ranged("br-y", SANE_TYPE_FIXED, SANE_UNIT_MM, {0, Fix(297), 0}, Fix(297)),
+     Ranged("brightness", SANE_TYPE_INT, SANE_UNIT_NONE, {-100, 100, 1}, 0),
+     Ranged("contrast", SANE_TYPE_INT, SANE_UNIT_NONE, {-100, 100, 1}, 0,
+            kSettable | SANE_CAP_INACTIVE)},
+    {Strings("mode", {"Gray"}, "Gray"), Words("depth", SANE_TYPE_INT, SANE_UNIT_BIT, {1, 8}, 8),
+     Words("resolution", SANE_TYPE_FIXED, SANE_UNIT_DPI, {Fix(100), Fix(200.5)}, Fix(100)),
+     Strings("source", {"ADF Duplex", "Automatic Document Feeder", "Glass"}, "Glass")},
+};
+constexpr int kTextSize = 32;
+
+// An open device's options as SANE describes them (index 0 is the count), and their values.
+struct OpenDevice {
+  const std::vector<FakeOption>* options = nullptr;
+  std::vector<SANE_Option_Descriptor> descriptors;
+  std::vector<std::vector<SANE_String_Const>> stringLists;
+  std::vector<std::vector<SANE_Word>> wordLists;  // SANE's form: the count first
+  std::vector<SANE_Word> words;
+  std::vector<std::string> texts;
+};
+OpenDevice devices[std::size(kOptions)];
+
+int line = 0;
+bool scanning = false;
+
+void OpenWith(OpenDevice& device, const std::vector<FakeOption>& options) {
+  device = OpenDevice{};
+  device.options = &options;
+  SANE_Option_Descriptor count{};
+  count.name = "";
+  count.title = "";
+  count.desc = "";
+  count.type = SANE_TYPE_INT;
+  count.size = sizeof(SANE_Word);
+  count.cap = SANE_CAP_SOFT_DETECT;
+  device.descriptors.push_back(count);
+  device.stringLists.resize(options.size() + 1);
+  device.wordLists.resize(options.size() + 1);
+  device.words.push_back(static_cast<SANE_Word>(options.size() + 1));
+  device.texts.emplace_back();
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    const FakeOption& o = options[i];
+    SANE_Option_Descriptor d{};
+    d.name = o.name;
+    d.title = o.name;
+    d.desc = "";
+    d.type = o.type;
+    d.unit = o.unit;
+    d.size = o.type == SANE_TYPE_STRING ? kTextSize : static_cast<SANE_Int>(sizeof(SANE_Word));
+    d.cap = o.cap;
+    if (!o.strings.empty()) {
+      auto& list = device.stringLists[i + 1];
+      list.assign(o.strings.begin(), o.strings.end());
+      list.push_back(nullptr);
+      d.constraint_type = SANE_CONSTRAINT_STRING_LIST;
+    } else if (!o.words.empty()) {
+      auto& list = device.wordLists[i + 1];
+      list.push_back(static_cast<SANE_Word>(o.words.size()));
+      list.insert(list.end(), o.words.begin(), o.words.end());
+      d.constraint_type = SANE_CONSTRAINT_WORD_LIST;
+    } else if (o.range) {
+      d.constraint_type = SANE_CONSTRAINT_RANGE;
+      d.constraint.range = &*o.range;
+    }
+    device.descriptors.push_back(d);
+    device.words.push_back(o.word);
+    device.texts.emplace_back(o.text ? o.text : "");
+  }
+  // The lists are in place now: point at them.
+  for (std::size_t i = 1; i < device.descriptors.size(); ++i) {
+    if (!device.stringLists[i].empty())
+      device.descriptors[i].constraint.string_list = device.stringLists[i].data();
+    if (!device.wordLists[i].empty())
+      device.descriptors[i].constraint.word_list = device.wordLists[i].data();
+  }
+}
+
+// Whether option i of device offers value (a number or flag).
+bool Offered(const OpenDevice& device, std::size_t i, SANE_Word value) {
+  const FakeOption& o = (*device.options)[i - 1];
+  if (!o.words.empty()) return std::find(o.words.begin(), o.words.end(), value) != o.words.end();
+  if (o.range)
+    return value >= o.range->min && value <= o.range->max &&
+           (o.range->quant == 0 || (value - o.range->min) % o.range->quant == 0);
+  return o.type != SANE_TYPE_BOOL || value == SANE_TRUE || value == SANE_FALSE;
 }
 
 }  // namespace
@@ -74,7 +175,6 @@ extern "C" {
 
 SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
   if (version) *version = SANE_VERSION_CODE(1, 0, 0);
-  Describe();
   return SANE_STATUS_GOOD;
 }
 
@@ -87,41 +187,54 @@ SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool) {
 }
 
 SANE_Status sane_open(SANE_String_Const name, SANE_Handle* h) {
-  if (std::strcmp(name, "fake:0") != 0) return SANE_STATUS_INVAL;
-  *h = &handle;
-  return SANE_STATUS_GOOD;
+  for (std::size_t i = 0; i < std::size(kOptions); ++i)
+    if (name == "fake:" + std::to_string(i)) {
+      OpenWith(devices[i], kOptions[i]);
+      *h = &devices[i];
+      return SANE_STATUS_GOOD;
+    }
+  return SANE_STATUS_INVAL;
 }
 
 void sane_close(SANE_Handle) {}
 
-const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle, SANE_Int option) {
-  return option >= 0 && option < 3 ? &descriptors[option] : nullptr;
+const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle h, SANE_Int option) {
+  const OpenDevice& device = *static_cast<OpenDevice*>(h);
+  return option >= 0 && static_cast<std::size_t>(option) < device.descriptors.size()
+             ? &device.descriptors[static_cast<std::size_t>(option)]
+             : nullptr;
 }
 
-SANE_Status sane_control_option(SANE_Handle, SANE_Int option, SANE_Action action, void* value,
+SANE_Status sane_control_option(SANE_Handle h, SANE_Int option, SANE_Action action, void* value,
                                 SANE_Int* info) {
+  OpenDevice& device = *static_cast<OpenDevice*>(h);
   if (info) *info = 0;
-  const bool get = action == SANE_ACTION_GET_VALUE;
-  switch (option) {
-    case 0:
-      if (!get) return SANE_STATUS_INVAL;
-      *static_cast<SANE_Word*>(value) = 3;
-      return SANE_STATUS_GOOD;
-    case 1:
-      if (get)
-        std::memcpy(value, mode, sizeof mode);
-      else if (std::strcmp(static_cast<const char*>(value), "Gray") != 0)
-        return SANE_STATUS_INVAL;
-      return SANE_STATUS_GOOD;
-    case 2:
-      if (get)
-        *static_cast<SANE_Word*>(value) = resolution;
-      else
-        resolution = *static_cast<SANE_Word*>(value);
-      return SANE_STATUS_GOOD;
-    default:
-      return SANE_STATUS_INVAL;
+  if (option < 0 || static_cast<std::size_t>(option) >= device.descriptors.size())
+    return SANE_STATUS_INVAL;
+  const auto i = static_cast<std::size_t>(option);
+  const SANE_Option_Descriptor& d = device.descriptors[i];
+  if (!SANE_OPTION_IS_ACTIVE(d.cap)) return SANE_STATUS_INVAL;
+  const bool text = d.type == SANE_TYPE_STRING;
+  if (action == SANE_ACTION_GET_VALUE) {
+    if (text)
+      std::snprintf(static_cast<char*>(value), kTextSize, "%s", device.texts[i].c_str());
+    else
+      *static_cast<SANE_Word*>(value) = device.words[i];
+    return SANE_STATUS_GOOD;
   }
+  if (action != SANE_ACTION_SET_VALUE || !SANE_OPTION_IS_SETTABLE(d.cap)) return SANE_STATUS_INVAL;
+  if (text) {
+    const std::string wanted = static_cast<const char*>(value);
+    const auto& offered = (*device.options)[i - 1].strings;
+    if (std::find(offered.begin(), offered.end(), wanted) == offered.end())
+      return SANE_STATUS_INVAL;
+    device.texts[i] = wanted;
+  } else {
+    const SANE_Word wanted = *static_cast<SANE_Word*>(value);
+    if (!Offered(device, i, wanted)) return SANE_STATUS_INVAL;
+    device.words[i] = wanted;
+  }
+  return SANE_STATUS_GOOD;
 }
 
 SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {

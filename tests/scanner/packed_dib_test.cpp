@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"LineartShort", {K::kGray}, 1, 10, 0, 2, 6, 2, 1},
                       Case{"Gray8UnknownHeight", {K::kGray}, 8, 6, 1, 4, -1, 4, 8},
                       Case{"LineartOddWidth", {K::kGray}, 1, 13, 0, 3, 3, 3, 1},
+                      Case{"LineartWholeBytes", {K::kGray}, 1, 16, 0, 3, 3, 3, 1},
+                      Case{"LineartWholeWordsWiderLines", {K::kGray}, 1, 32, 2, 4, -1, 4, 1},
                       Case{"LineartWiderLinesUnknownHeight", {K::kGray}, 1, 9, 3, 5, -1, 5, 1},
                       Case{"Rgb8OddWidth", {K::kRgb}, 8, 3, 0, 2, 2, 2, 24},
                       Case{"Rgb16WiderLines", {K::kRgb}, 16, 5, 4, 3, 3, 3, 24},
