@@ -15,6 +15,9 @@ inline constexpr TW_UINT16 kConditionNoResponse = TWCC_CUSTOMBASE + 1;
 inline constexpr TW_UINT16 kConditionNoImageData = TWCC_CUSTOMBASE + 2;
 // SANE's library (libsane.so.1) cannot be loaded: no scanner can be found.
 inline constexpr TW_UINT16 kConditionNoSaneLibrary = TWCC_CUSTOMBASE + 3;
+// The device refused a value of its settings, or something it cannot do, during the scan.
+inline constexpr TW_UINT16 kConditionInvalidValue = TWCC_CUSTOMBASE + 4;
+inline constexpr TW_UINT16 kConditionUnsupported = TWCC_CUSTOMBASE + 5;
 
 // Null for a code that is no condition of the device.
 inline const char* DeviceConditionText(TW_UINT16 condition) {
@@ -41,6 +44,10 @@ inline const char* DeviceConditionText(TW_UINT16 condition) {
       return kNoImageData;
     case kConditionNoSaneLibrary:
       return kNoSaneLibrary;
+    case kConditionInvalidValue:
+      return kInvalidValue;
+    case kConditionUnsupported:
+      return kUnsupported;
     default:
       return nullptr;
   }

@@ -63,6 +63,10 @@ TW_UINT16 ConditionOf(SANE_Status status) {
       return TWCC_LOWMEMORY;
     case SANE_STATUS_ACCESS_DENIED:
       return TWCC_DENIED;
+    case SANE_STATUS_INVAL:
+      return kConditionInvalidValue;
+    case SANE_STATUS_UNSUPPORTED:
+      return kConditionUnsupported;
     default:
       return TWCC_BUMMER;
   }
