@@ -73,10 +73,10 @@ void ShowException(const std::exception& error) noexcept {
     if (Display()) {
       Display()(text);
     } else {
-      std::fprintf(stderr, "%s\n", text.c_str());
+      (void)std::fprintf(stderr, "%s\n", text.c_str());
     }
   } catch (...) {
-    std::fprintf(stderr, "%s\n", msg::kUnknownError);
+    (void)std::fprintf(stderr, "%s\n", msg::kUnknownError);
   }
 }
 

@@ -354,7 +354,7 @@ class Helper {
 }  // namespace scanner
 
 int main() {
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
   // Backends are not written for unmasked floating-point exceptions.
   SetFpuControl(WithAllExceptionsMasked(CurrentFpuControl()));
   scanner::Helper helper(scanner::SaneApi::Load());

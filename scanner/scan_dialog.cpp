@@ -51,7 +51,7 @@ const char* ModeText(ColourMode mode) {
 }
 
 QString SourceText(const std::string& source) {
-  const QString name = QString::fromStdString(source);
+  QString name = QString::fromStdString(source);
   if (name.contains("flatbed", Qt::CaseInsensitive)) return QString::fromUtf8(kSourceFlatbed);
   if (name.contains("ADF", Qt::CaseInsensitive) || name.contains("feeder", Qt::CaseInsensitive))
     return QString::fromUtf8(kSourceFeeder) + (name.contains("duplex", Qt::CaseInsensitive)
