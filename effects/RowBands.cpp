@@ -52,7 +52,7 @@ class BandPool {
   void Run(std::int32_t count, const std::function<void(std::int32_t)>& band) {
     if (inBand) {
       (void)std::fprintf(stderr, msg::kAssertionForm, "band pass started inside a band", __FILE__,
-                   __LINE__);
+                         __LINE__);
       (void)std::fputc('\n', stderr);
       std::abort();
     }
