@@ -49,8 +49,8 @@ int main(int argc, char* argv[]) {
   // ./-name, or after "--".
   const QStringList arguments = QCoreApplication::arguments();
   if (!parser.parse(arguments)) {
-    std::fprintf(stderr, "lumivane: %s\nTry 'lumivane --help'.\n",
-                 parser.errorText().toLocal8Bit().constData());
+    (void)std::fprintf(stderr, "lumivane: %s\nTry 'lumivane --help'.\n",
+                       parser.errorText().toLocal8Bit().constData());
     return kUsage;
   }
   if (parser.isSet(QStringLiteral("version"))) {
@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
   parser.process(arguments);
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
-    std::fprintf(stderr, "lumivane: one FILE at most\nTry 'lumivane --help'.\n");
+    (void)std::fprintf(stderr, "lumivane: one FILE at most\nTry 'lumivane --help'.\n");
     return kUsage;
   }
 

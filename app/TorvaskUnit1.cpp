@@ -234,7 +234,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {
   if (arguments.size() < 2) return;
-  const QString name = arguments[1];
+  const QString& name = arguments[1];  // copied into the deferred call
   QTimer::singleShot(0, &form, [&form, name] { form.OpenNamedFile(name); });
 }
 

@@ -33,7 +33,7 @@ HBITMAP SamplePicture() {
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: lumivane-screenshot OUTPUT [PICTURE]\n");
+    (void)std::fprintf(stderr, "usage: lumivane-screenshot OUTPUT [PICTURE]\n");
     return 2;
   }
   SetUpApplication();

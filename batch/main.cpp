@@ -8,9 +8,12 @@
 #include <QApplication>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -52,15 +55,22 @@ struct ScanMode {
 };
 constexpr ScanMode kScanModes[] = {{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"lineart", TWPT_BW}};
 
+// Whether all that was printed reached standard output (not a full disk or a closed pipe).
+bool StandardOutputWritten() {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
+  (void)std::fprintf(stderr, "lumivane-batch: %s\n", std::strerror(errno));
+  return false;
+}
+
 void PrintUsage(std::FILE* out) {
-  std::fputs(msg::kBatchUsage, out);
+  (void)std::fputs(msg::kBatchUsage, out);
   for (const EffectCommand& command : EffectCommands())
-    std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
-  std::fprintf(out, "\n");
+    (void)std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
+  (void)std::fprintf(out, "\n");
 }
 
 int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "lumivane-batch: %s\n", problem.c_str());
+  (void)std::fprintf(stderr, "lumivane-batch: %s\n", problem.c_str());
   PrintUsage(stderr);
   return kUsage;
 }
@@ -249,7 +259,7 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   // own notes (such as a missing runtime folder on a machine without a session) are left out.
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
-      std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+      (void)std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
   });
   int argc = 1;
   char* argv[] = {const_cast<char*>(program), nullptr};
@@ -259,13 +269,13 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
     try {
       command(GlobalTwain());
     } catch (const EDeviceCondition& condition) {
-      std::fprintf(stderr, "%s\n", condition.what());
+      (void)std::fprintf(stderr, "%s\n", condition.what());
       deviceFailed = true;
     }
   });
-  std::fflush(stdout);
+  const bool printed = StandardOutputWritten();
   FreeGlobalTwain();
-  return ok && !deviceFailed ? 0 : kFailed;
+  return ok && !deviceFailed && printed ? 0 : kFailed;
 }
 
 // What the message says before the source's condition when it refuses the setting.
@@ -376,20 +386,18 @@ void ListSources(TTwain& twain) {
     if (!maker.empty() && !model.empty()) maker += ' ';
     std::printf("%s\t%s\n", Str32Text(source.ProductName).c_str(), (maker + model).c_str());
   }
-  if (sources.empty()) std::fprintf(stderr, "%s\n", msg::kNoScanners);
+  if (sources.empty()) (void)std::fprintf(stderr, "%s\n", msg::kNoScanners);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int Run(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     PrintUsage(stdout);
-    return 0;
+    return StandardOutputWritten() ? 0 : kFailed;
   }
   if (args.size() == 1 && args[0] == "--version") {
     std::printf("lumivane-batch %s\n", LUMIVANE_VERSION);
-    return 0;
+    return StandardOutputWritten() ? 0 : kFailed;
   }
   Options options;
   if (const std::optional<std::string> problem = ParseArguments(args, options))
@@ -409,4 +417,15 @@ int main(int argc, char* argv[]) {
     ApplyAndWrite(picture, options, options.words.back());
   });
   return ok ? 0 : kFailed;
+}
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // Nothing escapes: running out of memory before the guarded work is a failure like any other.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    ShowException(error);
+    return kFailed;
+  }
 }

@@ -155,7 +155,7 @@ void ConvolveRows(const RowTable& rows, TBitmap& destination, std::int32_t width
     }
     // floor(n x m / 2^16) = floor(n / d) for 0 <= n <= largest when largest x e < 2^16,
     // m = ceil(2^16 / d), e = m x d - 2^16.
-    const std::uint32_t magic = (65536u + d - 1) / d;
+    const std::uint32_t magic = (65536u + divisor - 1u) / std::uint32_t{divisor};
     const std::int64_t excess = std::int64_t{magic} * d - 65536;
     const std::int64_t largest = std::int64_t{positive} * 255;
     if (negative == 0 && largest * excess < 65536) {

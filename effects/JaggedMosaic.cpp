@@ -27,7 +27,9 @@ void PaintCell(const DestinationRows& rows, std::int32_t width, std::int32_t hei
     std::uint8_t run[3 * kBandWidth];
     for (std::int32_t j = 0; j < kBandWidth; ++j) std::memcpy(run + 3 * j, colour, 3);
     for (std::int32_t i = 1; i <= kBandRows; ++i)
-      std::memcpy(rows[static_cast<std::size_t>(top + i)] + 3 * (left + i + 1), run, sizeof run);
+      std::memcpy(
+          rows[static_cast<std::size_t>(top) + static_cast<std::size_t>(i)] + 3 * (left + i + 1),
+          run, sizeof run);
     return;
   }
   // Positions beyond the picture fold onto its last row and column; the later write wins.

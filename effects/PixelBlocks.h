@@ -79,13 +79,14 @@ LUMIVANE_AVX2 __m256i GroupSums(__m256i source, __m256i pairs, __m256i reds, con
 LUMIVANE_AVX2 Sums WeightedSums(const Block& b, const Weights& w) {
   // Four pixels (12 bytes) starting at byte `first` of a lane: blue and green as 16-bit pairs,
   // red as a 32-bit value; a shuffle index with the top bit set gives zero.
-#define LUMIVANE_PAIRS(f)                                                                    \
-  _mm256_setr_epi8(f, -1, f + 1, -1, f + 3, -1, f + 4, -1, f + 6, -1, f + 7, -1, f + 9, -1,  \
-                   f + 10, -1, f, -1, f + 1, -1, f + 3, -1, f + 4, -1, f + 6, -1, f + 7, -1, \
-                   f + 9, -1, f + 10, -1)
+#define LUMIVANE_PAIRS(f)                                                                     \
+  _mm256_setr_epi8((f), -1, (f) + 1, -1, (f) + 3, -1, (f) + 4, -1, (f) + 6, -1, (f) + 7, -1,  \
+                   (f) + 9, -1, (f) + 10, -1, (f), -1, (f) + 1, -1, (f) + 3, -1, (f) + 4, -1, \
+                   (f) + 6, -1, (f) + 7, -1, (f) + 9, -1, (f) + 10, -1)
 #define LUMIVANE_REDS(f)                                                                        \
-  _mm256_setr_epi8(f + 2, -1, -1, -1, f + 5, -1, -1, -1, f + 8, -1, -1, -1, f + 11, -1, -1, -1, \
-                   f + 2, -1, -1, -1, f + 5, -1, -1, -1, f + 8, -1, -1, -1, f + 11, -1, -1, -1)
+  _mm256_setr_epi8((f) + 2, -1, -1, -1, (f) + 5, -1, -1, -1, (f) + 8, -1, -1, -1, (f) + 11, -1, \
+                   -1, -1, (f) + 2, -1, -1, -1, (f) + 5, -1, -1, -1, (f) + 8, -1, -1, -1,       \
+                   (f) + 11, -1, -1, -1)
   const __m256i pairs0 = LUMIVANE_PAIRS(0), reds0 = LUMIVANE_REDS(0);
   const __m256i pairs4 = LUMIVANE_PAIRS(4), reds4 = LUMIVANE_REDS(4);
 #undef LUMIVANE_PAIRS

@@ -51,9 +51,9 @@ class BandPool {
 
   void Run(std::int32_t count, const std::function<void(std::int32_t)>& band) {
     if (inBand) {
-      std::fprintf(stderr, msg::kAssertionForm, "band pass started inside a band", __FILE__,
-                   __LINE__);
-      std::fputc('\n', stderr);
+      (void)std::fprintf(stderr, msg::kAssertionForm, "band pass started inside a band", __FILE__,
+                         __LINE__);
+      (void)std::fputc('\n', stderr);
       std::abort();
     }
     const std::lock_guard onePass(passMutex_);

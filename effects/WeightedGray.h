@@ -77,8 +77,11 @@ template <class Decide>
 void ResolveMarks(const std::uint8_t* s, std::uint8_t* values, std::int32_t width,
                   std::uint8_t mark, Decide decide) {
   std::uint8_t* const end = values + width;
+  // p never passes end: it is values or one past a mark found before end.
   for (std::uint8_t* p = values;
-       (p = static_cast<std::uint8_t*>(std::memchr(p, mark, end - p))) != nullptr; ++p) {
+       (p = static_cast<std::uint8_t*>(std::memchr(p, mark, static_cast<std::size_t>(end - p)))) !=
+       nullptr;
+       ++p) {
     const std::ptrdiff_t x = p - values;
     *p = decide(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
   }

@@ -126,7 +126,7 @@ std::array<std::uint8_t, 3> PixelColour(const BitmapObject& object, std::int32_t
     case PixelFormat::pf8bit:
       return fromPalette(row[x]);
     case PixelFormat::pf16bit: {
-      std::uint32_t p = row[2 * x] | (row[2 * x + 1] << 8);
+      const std::uint32_t p = std::uint32_t{row[2 * x]} | (std::uint32_t{row[2 * x + 1]} << 8);
       const auto& m = object.Masks();
       return {WidenChannel(p, m.blue), WidenChannel(p, m.green), WidenChannel(p, m.red)};
     }

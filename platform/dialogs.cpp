@@ -32,7 +32,7 @@ QStringList QtFilters(const QString& filter) {
   QStringList out;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString label = parts[i];
-    const QString pattern = parts[i + 1];
+    const QString& pattern = parts[i + 1];
     QString globs = pattern;
     globs.replace(';', ' ');
     const QString suffix = " (" + pattern + ")";

@@ -28,14 +28,14 @@ char32_t LastCharacter(std::string_view text) {
   while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
   auto lead = static_cast<unsigned char>(text[start]);
   char32_t c = lead;
-  int extra = 0;
+  std::size_t extra = 0;
   if (lead >= 0xF0)
     c = lead & 0x07, extra = 3;
   else if (lead >= 0xE0)
     c = lead & 0x0F, extra = 2;
   else if (lead >= 0xC0)
     c = lead & 0x1F, extra = 1;
-  for (int i = 1; i <= extra && start + i < text.size(); ++i)
+  for (std::size_t i = 1; i <= extra && start + i < text.size(); ++i)
     c = (c << 6) | (static_cast<unsigned char>(text[start + i]) & 0x3F);
   return c;
 }
@@ -73,10 +73,10 @@ void ShowException(const std::exception& error) noexcept {
     if (Display()) {
       Display()(text);
     } else {
-      std::fprintf(stderr, "%s\n", text.c_str());
+      (void)std::fprintf(stderr, "%s\n", text.c_str());
     }
   } catch (...) {
-    std::fprintf(stderr, "%s\n", msg::kUnknownError);
+    (void)std::fprintf(stderr, "%s\n", msg::kUnknownError);
   }
 }
 

@@ -16,11 +16,14 @@ class Exception : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
+// The arguments are class names, which cannot be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define LUMIVANE_EXCEPTION(Name, Base)                           \
   class Name : public Base {                                     \
    public:                                                       \
     explicit Name(const std::string& message) : Base(message) {} \
   };
+// NOLINTEND(bugprone-macro-parentheses)
 
 LUMIVANE_EXCEPTION(EStreamError, Exception)
 LUMIVANE_EXCEPTION(EFOpenError, EStreamError)

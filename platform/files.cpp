@@ -134,7 +134,7 @@ SaveTarget FollowLinks(std::string path) {
     // A link of /proc always shows an absolute path when it stands for a file with a name;
     // anything else it shows is a description, not a name to follow.
     if (!target.starts_with('/') && OnProcFileSystem(Folder(path))) return {path, true};
-    path = target.starts_with('/') ? target : Folder(path) + "/" + target;
+    path = target.starts_with('/') ? target : Folder(path).append("/").append(target);
   }
   return {""};
 }
@@ -243,7 +243,7 @@ bool LinkReplacement(int fd, const std::string& target, bool exists) {
 std::string MakeReplacement(const std::string& target, const struct stat* existing,
                             Descriptor& out) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(target);
+    std::string name = TemporaryName(target);
     Descriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) {
       if (errno == EEXIST) continue;

@@ -10,6 +10,7 @@
 
 #include "errors.h"
 #include "messages.h"
+#include "narrow.h"
 
 namespace {
 
@@ -195,8 +196,8 @@ HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   if (CountJpegScans(data, kMaxJpegScans) > kMaxJpegScans) Check(kTooManyScans);
   Decoder d;
   Check(ReadHeader(d, data.data(), data.size()));
-  const auto width = static_cast<std::int32_t>(d.cinfo_.output_width);
-  const auto height = static_cast<std::int32_t>(d.cinfo_.output_height);
+  const auto width = CheckedCast<std::int32_t>(d.cinfo_.output_width);
+  const auto height = CheckedCast<std::int32_t>(d.cinfo_.output_height);
   // The picture is taken before libjpeg allocates anything of the image's size, so a header
   // that claims more than a bitmap object may hold is refused while nothing is spent on it.
   auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,

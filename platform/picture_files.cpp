@@ -93,7 +93,7 @@ std::string PictureDialogFilter() {
       entries += '|';
       patterns += ';';
     }
-    entries += std::string(it->description) + " (*." + ext + ")|*." + ext;
+    entries.append(it->description).append(" (*.").append(ext).append(")|*.").append(ext);
     patterns += "*." + ext;
   }
   if (taken > 1)

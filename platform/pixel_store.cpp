@@ -112,5 +112,6 @@ void AdviseHugePages(std::uint8_t* bytes, std::size_t size) {
   const auto start = reinterpret_cast<std::uintptr_t>(bytes);
   const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  // The advice is only a hint: a kernel without huge pages refuses it, and nothing changes.
+  if (end > begin) (void)::madvise(bytes + (begin - start), end - begin, MADV_HUGEPAGE);
 }

@@ -98,13 +98,16 @@ class TChunkWriter final : public TStream {
 
 void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& api,
                     const PngProgress& progress) {
-  if (picture.Format() != PixelFormat::pf24bit) throw EInvalidGraphic(msg::kInvalidBitmap);
+  // A bitmap that is not empty has a width and a height of at least 1.
+  if (picture.Empty() || picture.Format() != PixelFormat::pf24bit)
+    throw EInvalidGraphic(msg::kInvalidBitmap);
   const std::int32_t width = picture.Width();
   const std::int32_t height = picture.Height();
   const std::size_t rowSize = 1 + static_cast<std::size_t>(width) * 3;  // with its filter byte
   static constexpr std::uint8_t kFilterNone = 0;
-  const std::int32_t batchRows =
-      static_cast<std::int32_t>(std::clamp<std::size_t>(kBatchBytes / rowSize, 1, height));
+  // At most height, so it fits the row numbers' type.
+  const auto batchRows = static_cast<std::int32_t>(
+      std::clamp<std::size_t>(kBatchBytes / rowSize, 1, static_cast<std::size_t>(height)));
 
   // Declared first so that it dies last: the compressor goes before the batch buffer.
   TCompressionStream compressor(TCompressionLevel::clDefault, payload, api);
@@ -114,7 +117,8 @@ void WriteImageData(TStream& payload, const TBitmap& picture, const DeflateApi& 
       progress(static_cast<std::uint64_t>(compressor.Position()), total);
     };
   }
-  const auto batch = std::make_unique_for_overwrite<std::uint8_t[]>(rowSize * batchRows);
+  const auto batch =
+      std::make_unique_for_overwrite<std::uint8_t[]>(rowSize * static_cast<std::size_t>(batchRows));
   for (std::int32_t first = 0; first < height; first += batchRows) {
     const std::int32_t end = std::min(height, first + batchRows);
     std::uint8_t* out = batch.get();

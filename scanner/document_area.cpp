@@ -41,13 +41,19 @@ int MedianOf(const Histogram& histogram) {
   return 255;
 }
 
+// Offset of pixel (x, y) in rows of rowLength units, step units a pixel; every number is at least
+// 0 once LayoutFits has accepted the picture.
+std::size_t At(int x, int y, int rowLength, int step = 1) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(rowLength) +
+         static_cast<std::size_t>(x) * static_cast<std::size_t>(step);
+}
+
 class Reader {
  public:
   explicit Reader(const PreviewBytes& image) : image_(image) {}
 
   const std::uint8_t* Pixel(int x, int y) const {
-    return image_.pixels.data() + static_cast<std::size_t>(y) * image_.bytesPerLine +
-           static_cast<std::size_t>(x) * image_.channels;
+    return image_.pixels.data() + At(x, y, image_.bytesPerLine, image_.channels);
   }
 
   int Difference(int x, int y, const std::array<int, 3>& background) const {
@@ -168,17 +174,16 @@ DocumentArea FindDocumentArea(const PreviewBytes& image) {
   const Reader reader(image);
   const Background background = EstimateBackground(image, reader);
 
-  std::vector<std::uint8_t> marked(static_cast<std::size_t>(w) * h);
+  std::vector<std::uint8_t> marked(At(0, h, w));
   reader.ForEach({0, 0, w, h}, [&](int x, int y) {
-    marked[static_cast<std::size_t>(y) * w + x] =
-        reader.Difference(x, y, background.value) > background.threshold;
+    marked[At(x, y, w)] = reader.Difference(x, y, background.value) > background.threshold;
   });
 
   // A pixel counts when its right and lower neighbours differ too: a lone speck never does.
   std::vector<int> perRow(static_cast<std::size_t>(h), 0),
       perColumn(static_cast<std::size_t>(w), 0);
   reader.ForEach({0, 0, w - 1, h - 1}, [&](int x, int y) {
-    const std::size_t i = static_cast<std::size_t>(y) * w + x;
+    const std::size_t i = At(x, y, w);
     if (marked[i] && marked[i + 1] && marked[i + static_cast<std::size_t>(w)]) {
       ++perRow[static_cast<std::size_t>(y)];
       ++perColumn[static_cast<std::size_t>(x)];

@@ -107,7 +107,8 @@ bool HelperLink::Start() {
   posix_spawnattr_destroy(&attributes);
   ::close(sockets[1]);
   if (spawned != 0) {
-    std::fprintf(stderr, "lumivane: cannot start %s: %s\n", path.c_str(), std::strerror(spawned));
+    (void)std::fprintf(stderr, "lumivane: cannot start %s: %s\n", path.c_str(),
+                       std::strerror(spawned));
     ::close(sockets[0]);
     return false;
   }

@@ -138,7 +138,7 @@ void Describe(TW_IDENTITY& identity, const DeviceInfo& device) {
 // The device an identity stands for: the full name behind an identity handed out here (its
 // product name may be cut), otherwise the product name itself.
 std::string DeviceNameOf(const TW_IDENTITY& identity) {
-  const std::string product = TextOf(identity.ProductName);
+  std::string product = TextOf(identity.ProductName);
   for (const auto& [name, id] : State().ids) {
     TW_STR32 cut{};
     SetText(cut, name);

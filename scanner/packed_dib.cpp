@@ -51,7 +51,7 @@ void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value) 
 }
 
 void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Header and colour table; returns the offset of the first (bottom) row.
@@ -146,15 +146,17 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
     const auto lastMask = static_cast<std::uint8_t>(0xFF << ((8 - width % 8) % 8));
     for (std::int64_t y = 0; y < height; ++y) {
       std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
-      std::memcpy(row, first.bytes.data() + y * first.bytesPerLine, rowBytes);
+      // width is at least 1 (FitsProgram).
+      std::memcpy(row, first.bytes.data() + y * first.bytesPerLine,
+                  static_cast<std::size_t>(rowBytes));
       row[rowBytes - 1] &= lastMask;
     }
     return out;
   }
   if (first.kind == FrameKind::kGray) {
     std::array<std::array<std::uint8_t, 3>, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-      const auto v = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      const auto v = static_cast<std::uint8_t>(i);  // below 256
       table[i] = {v, v, v};
     }
     const std::size_t offset = WriteHeader(out, width, height, 8, dpi, table);
@@ -169,11 +171,11 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
   // and the sample position of that channel within a pixel.
   std::array<const FrameData*, 3> source{};
   std::array<int, 3> step{}, shift{};
-  for (int c = 0; c < 3; ++c) {
+  for (std::size_t c = 0; c < 3; ++c) {
     if (first.kind == FrameKind::kRgb) {
       source[c] = &first;
       step[c] = 3;
-      shift[c] = c;
+      shift[c] = static_cast<int>(c);  // below 3
     }
   }
   if (first.kind != FrameKind::kRgb) {
@@ -189,8 +191,9 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
   for (std::int64_t y = 0; y < height; ++y) {
     std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
     for (std::int64_t x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c)
-        row[3 * x + 2 - c] = Sample(*source[c], y, x * step[c] + shift[c]);
+      for (std::size_t c = 0; c < 3; ++c)
+        row[3 * x + 2 - static_cast<std::int64_t>(c)] =
+            Sample(*source[c], y, x * step[c] + shift[c]);
   }
   return out;
 }

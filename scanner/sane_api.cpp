@@ -71,9 +71,9 @@ std::unique_ptr<SaneApi> SaneApi::Load() {
   return std::unique_ptr<SaneApi>(new SaneApi(std::move(f)));
 }
 
-#define LV_TRACE(...)                              \
-  do {                                             \
-    if (trace_) std::fprintf(stderr, __VA_ARGS__); \
+#define LV_TRACE(...)                                    \
+  do {                                                   \
+    if (trace_) (void)std::fprintf(stderr, __VA_ARGS__); \
   } while (0)
 
 SANE_Status SaneApi::Init() {

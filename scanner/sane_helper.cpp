@@ -234,9 +234,9 @@ class Helper {
 
   void Set(Unpacker& request) {
     SANE_Handle handle = HandleOf(request.Int());
-    const auto index = static_cast<SANE_Int>(request.Int());
+    const SANE_Int index = request.Word();
     const bool isText = request.Int() != 0;
-    const std::int64_t word = request.Int();
+    const SANE_Word word = request.Word();
     const std::string text = request.Text();
     Packer reply(Kind::kOptions);
     SANE_Status status = SANE_STATUS_INVAL;
@@ -249,7 +249,7 @@ class Helper {
         std::memcpy(buffer.data(), text.data(), text.size());
         status = api_->Control(handle, index, SANE_ACTION_SET_VALUE, buffer.data(), &info);
       } else if (!isText && d->size == sizeof(SANE_Word)) {
-        auto value = static_cast<SANE_Word>(word);
+        SANE_Word value = word;
         status = api_->Control(handle, index, SANE_ACTION_SET_VALUE, &value, &info);
       }
     }
@@ -354,7 +354,7 @@ class Helper {
 }  // namespace scanner
 
 int main() {
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
   // Backends are not written for unmasked floating-point exceptions.
   SetFpuControl(WithAllExceptionsMasked(CurrentFpuControl()));
   scanner::Helper helper(scanner::SaneApi::Load());

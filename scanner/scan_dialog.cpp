@@ -27,7 +27,14 @@ namespace scanner {
 namespace {
 
 constexpr int kProgressIntervalMs = 100;
-constexpr std::array<const char*, 2> kSliderSettings{"brightness", "contrast"};
+// The table's entry of that name; a name missing from the table does not compile.
+consteval const Setting* TableEntry(std::string_view name) {
+  const Setting* setting = SettingNamed(name);
+  if (setting == nullptr) throw "not a setting";
+  return setting;
+}
+constexpr std::array<const Setting*, 2> kSliderSettings{TableEntry("brightness"),
+                                                        TableEntry("contrast")};
 constexpr std::array<const char*, 4> kAreaNames{"areaLeft", "areaTop", "areaRight", "areaBottom"};
 constexpr std::array<const char*, 4> kAreaLabels{kAreaLeft, kAreaTop, kAreaRight, kAreaBottom};
 
@@ -44,7 +51,7 @@ const char* ModeText(ColourMode mode) {
 }
 
 QString SourceText(const std::string& source) {
-  const QString name = QString::fromStdString(source);
+  QString name = QString::fromStdString(source);
   if (name.contains("flatbed", Qt::CaseInsensitive)) return QString::fromUtf8(kSourceFlatbed);
   if (name.contains("ADF", Qt::CaseInsensitive) || name.contains("feeder", Qt::CaseInsensitive))
     return QString::fromUtf8(kSourceFeeder) + (name.contains("duplex", Qt::CaseInsensitive)
@@ -147,7 +154,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
 
   // Brightness and contrast, only where the device has them.
   for (std::size_t i = 0; i < kSliderSettings.size(); ++i) {
-    const Setting& setting = *SettingNamed(kSliderSettings[i]);
+    const Setting& setting = *kSliderSettings[i];
     const std::optional<NumberChoice> choice = device_.Choice(setting.option);
     if (!choice) continue;
     auto* slider = new QSlider(Qt::Horizontal, this);
@@ -242,7 +249,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   for (std::size_t i = 0; i < sliders_.size(); ++i)
     if (QSlider* slider = sliders_[i])
       connect(slider, &QSlider::valueChanged, this, changed([this, i, slider] {
-                device_.SetNumber(SettingNamed(kSliderSettings[i])->option, slider->value());
+                device_.SetNumber(kSliderSettings[i]->option, slider->value());
               }));
   connect(pane_, &PreviewPane::areaChanged, this, [this](const QRectF& area) {
     if (refreshing_) return;
@@ -275,8 +282,8 @@ void ScanDialog::SetArea(const QRectF& area) {
   const std::array<double, 4> values{area.left(), area.top(), area.right(), area.bottom()};
   // The corners in an order the device takes at every step: a new top-left beyond the old
   // bottom-right would be refused or moved.
-  for (std::size_t i : {2, 3, 0, 1}) device_.SetNumber(kAreaOptions[i], values[i]);
-  for (std::size_t i : {0, 1, 2, 3}) device_.SetNumber(kAreaOptions[i], values[i]);
+  for (std::size_t i : {2u, 3u, 0u, 1u}) device_.SetNumber(kAreaOptions[i], values[i]);
+  for (std::size_t i : {0u, 1u, 2u, 3u}) device_.SetNumber(kAreaOptions[i], values[i]);
   Refresh();
 }
 
@@ -320,8 +327,7 @@ void ScanDialog::Refresh() {
     }
   for (std::size_t i = 0; i < sliders_.size(); ++i)
     if (sliders_[i])
-      if (const std::optional<double> value =
-              device_.Number(SettingNamed(kSliderSettings[i])->option))
+      if (const std::optional<double> value = device_.Number(kSliderSettings[i]->option))
         sliders_[i]->setValue(static_cast<int>(std::lround(*value)));
   SANE_Parameters p{};
   if (device_.Parameters(p) == SANE_STATUS_GOOD) {

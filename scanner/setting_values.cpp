@@ -23,7 +23,7 @@ std::optional<ColourMode> ModeNamed(const std::string& name) {
 
 std::string Number(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
+  (void)std::snprintf(text, sizeof text, "%.6g", value);  // at most 13 characters
   return text;
 }
 

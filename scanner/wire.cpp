@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace scanner::wire {
 
@@ -60,6 +61,15 @@ std::int64_t Unpacker::Int() {
   }
   Take(&value, sizeof value);
   return value;
+}
+
+std::int32_t Unpacker::Word() {
+  const std::int64_t value = Int();
+  if (!std::in_range<std::int32_t>(value)) {
+    Fail();
+    return 0;
+  }
+  return static_cast<std::int32_t>(value);
 }
 
 double Unpacker::Real() {
@@ -124,19 +134,22 @@ std::vector<Option> UnpackOptions(Unpacker& u) {
   std::vector<Option> options(Count(u));
   for (Option& o : options) {
     o.name = u.Text();
-    o.type = static_cast<SANE_Value_Type>(u.Int());
-    o.unit = static_cast<SANE_Unit>(u.Int());
-    o.size = static_cast<SANE_Int>(u.Int());
-    o.cap = static_cast<SANE_Int>(u.Int());
-    o.constraint = static_cast<SANE_Constraint_Type>(u.Int());
-    o.min = static_cast<SANE_Word>(u.Int());
-    o.max = static_cast<SANE_Word>(u.Int());
-    o.quant = static_cast<SANE_Word>(u.Int());
+    o.type = static_cast<SANE_Value_Type>(u.Word());
+    o.unit = static_cast<SANE_Unit>(u.Word());
+    o.size = u.Word();
+    o.cap = u.Word();
+    o.constraint = static_cast<SANE_Constraint_Type>(u.Word());
+    o.min = u.Word();
+    o.max = u.Word();
+    o.quant = u.Word();
     o.words.resize(Count(u));
-    for (SANE_Word& w : o.words) w = static_cast<SANE_Word>(u.Int());
+    for (SANE_Word& w : o.words) w = u.Word();
     o.strings.resize(Count(u));
     for (std::string& s : o.strings) s = u.Text();
-    if (const std::int64_t word = u.Int(); word != kAbsent) o.word = static_cast<SANE_Word>(word);
+    if (const std::int64_t word = u.Int(); word != kAbsent) {
+      if (!std::in_range<SANE_Word>(word)) u.Fail();  // no SANE word is that large
+      o.word = static_cast<SANE_Word>(word);
+    }
     const bool hasText = u.Int() != 0;
     std::string text = u.Text();
     if (hasText) o.text = std::move(text);
@@ -152,12 +165,12 @@ void PackParameters(Packer& packer, const SANE_Parameters& p) {
 
 SANE_Parameters UnpackParameters(Unpacker& u) {
   SANE_Parameters p{};
-  p.format = static_cast<SANE_Frame>(u.Int());
-  p.last_frame = static_cast<SANE_Bool>(u.Int());
-  p.bytes_per_line = static_cast<SANE_Int>(u.Int());
-  p.pixels_per_line = static_cast<SANE_Int>(u.Int());
-  p.lines = static_cast<SANE_Int>(u.Int());
-  p.depth = static_cast<SANE_Int>(u.Int());
+  p.format = static_cast<SANE_Frame>(u.Word());
+  p.last_frame = u.Word();
+  p.bytes_per_line = u.Word();
+  p.pixels_per_line = u.Word();
+  p.lines = u.Word();
+  p.depth = u.Word();
   return p;
 }
 

@@ -60,10 +60,14 @@ class Unpacker {
       : kind_(kind), payload_(std::move(payload)) {}
   Kind kind() const { return kind_; }
   std::int64_t Int();
+  // An Int that SANE's word (and SANE_Int) must hold; any other value fails the message.
+  std::int32_t Word();
   double Real();
   std::string Text();
   std::vector<std::uint8_t> Bytes();
   bool failed() const { return failed_; }
+  // Marks the message as garbled: a value that was read does not make sense.
+  void Fail() { failed_ = true; }
 
  private:
   bool Take(void* out, std::size_t size);

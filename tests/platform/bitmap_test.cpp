@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <optional>
 
 #include "platform/errors.h"
+#include "platform/narrow.h"
 #include "support/test_support.h"
 
 TEST(TBitmap, AdoptAndDetachMoveOwnershipAndNotify) {
@@ -54,6 +59,36 @@ TEST(BitmapObject, AWidthOrHeightOfZeroOrBelowIsAnInvalidBitmap) {
       ADD_FAILURE() << width << " x " << height << " was made";
     } catch (const EInvalidGraphic& e) {
       EXPECT_EQ(e.Message(), msg::kInvalidBitmap) << width << " x " << height;
+    }
+  }
+}
+
+// What fits comes through unchanged, at either end of the target's range; one past refuses the
+// picture as too large.
+TEST(CheckedCast, PassesWhatFitsAndRefusesWhatDoesNot) {
+  constexpr std::int64_t kMin32 = std::numeric_limits<std::int32_t>::min();
+  const struct {
+    const char* what;
+    std::function<std::int64_t()> cast;
+    std::optional<std::int64_t> expected;
+  } cases[] = {
+      {"2^31 - 1 to int32", [] { return CheckedCast<std::int32_t>(0x7FFFFFFFu); }, 0x7FFFFFFF},
+      {"2^31 to int32", [] { return CheckedCast<std::int32_t>(0x80000000u); }, std::nullopt},
+      {"-2^31 to int32", [] { return CheckedCast<std::int32_t>(kMin32); }, kMin32},
+      {"-2^31 - 1 to int32", [] { return CheckedCast<std::int32_t>(kMin32 - 1); }, std::nullopt},
+      {"255 to uint8", [] { return CheckedCast<std::uint8_t>(255); }, 255},
+      {"256 to uint8", [] { return CheckedCast<std::uint8_t>(256); }, std::nullopt},
+      {"0 to size_t", [] { return static_cast<std::int64_t>(CheckedCast<std::size_t>(0)); }, 0},
+      {"-1 to size_t", [] { return static_cast<std::int64_t>(CheckedCast<std::size_t>(-1)); },
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    try {
+      const std::int64_t value = c.cast();
+      EXPECT_EQ(std::optional(value), c.expected) << c.what;
+    } catch (const EOutOfResources& e) {
+      EXPECT_FALSE(c.expected) << c.what;
+      EXPECT_EQ(e.Message(), msg::kImageTooLarge) << c.what;
     }
   }
 }

@@ -197,12 +197,15 @@ TEST(PngWriter, APalettedPictureIsConvertedInPlaceAndKeepsItsColours) {
   }
 }
 
-// Both report an empty picture the same way, and the save writes nothing.
+// All report an empty picture the same way (the image data alone as well: an empty bitmap has no
+// rows to batch), and the save writes nothing.
 TEST(PngWriter, AnEmptyPictureIsAnInvalidBitmapAndWritesNothing) {
   ScratchDir dir;
   TBitmap picture;
+  TMemoryStream payload;
   const std::function<void()> calls[] = {[&] { SavePngFile(picture, dir / "empty.png"); },
-                                         [&] { EncodePng(picture); }};
+                                         [&] { EncodePng(picture); },
+                                         [&] { WriteImageData(payload, picture); }};
   for (const auto& call : calls) {
     try {
       call();
@@ -211,6 +214,7 @@ TEST(PngWriter, AnEmptyPictureIsAnInvalidBitmapAndWritesNothing) {
       EXPECT_EQ(e.Message(), msg::kInvalidBitmap);
     }
   }
+  EXPECT_EQ(payload.Size(), 0u);
   EXPECT_TRUE(FilesIn(dir.path()).empty());
 }
 
