@@ -1,8 +1,10 @@
 // The table of scan settings: every name a setting is known by leads back to that setting and
-// to no other.
+// to no other. The texts of the device's conditions, by their codes.
 #include "scanner/settings.h"
 
 #include <gtest/gtest.h>
+
+#include "scanner/device_conditions.h"
 
 #include <set>
 #include <string>
@@ -22,6 +24,10 @@ TEST(SettingsTable, EveryNameLeadsBackToItsOwnSettingOnly) {
     EXPECT_EQ(scanner::SettingNamed(row.name), &row) << row.name;
     EXPECT_TRUE(options.emplace(row.option).second) << row.option;
     EXPECT_TRUE(labels.emplace(row.label).second) << row.label;
+    // The batch tool's sentence for a refused value takes the value once.
+    const std::string refused = row.refused;
+    EXPECT_EQ(refused.find("%s"), refused.rfind("%s")) << refused;
+    EXPECT_NE(refused.find("%s"), std::string::npos) << refused;
     for (const TW_UINT16 capability : {row.capability, row.alsoCapability}) {
       if (capability == 0) continue;
       EXPECT_TRUE(capabilities.insert(capability).second) << capability << " sets two settings";
@@ -32,6 +38,25 @@ TEST(SettingsTable, EveryNameLeadsBackToItsOwnSettingOnly) {
   EXPECT_EQ(scanner::SettingFor(0), nullptr);
   EXPECT_EQ(scanner::SettingNamed("all-pages"), nullptr);
   EXPECT_EQ(scanner::SettingNamed("device"), nullptr);
+}
+
+// Every condition the manager reports has a text of its own; a code that is no condition of the
+// device (success, the protocol's own faults) has none, so that its caller says what it says.
+TEST(DeviceConditions, EachConditionHasATextOfItsOwn) {
+  std::set<std::string> texts;
+  for (const TW_UINT16 code :
+       {TW_UINT16{TWCC_MAXCONNECTIONS}, TW_UINT16{TWCC_PAPERJAM}, TW_UINT16{TWCC_NOMEDIA},
+        TW_UINT16{TWCC_INTERLOCK}, TW_UINT16{TWCC_CHECKDEVICEONLINE}, TW_UINT16{TWCC_LOWMEMORY},
+        TW_UINT16{TWCC_DENIED}, TW_UINT16{TWCC_BUMMER}, scanner::kConditionNoResponse,
+        scanner::kConditionNoImageData, scanner::kConditionNoSaneLibrary,
+        scanner::kConditionInvalidValue, scanner::kConditionUnsupported}) {
+    const char* text = scanner::DeviceConditionText(code);
+    ASSERT_NE(text, nullptr) << code;
+    EXPECT_TRUE(texts.emplace(text).second) << code << " shares its text: " << text;
+  }
+  for (const TW_UINT16 code : {TW_UINT16{TWCC_SUCCESS}, TW_UINT16{TWCC_BADCAP},
+                               TW_UINT16{TWCC_SEQERROR}, TW_UINT16{TWCC_NODS}})
+    EXPECT_EQ(scanner::DeviceConditionText(code), nullptr) << code;
 }
 
 }  // namespace
