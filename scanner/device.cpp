@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "device_conditions.h"
 #include "helper_link.h"
 #include "messages.h"
 
@@ -78,30 +79,37 @@ SANE_Status StatusOf(std::int64_t value) {
 
 }  // namespace
 
-const char* StatusMessage(SANE_Status status) {
-  if (status == kNoResponse) return kNotResponding;
+TW_UINT16 ConditionOf(SANE_Status status) {
+  if (status == kNoResponse) return kConditionNoResponse;
   switch (status) {
+    case SANE_STATUS_GOOD:
+      return TWCC_SUCCESS;
     case SANE_STATUS_DEVICE_BUSY:
-      return kDeviceBusy;
+      return TWCC_MAXCONNECTIONS;
     case SANE_STATUS_JAMMED:
-      return kPaperJam;
+      return TWCC_PAPERJAM;
     case SANE_STATUS_NO_DOCS:
-      return kNoDocuments;
+      return TWCC_NOMEDIA;
     case SANE_STATUS_COVER_OPEN:
-      return kCoverOpen;
+      return TWCC_INTERLOCK;
     case SANE_STATUS_IO_ERROR:
-      return kIoError;
+      return TWCC_CHECKDEVICEONLINE;
     case SANE_STATUS_NO_MEM:
-      return kOutOfMemory;
+      return TWCC_LOWMEMORY;
     case SANE_STATUS_ACCESS_DENIED:
-      return kAccessDenied;
+      return TWCC_DENIED;
     case SANE_STATUS_INVAL:
-      return kInvalidValue;
+      return kConditionInvalidValue;
     case SANE_STATUS_UNSUPPORTED:
-      return kUnsupported;
+      return kConditionUnsupported;
     default:
-      return kDeviceError;
+      return TWCC_BUMMER;
   }
+}
+
+const char* StatusMessage(SANE_Status status) {
+  const char* text = DeviceConditionText(ConditionOf(status));
+  return text ? text : kDeviceError;
 }
 
 Discovery FindDevices(bool restart) {

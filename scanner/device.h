@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "packed_dib.h"
+#include "twain/twain.h"
 #include "wire.h"
 
 namespace scanner {
@@ -27,7 +28,9 @@ struct DeviceInfo {
 // statuses (its enumeration leaves this value free), shown as such to the user.
 inline constexpr SANE_Status kNoResponse = static_cast<SANE_Status>(15);
 
-// What the dialogs say about a status (kNoResponse included).
+// The condition code a status is reported with, and what the dialogs say about it (kNoResponse
+// included; the batch tool says the same through the condition's text).
+TW_UINT16 ConditionOf(SANE_Status status);
 const char* StatusMessage(SANE_Status status);
 
 // The devices SANE sees, found in the helper process.

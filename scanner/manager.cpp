@@ -44,34 +44,6 @@ class NoticeEvent final : public QEvent {
   Notice notice_;
 };
 
-TW_UINT16 ConditionOf(SANE_Status status) {
-  if (status == kNoResponse) return kConditionNoResponse;
-  switch (status) {
-    case SANE_STATUS_GOOD:
-      return TWCC_SUCCESS;
-    case SANE_STATUS_DEVICE_BUSY:
-      return TWCC_MAXCONNECTIONS;
-    case SANE_STATUS_JAMMED:
-      return TWCC_PAPERJAM;
-    case SANE_STATUS_NO_DOCS:
-      return TWCC_NOMEDIA;
-    case SANE_STATUS_COVER_OPEN:
-      return TWCC_INTERLOCK;
-    case SANE_STATUS_IO_ERROR:
-      return TWCC_CHECKDEVICEONLINE;
-    case SANE_STATUS_NO_MEM:
-      return TWCC_LOWMEMORY;
-    case SANE_STATUS_ACCESS_DENIED:
-      return TWCC_DENIED;
-    case SANE_STATUS_INVAL:
-      return kConditionInvalidValue;
-    case SANE_STATUS_UNSUPPORTED:
-      return kConditionUnsupported;
-    default:
-      return TWCC_BUMMER;
-  }
-}
-
 // The open source. Its members end in reverse order, which is the order of teardown: the
 // windows, which show the device, first; then the device, which ends and joins its scan; then
 // the receiver that scan posts to; the protocol state last.
