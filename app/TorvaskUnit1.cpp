@@ -242,10 +242,14 @@ void TForm1::Save1Click(QObject*) {
   SavePictureAs();
 }
 
+bool TForm1::HasPicture() {
+  return Image1->Picture().HasGraphic() && !Image1->Picture().Bitmap().Empty();
+}
+
 bool TForm1::SavePictureAs() {
+  if (!HasPicture()) return false;
   const auto name = CurrentDialogs().SaveFile(this, SavePictureDialog1);
   if (!name) return false;
-  if (!Image1->Picture().HasGraphic()) return false;
   SaveBitmapFile(Image1->Picture().Bitmap(), name->toStdString());
   pictureChanged_ = false;
   return true;
@@ -259,7 +263,7 @@ void TForm1::EffectButtonClick(QObject* sender) {
   const EffectCommand* command = FindEffectButton(sender->objectName().toStdString());
   if (!command) return;
   // Marked before it runs: an effect that fails half-way may have changed the picture.
-  if (Image1->Picture().HasGraphic() && !Image1->Picture().Bitmap().Empty()) pictureChanged_ = true;
+  if (HasPicture()) pictureChanged_ = true;
   RunEffectCommand(*command, Image1->Picture().Bitmap());
 }
 
@@ -321,5 +325,6 @@ void TForm1::N1Click(QObject*) {
   if (!GlobalTwain().Acquire(*ScanBitmap, true, window)) return;
   Image1->Picture().Clear();
   Image1->Picture().Bitmap().Assign(*ScanBitmap);
-  pictureChanged_ = false;
+  // Until it is saved the scan is nowhere else: a feeder's sheet has already gone through.
+  pictureChanged_ = true;
 }

@@ -76,7 +76,8 @@ class TForm1 : public QMainWindow {
   // the chosen one, through the same command wrapper.
   void OpenNamedFile(const QString& fileName);
 
-  // Whether the picture has changed since it was opened, scanned or last saved.
+  // Whether the picture holds what no file holds: it was scanned, or changed by an effect, since
+  // it was opened or last saved.
   bool PictureChanged() const { return pictureChanged_; }
 
  protected:
@@ -105,8 +106,11 @@ class TForm1 : public QMainWindow {
   // save it and does what the user answers. Returns whether to go on: not after キャンセル, nor
   // when the save was cancelled (a failed save throws).
   bool MayDiscardPicture();
+  // Whether the view holds a picture of at least one pixel.
+  bool HasPicture();
   // The save of 保存: asks for a name and writes the picture as a bitmap file. Returns whether
-  // it was written.
+  // it was written. An empty picture writes nothing and asks for no name, so that no file is
+  // ever replaced by an empty one.
   bool SavePictureAs();
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
