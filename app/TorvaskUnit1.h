@@ -4,8 +4,10 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/TImage.h"
+#include "app/window_layout.h"
 #include "platform/dialogs.h"
 
 class QAction;
@@ -85,9 +87,13 @@ class TForm1 : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   // The stored size is that of the outer frame: once the window system reports the frame, the
-  // client area becomes what remains inside it.
+  // client area becomes what remains inside it. On a screen too small for it the window opens
+  // inside the screen's available area.
+  void setVisible(bool visible) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The picture's box takes what the window gains or loses; the buttons keep to the right edge.
+  void resizeEvent(QResizeEvent* event) override;
   // A changed picture is offered for saving first; the window stays when the user cancels.
   void closeEvent(QCloseEvent* event) override;
 
@@ -114,12 +120,22 @@ class TForm1 : public QMainWindow {
   bool SavePictureAs();
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
+  // The frame's size as the window system reports it (nothing until it does).
+  QSize FrameSize() const;
+  // Sizes the window (and places it, with `position`) from its stored frame rectangle, inside
+  // the screen's available area.
+  void PlaceOnScreen(bool position);
+  void ArrangeControls();
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
   bool commandRunning_ = false;
   bool pictureChanged_ = false;
-  QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
+  QSize storedOuterSize_;
+  ControlPlaces storedPlaces_;
+  std::vector<QPushButton*> effectButtons_;  // from the top down
+  bool placed_ = false;                      // placed on the screen at the first show
+  bool framePending_ = true;                 // the frame has not been accounted for yet
 };
 
 // Application-wide set-up shared by the program and its tests: name, the menu entry it belongs
