@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QMimeData>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
@@ -56,7 +57,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   ui_->setupUi(this);
   // The form's stored position; the layout file keeps only a top-level form's size.
   move(kWindowLeft, kWindowTop);
-  outerSize_ = size();
+  storedOuterSize_ = size();
   setAcceptDrops(true);
   MainMenu1 = ui_->MainMenu1;
   ScrollBox1 = ui_->ScrollBox1;
@@ -99,8 +100,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   Connect(Button11, &TForm1::Button11Click);
   for (const EffectCommand& command : EffectCommands()) {
     auto* button = findChild<QPushButton*>(QString::fromUtf8(command.button));
-    if (button) Connect(button, &TForm1::EffectButtonClick);
+    if (!button) continue;
+    Connect(button, &TForm1::EffectButtonClick);
+    effectButtons_.push_back(button);
   }
+  storedPlaces_.view = ScrollBox1->geometry();
+  for (const QPushButton* button : effectButtons_)
+    storedPlaces_.effects.push_back(button->geometry());
+  storedPlaces_.png = Button11->geometry();
+  setMinimumSize(storedOuterSize_ + SmallestGrowth(storedPlaces_));
 
   RunCommand(&TForm1::FormCreate, this, Feedback::kNone);
 }
@@ -211,25 +219,77 @@ void TForm1::dropEvent(QDropEvent* event) {
   QTimer::singleShot(0, this, [this, name] { OpenNamedFile(name); });
 }
 
+namespace {
+
+// Margins that make a frame: while the window system maps the window they may read as nothing,
+// or for a moment as minus the window's size.
+bool IsFrame(const QMargins& margins) {
+  return !margins.isNull() && margins.left() >= 0 && margins.top() >= 0 && margins.right() >= 0 &&
+         margins.bottom() >= 0;
+}
+
+}  // namespace
+
+void TForm1::setVisible(bool visible) {
+  // Placed before the window is first created, while a position given to it is its frame's.
+  if (visible && !placed_) {
+    placed_ = true;
+    PlaceOnScreen(true);
+  }
+  QMainWindow::setVisible(visible);
+}
+
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (outerSize_.isValid() && windowHandle()) windowHandle()->installEventFilter(this);
+  if (framePending_ && windowHandle()) windowHandle()->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   // The frame is known once the window system has mapped the window. Without a window manager
   // there is none, and the stored size stays that of the inside.
   const auto type = event->type();
-  if (watched == windowHandle() && outerSize_.isValid() &&
-      (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
-    const QMargins frame = windowHandle()->frameMargins();
-    if (!frame.isNull()) {
-      resize(outerSize_.shrunkBy(frame));
-      outerSize_ = QSize();
-      windowHandle()->removeEventFilter(this);
-    }
+  if (watched == windowHandle() && framePending_ &&
+      (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize) &&
+      IsFrame(windowHandle()->frameMargins())) {
+    framePending_ = false;
+    windowHandle()->removeEventFilter(this);
+    PlaceOnScreen(false);  // where it is: only the size changes
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+QSize TForm1::FrameSize() const {
+  const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  return {frame.left() + frame.right(), frame.top() + frame.bottom()};
+}
+
+void TForm1::PlaceOnScreen(bool position) {
+  const QSize frame = FrameSize();
+  const QSize smallest = storedOuterSize_ + SmallestGrowth(storedPlaces_);
+  setMinimumSize(smallest - frame);
+  QRect outer(QPoint(kWindowLeft, kWindowTop), storedOuterSize_);
+  if (const QScreen* shownOn = screen())
+    outer = FitIntoArea(outer, shownOn->availableGeometry(), smallest);
+  resize(outer.size() - frame);
+  if (position) move(outer.topLeft());
+  ArrangeControls();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ArrangeControls();
+}
+
+void TForm1::ArrangeControls() {
+  // Measured on the outer size, which the stored one is, so that the frame's own size (which
+  // differs from one desktop to another) moves nothing.
+  const QSize growth =
+      (size() + FrameSize() - storedOuterSize_).expandedTo(SmallestGrowth(storedPlaces_));
+  const ControlPlaces placed = PlaceControls(storedPlaces_, growth);
+  ScrollBox1->setGeometry(placed.view);
+  for (std::size_t i = 0; i < effectButtons_.size(); ++i)
+    effectButtons_[i]->setGeometry(placed.effects[i]);
+  Button11->setGeometry(placed.png);
 }
 
 void OpenCommandLineFile(TForm1& form, const QStringList& arguments) {
@@ -242,10 +302,14 @@ void TForm1::Save1Click(QObject*) {
   SavePictureAs();
 }
 
+bool TForm1::HasPicture() {
+  return Image1->Picture().HasGraphic() && !Image1->Picture().Bitmap().Empty();
+}
+
 bool TForm1::SavePictureAs() {
+  if (!HasPicture()) return false;
   const auto name = CurrentDialogs().SaveFile(this, SavePictureDialog1);
   if (!name) return false;
-  if (!Image1->Picture().HasGraphic()) return false;
   SaveBitmapFile(Image1->Picture().Bitmap(), name->toStdString());
   pictureChanged_ = false;
   return true;
@@ -259,7 +323,7 @@ void TForm1::EffectButtonClick(QObject* sender) {
   const EffectCommand* command = FindEffectButton(sender->objectName().toStdString());
   if (!command) return;
   // Marked before it runs: an effect that fails half-way may have changed the picture.
-  if (Image1->Picture().HasGraphic() && !Image1->Picture().Bitmap().Empty()) pictureChanged_ = true;
+  if (HasPicture()) pictureChanged_ = true;
   RunEffectCommand(*command, Image1->Picture().Bitmap());
 }
 
@@ -321,5 +385,6 @@ void TForm1::N1Click(QObject*) {
   if (!GlobalTwain().Acquire(*ScanBitmap, true, window)) return;
   Image1->Picture().Clear();
   Image1->Picture().Bitmap().Assign(*ScanBitmap);
-  pictureChanged_ = false;
+  // Until it is saved the scan is nowhere else: a feeder's sheet has already gone through.
+  pictureChanged_ = true;
 }

@@ -4,8 +4,10 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/TImage.h"
+#include "app/window_layout.h"
 #include "platform/dialogs.h"
 
 class QAction;
@@ -76,7 +78,8 @@ class TForm1 : public QMainWindow {
   // the chosen one, through the same command wrapper.
   void OpenNamedFile(const QString& fileName);
 
-  // Whether the picture has changed since it was opened, scanned or last saved.
+  // Whether the picture holds what no file holds: it was scanned, or changed by an effect, since
+  // it was opened or last saved.
   bool PictureChanged() const { return pictureChanged_; }
 
  protected:
@@ -84,9 +87,13 @@ class TForm1 : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   // The stored size is that of the outer frame: once the window system reports the frame, the
-  // client area becomes what remains inside it.
+  // client area becomes what remains inside it. On a screen too small for it the window opens
+  // inside the screen's available area.
+  void setVisible(bool visible) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The picture's box takes what the window gains or loses; the buttons keep to the right edge.
+  void resizeEvent(QResizeEvent* event) override;
   // A changed picture is offered for saving first; the window stays when the user cancels.
   void closeEvent(QCloseEvent* event) override;
 
@@ -105,17 +112,30 @@ class TForm1 : public QMainWindow {
   // save it and does what the user answers. Returns whether to go on: not after キャンセル, nor
   // when the save was cancelled (a failed save throws).
   bool MayDiscardPicture();
+  // Whether the view holds a picture of at least one pixel.
+  bool HasPicture();
   // The save of 保存: asks for a name and writes the picture as a bitmap file. Returns whether
-  // it was written.
+  // it was written. An empty picture writes nothing and asks for no name, so that no file is
+  // ever replaced by an empty one.
   bool SavePictureAs();
   // The PNG writer: saves the picture of Image1 as a PNG file, nothing for an empty picture.
   void SaveAsPng(const QString& fileName);
+  // The frame's size as the window system reports it (nothing until it does).
+  QSize FrameSize() const;
+  // Sizes the window (and places it, with `position`) from its stored frame rectangle, inside
+  // the screen's available area.
+  void PlaceOnScreen(bool position);
+  void ArrangeControls();
 
   std::unique_ptr<Ui::TForm1> ui_;
   std::unique_ptr<TBitmap> ScanBitmap;
   bool commandRunning_ = false;
   bool pictureChanged_ = false;
-  QSize outerSize_;  // the stored size; 0 x 0 once the frame has been accounted for
+  QSize storedOuterSize_;
+  ControlPlaces storedPlaces_;
+  std::vector<QPushButton*> effectButtons_;  // from the top down
+  bool placed_ = false;                      // placed on the screen at the first show
+  bool framePending_ = true;                 // the frame has not been accounted for yet
 };
 
 // Application-wide set-up shared by the program and its tests: name, the menu entry it belongs

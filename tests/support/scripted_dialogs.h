@@ -16,8 +16,8 @@ class ScriptedDialogs final : public Dialogs {
   std::vector<FileDialogOptions> asked;
   std::vector<std::pair<QString, QString>> errors;  // caption, text
   std::function<void()> whileAsked;                 // runs while a file dialog is up
-  // One per question whether to save a changed picture; with none left the question is
-  // cancelled. The questions asked, as caption and text.
+  // One per question whether to save a changed picture; with none left the answer is 保存しない.
+  // The questions asked, as caption and text.
   std::deque<SaveChangesAnswer> saveAnswers;
   std::vector<std::pair<QString, QString>> questions;
 
@@ -32,7 +32,7 @@ class ScriptedDialogs final : public Dialogs {
   }
   SaveChangesAnswer AskSaveChanges(QWidget*, const QString& caption, const QString& text) override {
     questions.emplace_back(caption, text);
-    if (saveAnswers.empty()) return SaveChangesAnswer::kCancel;
+    if (saveAnswers.empty()) return SaveChangesAnswer::kDontSave;
     const SaveChangesAnswer answer = saveAnswers.front();
     saveAnswers.pop_front();
     return answer;
