@@ -56,6 +56,8 @@ inline constexpr const char* kKilobytes = "%1 KB";
 inline constexpr const char* kPreviewButton = "プレビュー";
 inline constexpr const char* kWholeGlassButton = "全体";
 inline constexpr const char* kDetectCheck = "自動検出";
+inline constexpr const char* kPaneKeys =
+    "マウスで範囲を描きます。矢印キーで範囲を移動、Shift+矢印キーで大きさを変更します。";
 inline constexpr const char* kDeviceLine = "スキャナー: %1";
 inline constexpr const char* kSizeUnknownHeight = "幅 %1 ピクセル (高さは読み取り後に決まります)";
 inline constexpr const char* kScanButton = "スキャン";
