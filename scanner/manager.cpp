@@ -211,14 +211,37 @@ TW_UINT16 OpenSource(TW_IDENTITY& identity) {
 
 // ---- The source -----------------------------------------------------------------------------
 
+RememberedDevice RememberedOf(const Session& source) {
+  return {source.name, TextOf(source.identity.Manufacturer), TextOf(source.identity.ProductFamily)};
+}
+
+// The user's settings, on the device and in the dialog, again after a preview.
+void RestoreAfterPreview(Session& source) {
+  if (!source.beforePreview) return;
+  if (source.device->HasFlag("preview")) source.device->SetFlag("preview", false);
+  source.dialog->Apply(*source.beforePreview);
+  source.beforePreview.reset();
+}
+
 void Disable(Session& source) {
   source.progress.reset();
+  // Cancels and joins a scan (before the receiver its end posts to goes), and frees the device
+  // for other programs; a feeder stays open for the next sheet, which a device opened again
+  // would start from the first one.
+  if (source.device && source.device->Scanning()) {
+    source.device->Cancel();
+    source.device->TakeResult();
+  }
+  const bool keep = source.device && ValueOf(*source.device, *SettingNamed("source")) == "feeder";
+  // However the dialog closes, its settings are the device's for the next time: during a
+  // preview, the user's, not the preview's.
+  if (source.dialog) {
+    RememberValues(RememberedOf(source), source.beforePreview.value_or(source.dialog->Current()));
+    if (keep) RestoreAfterPreview(source);
+  }
+  source.beforePreview.reset();
   source.dialog.reset();
-  // Cancels and joins a scan, and frees the device for other programs; a feeder stays open for
-  // the next sheet, which a device opened again would start from the first one.
-  const Setting& sourceSetting = *SettingNamed("source");
-  if (source.device && source.device->Scanning()) source.device->Cancel();
-  if (!source.device || ValueOf(*source.device, sourceSetting) != "feeder") source.device.reset();
+  if (!keep) source.device.reset();
   source.receiver.reset();
   source.image.reset();
   source.failure.reset();
@@ -241,10 +264,6 @@ void StartScan(Session& source, bool live = false) {
   source.device->StartScan(
       [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); },
       live);
-}
-
-RememberedDevice RememberedOf(const Session& source) {
-  return {source.name, TextOf(source.identity.Manufacturer), TextOf(source.identity.ProductFamily)};
 }
 
 // A preview is a quick scan of the whole glass: the device's own preview where it has one,
@@ -281,9 +300,7 @@ void PreviewFromDialog(Session& source) {
 
 // The end of a preview: the settings are the user's again, the pane has the picture.
 void EndPreview(Session& source, const ScanResult& result) {
-  if (source.device->HasFlag("preview")) source.device->SetFlag("preview", false);
-  source.dialog->Apply(*source.beforePreview);
-  source.beforePreview.reset();
+  RestoreAfterPreview(source);
   source.dialog->EndPreview(result.outcome == ScanResult::Outcome::kComplete);
 }
 

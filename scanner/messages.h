@@ -53,14 +53,19 @@ inline constexpr const char* kScanContrastRefused = "コントラスト %s を�
 inline constexpr const char* kSizeForm = "%1 × %2 ピクセル、%3";
 inline constexpr const char* kMegabytes = "%1 MB";
 inline constexpr const char* kKilobytes = "%1 KB";
-inline constexpr const char* kPreviewButton = "プレビュー";
+// The buttons that start a scan have keys of their own (Alt and the letter); Return does not
+// start them.
+inline constexpr const char* kPreviewButton = "プレビュー(&P)";
 inline constexpr const char* kWholeGlassButton = "全体";
 inline constexpr const char* kDetectCheck = "自動検出";
+inline constexpr const char* kPaneKeys =
+    "マウスで範囲を描きます。矢印キーで範囲を移動、Shift+矢印キーで大きさを変更します。";
 inline constexpr const char* kDeviceLine = "スキャナー: %1";
 inline constexpr const char* kSizeUnknownHeight = "幅 %1 ピクセル (高さは読み取り後に決まります)";
-inline constexpr const char* kScanButton = "スキャン";
+inline constexpr const char* kScanButton = "スキャン(&S)";
 inline constexpr const char* kCloseButton = "閉じる";
 inline constexpr const char* kScanning = "スキャンしています…";
+inline constexpr const char* kPreviewed = "プレビューしました";
 inline constexpr const char* kCancelled = "スキャンを中止しました。";
 inline constexpr const char* kPictureTooLarge =
     "画像が大きすぎます。解像度か読み取り範囲を小さくしてください。";

@@ -1,12 +1,15 @@
 #include "preview_pane.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "messages.h"
 
 namespace scanner {
 namespace {
@@ -15,6 +18,9 @@ constexpr double kHandle = 7;       // side of a drawn handle, in pixels
 constexpr double kReach = 6;        // how far from an edge the mouse still takes it
 constexpr double kInset = kHandle;  // room around the glass for the handles on its edges
 constexpr int kMaxPreviewBytes = 256 << 20;
+// An area of more than this share of the glass leaves too little room outside it to start a
+// new one: a drag inside it draws one, as on the whole glass.
+constexpr double kNearlyWhole = 0.95;
 const QColor kGlassColour(250, 250, 250);
 const QColor kDimColour(0, 0, 0, 110);
 
@@ -35,6 +41,8 @@ Qt::CursorShape CursorFor(unsigned grip, bool inside) {
 PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   setObjectName("previewPane");
   setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setToolTip(QString::fromUtf8(kPaneKeys));
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
@@ -185,20 +193,28 @@ unsigned PreviewPane::GripAt(QPointF point) const {
   if (withinY) grip |= nearer(point.x(), r.left(), r.right(), kLeft, kRight);
   if (withinX) grip |= nearer(point.y(), r.top(), r.bottom(), kTop, kBottom);
   if (grip != kNone) return grip;
-  // Inside, a drag moves the rectangle, unless it is the whole glass and cannot move at all:
-  // then a drag draws a new one.
-  if (r.contains(point) && !(area_ == glass_)) return kMove;
+  // Inside, a drag moves the rectangle, unless it is (nearly) the whole glass, where there is
+  // no room to draw another: then a drag draws a new one.
+  if (r.contains(point) && !NearlyWholeGlass()) return kMove;
   return kNone;
+}
+
+bool PreviewPane::NearlyWholeGlass() const {
+  return area_.width() * area_.height() > kNearlyWhole * glass_.width() * glass_.height();
+}
+
+QRectF PreviewPane::OnGlass(QRectF area) const {
+  area.translate(
+      std::max(glass_.left() - area.left(), 0.0) - std::max(area.right() - glass_.right(), 0.0),
+      std::max(glass_.top() - area.top(), 0.0) - std::max(area.bottom() - glass_.bottom(), 0.0));
+  return area;
 }
 
 void PreviewPane::Edit(QPointF point) {
   const QPointF at = ToGlass(point);
   QRectF next = pressArea_;
   if (grip_ == kMove) {
-    next.translate(at - ToGlass(pressPoint_));
-    next.translate(
-        std::max(glass_.left() - next.left(), 0.0) - std::max(next.right() - glass_.right(), 0.0),
-        std::max(glass_.top() - next.top(), 0.0) - std::max(next.bottom() - glass_.bottom(), 0.0));
+    next = OnGlass(next.translated(at - ToGlass(pressPoint_)));
   } else {
     const QPointF to = Clamped(at);
     if (grip_ & kLeft) next.setLeft(to.x());
@@ -264,9 +280,51 @@ void PreviewPane::mouseReleaseEvent(QMouseEvent* event) {
   drawing_ = dragged_ = false;
 }
 
+void PreviewPane::keyPressEvent(QKeyEvent* event) {
+  QPointF by;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      by = {-1, 0};
+      break;
+    case Qt::Key_Right:
+      by = {1, 0};
+      break;
+    case Qt::Key_Up:
+      by = {0, -1};
+      break;
+    case Qt::Key_Down:
+      by = {0, 1};
+      break;
+    default:
+      return QWidget::keyPressEvent(event);
+  }
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (!areaEnabled_ || area_.isNull() || !glass_.isValid() || grip_ != kNone ||
+      (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier))
+    return QWidget::keyPressEvent(event);
+  event->accept();
+  const QSizeF step = glass_.size() * kKeyStep;
+  const QPointF move(by.x() * step.width(), by.y() * step.height());
+  if (modifiers == Qt::NoModifier) return Change(OnGlass(area_.translated(move)));
+  // The right or bottom edge: out to the glass's edge, in to a step from the opposite edge.
+  const auto edge = [](double at, double delta, double opposite, double least, double limit) {
+    return delta > 0 ? std::min(at + delta, std::max(at, limit))
+                     : std::max(at + delta, std::min(at, opposite + least));
+  };
+  QRectF next = area_;
+  next.setRight(edge(next.right(), move.x(), next.left(), step.width(), glass_.right()));
+  next.setBottom(edge(next.bottom(), move.y(), next.top(), step.height(), glass_.bottom()));
+  Change(next);
+}
+
 void PreviewPane::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().window());
+  if (hasFocus()) {
+    // Where the keys go: a frame around the pane, outside the glass and its handles.
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+  }
   const QRectF frame = glassFrame();
   if (frame.isEmpty()) return;
   painter.fillRect(frame, kGlassColour);

@@ -1,5 +1,6 @@
 // The scan dialog's view of the glass: the preview as it arrives, and on it the scan area as a
-// rectangle the user draws, resizes and moves with the mouse.
+// rectangle the user draws, resizes and moves with the mouse, or moves with the arrow keys and
+// resizes with Shift and the arrow keys.
 #pragma once
 
 #include <QImage>
@@ -10,6 +11,10 @@
 #include <vector>
 
 namespace scanner {
+
+// An arrow key moves the area (or with Shift, its right or bottom edge) by this share of the
+// glass.
+inline constexpr double kKeyStep = 0.01;
 
 class PreviewPane final : public QWidget {
   Q_OBJECT
@@ -63,11 +68,14 @@ class PreviewPane final : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QPointF ToGlass(QPointF point) const;  // not clamped
   QRectF ToPane(const QRectF& area) const;
   QPointF Clamped(QPointF glassPoint) const;
+  QRectF OnGlass(QRectF area) const;  // moved back onto the glass, its size kept
+  bool NearlyWholeGlass() const;
   unsigned GripAt(QPointF point) const;
   void Edit(QPointF point);
   void Change(const QRectF& area);

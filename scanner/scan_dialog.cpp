@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -118,6 +119,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   resolution_ = new QSpinBox(this);
   resolution_->setObjectName("resolutionSpin");
   resolution_->setSuffix(QString::fromUtf8(kResolutionUnit));
+  resolution_->setKeyboardTracking(false);
   if (const std::optional<NumberChoice> choice = device_.Choice("resolution")) {
     resolution_->setRange(static_cast<int>(std::ceil(choice->min)),
                           static_cast<int>(std::floor(choice->max)));
@@ -134,6 +136,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
       const NumberChoice choice = *device_.Choice(kAreaOptions[i]);
       box->setRange(choice.min, choice.max);
       box->setDecimals(1);
+      box->setKeyboardTracking(false);
       box->setSuffix(QString::fromStdString(device_.UnitSuffix(kAreaOptions[i])));
       area_[i] = box;
       grid->addWidget(new QLabel(QString::fromUtf8(kAreaLabels[i]), this), static_cast<int>(i / 2),
@@ -174,6 +177,9 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   message_ = new QLabel(this);
   message_->setObjectName("messageLabel");
   message_->setWordWrap(true);
+  // Room for two lines whether a message is shown or not, so that nothing moves when one comes
+  // or goes.
+  message_->setMinimumHeight(message_->fontMetrics().lineSpacing() * 2);
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progressBar");
   progress_->setRange(0, 1000);
@@ -184,9 +190,11 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   detect_->setObjectName("detectCheck");
   detect_->setChecked(true);
   scan_ = Button(this, kScanButton, "scanButton");
-  scan_->setDefault(true);
   cancel_ = Button(this, kCancelButton, "cancelButton");
   close_ = Button(this, kCloseButton, "closeButton");
+  // No button is the dialog's default: Return in a box applies the box and starts nothing.
+  for (QPushButton* button : {preview_, whole_, scan_, cancel_, close_})
+    button->setAutoDefault(false);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(scan_);
@@ -197,6 +205,8 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   pane_ = new PreviewPane(this);
   pane_->setGlass(Glass());
   pane_->setAreaEnabled(device_.HasArea());
+  // From the area's boxes Tab goes on to the area on the glass, which the arrow keys move.
+  if (area_[3]) setTabOrder(area_[3], pane_);
   whole_->setVisible(device_.HasArea());
   detect_->setVisible(device_.HasArea());
   auto* previewButtons = new QHBoxLayout;
@@ -260,10 +270,16 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
     message_->clear();
     SetArea(Glass());
   });
-  connect(preview_, &QPushButton::clicked, this, [this] { actions_.preview(); });
-  connect(scan_, &QPushButton::clicked, this, [this] { actions_.scan(); });
+  connect(preview_, &QPushButton::clicked, this, [this] {
+    ApplyTyped();
+    actions_.preview();
+  });
+  connect(scan_, &QPushButton::clicked, this, [this] {
+    ApplyTyped();
+    actions_.scan();
+  });
   connect(cancel_, &QPushButton::clicked, this, [this] { actions_.cancel(); });
-  connect(close_, &QPushButton::clicked, this, [this] { actions_.close(); });
+  connect(close_, &QPushButton::clicked, this, [this] { reject(); });
   SetScanning(false);
   Refresh();
 }
@@ -275,6 +291,12 @@ QRectF ScanDialog::Glass() const {
   const NumberChoice left = *device_.Choice("tl-x"), top = *device_.Choice("tl-y");
   const NumberChoice right = *device_.Choice("br-x"), bottom = *device_.Choice("br-y");
   return QRectF(QPointF(left.min, top.min), QPointF(right.max, bottom.max));
+}
+
+void ScanDialog::ApplyTyped() {
+  if (!resolution_->isHidden()) resolution_->interpretText();
+  for (QDoubleSpinBox* box : area_)
+    if (box) box->interpretText();
 }
 
 void ScanDialog::SetArea(const QRectF& area) {
@@ -370,6 +392,7 @@ void ScanDialog::EndPreview(bool complete) {
   TakePreviewLines();
   previewing_ = false;
   SetScanning(false);
+  message_->setText(complete ? QString::fromUtf8(kPreviewed) : QString());
   const SANE_Parameters& p = previewParameters_;
   if (!complete || !detect_->isChecked() || !device_.HasArea() || p.bytes_per_line <= 0 ||
       p.depth != 8 || (p.format != SANE_FRAME_RGB && p.format != SANE_FRAME_GRAY))
@@ -391,6 +414,7 @@ void ScanDialog::EndPreview(bool complete) {
 }
 
 void ScanDialog::SetScanning(bool scanning) {
+  if (scanning && !focusBefore_) focusBefore_ = focusWidget();
   for (QWidget* control : {static_cast<QWidget*>(mode_), static_cast<QWidget*>(resolution_),
                            static_cast<QWidget*>(source_), static_cast<QWidget*>(scan_),
                            static_cast<QWidget*>(preview_), static_cast<QWidget*>(whole_),
@@ -410,6 +434,10 @@ void ScanDialog::SetScanning(bool scanning) {
     progress_->setRange(0, 1000);
     progress_->setValue(0);
     Refresh();
+    // The controls were disabled, which took the focus from them: it goes back (to the pane,
+    // say, whose keys then go on moving the area).
+    if (focusBefore_) focusBefore_->setFocus();
+    focusBefore_ = nullptr;
   }
 }
 
@@ -425,10 +453,20 @@ void ScanDialog::ShowProgress() {
 void ScanDialog::closeEvent(QCloseEvent* event) {
   // The window goes when the source is disabled; closing asks for that.
   event->ignore();
-  actions_.close();
+  reject();
+}
+
+void ScanDialog::keyPressEvent(QKeyEvent* event) {
+  // Return has applied the box it was pressed in and goes no further: it presses no button (the
+  // buttons have their own keys, and Space presses the one with the focus).
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return event->accept();
+  QDialog::keyPressEvent(event);
 }
 
 void ScanDialog::reject() {
+  // Closing by any way (the close button, the window's, Escape): what was typed counts, and
+  // the source remembers the settings as it closes.
+  ApplyTyped();
   actions_.close();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -59,9 +60,13 @@ class ScanDialog final : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 
  private:
+  // A number typed into a box and not yet applied (Return or leaving the box applies it) is
+  // applied before anything the buttons start.
+  void ApplyTyped();
   void Refresh();
   void ShowProgress();
   void TakePreviewLines();
@@ -87,6 +92,7 @@ class ScanDialog final : public QDialog {
   QPushButton* cancel_ = nullptr;
   QPushButton* close_ = nullptr;
   QTimer* timer_ = nullptr;
+  QPointer<QWidget> focusBefore_;  // where the keys went before a scan disabled it
   bool refreshing_ = false;
   bool previewing_ = false;
   SANE_Parameters previewParameters_{};

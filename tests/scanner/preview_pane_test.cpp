@@ -105,6 +105,7 @@ const DragCase kDrags[] = {
     {"DrawBackwards", true, {}, {100, 150}, {20, 30}, kSome},
     {"DrawOutsideTheArea", true, Mm(120, 200, 180, 280), {20, 30}, {100, 150}, kSome},
     {"DrawOnTheWholeGlass", true, kGlass, {50, 60}, {110, 120}, Mm(50, 60, 110, 120)},
+    {"DrawOn96Percent", true, Mm(0, 5, 200, 295), {50, 60}, {110, 120}, Mm(50, 60, 110, 120)},
     {"DrawPastTheGlass", true, {}, {150, 250}, {260, 340}, Mm(150, 250, 200, 300)},
     {"ResizeByCorner", true, kSome, {100, 150}, {150, 200}, Mm(20, 30, 150, 200)},
     {"ResizeByCornerPastTheOpposite", true, kSome, {20, 30}, {120, 170}, Mm(100, 150, 120, 170)},
@@ -137,6 +138,25 @@ TEST_P(PaneDragTest, AreaFollowsTheMouse) {
 
 INSTANTIATE_TEST_SUITE_P(Drags, PaneDragTest, ::testing::ValuesIn(kDrags),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PaneTest, ArrowKeysMoveTheAreaShiftArrowsResizeItAndTheFocusIsShown) {
+  const double dx = kGlass.width() * scanner::kKeyStep, dy = kGlass.height() * scanner::kKeyStep;
+  const std::tuple<Qt::Key, Qt::KeyboardModifiers, QRectF, QRectF> rows[] = {
+      {Qt::Key_Left, {}, kSome, kSome.translated(-dx, 0)},
+      {Qt::Key_Right, Qt::ShiftModifier, kSome, kSome.adjusted(0, 0, dx, 0)},
+      {Qt::Key_Up, Qt::ShiftModifier, Mm(20, 30, 100, 33), Mm(20, 30, 100, 30 + dy)},
+      {Qt::Key_Down, Qt::ShiftModifier, Mm(20, 30, 100, 299), Mm(20, 30, 100, 300)}};
+  for (const auto& [key, modifiers, start, expected] : rows) {
+    pane_.setArea(start);
+    QTest::keyClick(&pane_, key, modifiers);
+    EXPECT_EQ(pane_.area(), expected) << key;
+  }
+  pane_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&pane_));
+  const QImage focused = pane_.grab().toImage();  // the active window's one focusable widget
+  pane_.clearFocus();
+  EXPECT_NE(pane_.grab().toImage(), focused);
+}
 
 // Lines of width pixels (channels samples each, padded to bytesPerLine) whose bytes are known.
 std::vector<std::uint8_t> Lines(int lines, int bytesPerLine) {

@@ -9,6 +9,7 @@
 #include "platform/fpu_control.h"
 #include "scanner/device_conditions.h"
 #include "scanner/messages.h"
+#include "scanner/remembered.h"
 #include "scanner_fixture.h"
 
 namespace {
@@ -248,6 +249,9 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   EXPECT_EQ(View().pixels, std::vector<Bgr>(4, Bgr{1, 2, 3}));
   EXPECT_TRUE(Errors().empty());
 
+  // Closed during a preview: the next scan is a scan, at the settings of before the preview.
+  RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "previewButton"),
+              Click("ScanDialog", "closeButton")});
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton")});
   ExpectSamePicture(View(), Scanimage("test:0", ""));
 
@@ -359,6 +363,9 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "previewButton"), ScanReady(),
               Do([&] {
                 auto* pane = DialogDriver::Find<QWidget>("ScanDialog", "previewPane");
+                EXPECT_EQ(ScanMessage(), scanner::kPreviewed);
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                const QRect paneWithMessage = pane->geometry();
                 preview = pane->property("imageSize").toSize();
                 device = DialogDriver::Find<QLabel>("ScanDialog", "deviceLabel")->text();
                 QTest::mousePress(pane, Qt::LeftButton, {}, OnPane(*pane, {20, 30}));
@@ -370,6 +377,8 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
                 DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaLeft")->setValue(10);
                 typed = AreaBoxes();
                 paneAfterTyping = pane->property("area").toRectF();
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                EXPECT_EQ(pane->geometry(), paneWithMessage);  // the message has gone
               }),
               Click("ScanDialog", "scanButton")});
   const Picture glass = Scanimage("test:0", "--mode Color --resolution 50 -l 0 -t 0 -x 200 -y 200");
@@ -401,7 +410,7 @@ TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
   QString preselected;
   int resolution = 0;
   double right = 0;
-  RunCommand({Do([&] {
+  RunCommand({WaitFor([&] {
                 auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
                 return list && list->currentItem() &&
                        !(preselected = list->currentItem()->text(2)).isEmpty();
@@ -433,6 +442,28 @@ TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
               Click("ScanDialog", "closeButton")});
   EXPECT_EQ(resolution, 100);  // the test device's own, the remembered one dropped
   EXPECT_EQ(right, 60);
+}
+
+TEST_F(ScannerTest, ReturnInABoxStartsNothingAndClosingAnyWayRemembersTheSettings) {
+  Configure("test-picture Grid\n");
+  for (int typed = 100;
+       const Step& close :
+       {Click("ScanDialog", "closeButton"), Do([] { DialogDriver::Shown("ScanDialog")->close(); }),
+        Do([] { QTest::keyClick(DialogDriver::Shown("ScanDialog"), Qt::Key_Escape); })}) {
+    typed += 10;
+    RunCommand({Choose("test:0"), ScanReady(), Do([&] {
+                  auto* size = DialogDriver::Find<QLabel>("ScanDialog", "sizeLabel");
+                  const QString before = size->text();
+                  auto* box = DialogDriver::Find<QAbstractSpinBox>("ScanDialog", "resolutionSpin");
+                  box->selectAll();
+                  QTest::keyClicks(box, QString::number(typed));
+                  QTest::keyClick(box, Qt::Key_Return);
+                  EXPECT_NE(size->text(), before);
+                  EXPECT_TRUE(ScanReady()() && ScanMessage().isEmpty()) << typed;
+                }),
+                close});
+    EXPECT_EQ(scanner::ValuesFor({"test:0", "", ""})["resolution"], std::to_string(typed));
+  }
 }
 
 // Every status a device's read can end with that has a text of its own in the dialog (the
