@@ -157,7 +157,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(items[0], form.Open1);
     QCOMPARE(items[2], form.N1);
 
-    QCOMPARE(form.OpenPictureDialog1.filter.toStdString(), PictureDialogFilter());
+    QCOMPARE(form.OpenPictureDialog1.filter.toStdString(),
+             PictureDialogFilter(PictureDialog::kOpen));
+    QCOMPARE(form.SavePictureDialog1.filter.toStdString(),
+             PictureDialogFilter(PictureDialog::kSave));
     QCOMPARE(form.OpenPictureDialog1.filterIndex, 1);
     QCOMPARE(form.SavePictureDialog1.defaultSuffix, QString("bmp"));
     QCOMPARE(form.SaveDialog1.filter, QString("png|*.png"));

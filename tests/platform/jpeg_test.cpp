@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/bmp.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 #include "support/test_support.h"
@@ -124,6 +125,7 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
   for (int side = 40; side <= 120; ++side) sizes.emplace_back(side, side);
   for (int height = 64; height <= 416; height += 8) sizes.emplace_back(16, height);
   for (int height = 48; height <= 176; height += 8) sizes.emplace_back(40, height);
+  sizes.emplace_back(8, 65000);  // coefficient buffers rounded up to whole sampling units
   ScratchDir dir;
   int made = 0;
   for (const Sampling sampling : {Sampling::k444, Sampling::k420, Sampling::kGray}) {
@@ -147,7 +149,7 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
       }
     }
   }
-  EXPECT_EQ(made, 3 * 143);
+  EXPECT_EQ(made, 3 * 144);
 }
 
 TEST(JpegDecoder, ScansAreCountedAsLibjpegReadsThem) {
@@ -264,5 +266,75 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
     for (int i = 0; i < 3; ++i)
       mutated[random() % mutated.size()] = static_cast<std::uint8_t>(random());
     check(mutated);
+  }
+}
+
+// The file with an EXIF block after its start marker, holding these TIFF bytes.
+std::vector<std::uint8_t> WithExif(std::vector<std::uint8_t> jpeg,
+                                   const std::vector<std::uint8_t>& tiff) {
+  const auto length = tiff.size() + 8;
+  std::vector<std::uint8_t> block = {
+      0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+  block.insert(block.end(), tiff.begin(), tiff.end());
+  jpeg.insert(jpeg.begin() + 2, block.begin(), block.end());
+  return jpeg;
+}
+// A big-endian TIFF header and a first directory of one entry: tag, type, count, value.
+std::vector<std::uint8_t> Tiff(std::uint16_t tag, std::uint8_t type, std::uint8_t count,
+                               std::uint8_t value) {
+  return {'M', 'M',   0, 42,    0, 0, 0, 8, 0, 1, uint8_t(tag >> 8), uint8_t(tag), 0, type, 0, 0,
+          0,   count, 0, value, 0, 0, 0, 0, 0, 0};
+}
+
+// A JPEG with an orientation tag opens turned as the tag says (ImageMagick turns djpeg's
+// pixels the same way); without one, or with a broken block, it opens as djpeg decodes it.
+TEST(JpegDecoder, TheExifOrientationTurnsThePicture) {
+  ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
+  auto cut = Tiff(0x112, 3, 1, 6);
+  cut.resize(16);
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> tiff;  // none: no EXIF block
+    const char* turn;
+  } cases[] = {
+      {"1", Tiff(0x112, 3, 1, 1), ""},
+      {"2", Tiff(0x112, 3, 1, 2), "-flop"},
+      {"3", Tiff(0x112, 3, 1, 3), "-rotate 180"},
+      {"4", Tiff(0x112, 3, 1, 4), "-flip"},
+      {"5", Tiff(0x112, 3, 1, 5), "-transpose"},
+      {"6", Tiff(0x112, 3, 1, 6), "-rotate 90"},
+      {"7", Tiff(0x112, 3, 1, 7), "-transverse"},
+      {"8", Tiff(0x112, 3, 1, 8), "-rotate 270"},
+      {"6, little-endian",
+       {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0},
+       "-rotate 90"},
+      {"no block", {}, ""},
+      {"no orientation tag", Tiff(0x100, 3, 1, 6), ""},
+      {"orientation 0", Tiff(0x112, 3, 1, 0), ""},
+      {"orientation 9", Tiff(0x112, 3, 1, 9), ""},
+      {"orientation as a long", Tiff(0x112, 4, 1, 6), ""},
+      {"two orientations", Tiff(0x112, 3, 2, 6), ""},
+      {"directory beyond the block", {'M', 'M', 0, 42, 0, 0, 1, 0}, ""},
+      {"directory cut", cut, ""},
+      {"no byte order", {'X', 'X', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 6}, ""},
+  };
+  ScratchDir dir;
+  const auto plain = MakeJpeg(24, 16, Sampling::k420, {.progressive = false});
+  const std::string jpeg = dir / "photo.jpg", ppm = dir / "turned.ppm", bmp = dir / "out.bmp";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(jpeg, c.tiff.empty() ? plain : WithExif(plain, c.tiff));
+    ASSERT_EQ(RunShell("djpeg -ppm " + ShellQuote(jpeg) + " | convert - " + c.turn + " " +
+                       ShellQuote(ppm)),
+              0);
+    const Rgb24Image expected = ReadPnm(ppm);
+    EXPECT_EQ(JpegOrientation(ReadBytes(jpeg)), *c.turn ? std::atoi(c.name) : 1);
+    // The window's open and the batch tool's.
+    ASSERT_EQ(
+        RunShell(ShellQuote(BatchToolPath()) + " " + ShellQuote(jpeg) + " " + ShellQuote(bmp)), 0);
+    for (const HBITMAP& opened : {DecodeJpeg(ReadBytes(jpeg)), DecodeBitmapFile(ReadBytes(bmp))}) {
+      ASSERT_EQ(opened->Width(), expected.width);
+      EXPECT_EQ(PixelsOf(*opened.get()), expected.pixels);
+    }
   }
 }
