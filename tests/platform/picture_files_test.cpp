@@ -350,21 +350,15 @@ std::vector<Bgr> LibpngOverWhite(const std::string& path) {
   png_init_io(png, file);
   png_read_png(png, info,
                PNG_TRANSFORM_EXPAND | PNG_TRANSFORM_EXPAND_16 | PNG_TRANSFORM_GRAY_TO_RGB, nullptr);
-  const png_bytepp rows = png_get_rows(png, info);
-  const unsigned channels = png_get_channels(png, info);
-  std::vector<Bgr> pixels;
-  for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) {
-    for (png_uint_32 x = 0; x < png_get_image_width(png, info); ++x) {
-      unsigned v[4] = {0, 0, 0, 255};
-      for (unsigned c = 0; c < channels; ++c)
-        v[c] = ((rows[y][2 * (x * channels + c)] << 8 | rows[y][2 * (x * channels + c) + 1]) * 255 +
-                32767) /
-               65535;
-      Bgr p;
-      for (int c = 0; c < 3; ++c)
-        p[2 - c] = uint8_t((v[c] * v[3] + 255 * (255 - v[3]) + 127) / 255);
-      pixels.push_back(p);
-    }
+  const unsigned channels = png_get_channels(png, info), width = png_get_image_width(png, info);
+  std::vector<Bgr> pixels(width * png_get_image_height(png, info));
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const png_bytep at = png_get_rows(png, info)[i / width] + i % width * channels * 2;
+    unsigned v[4] = {0, 0, 0, 255};
+    for (unsigned c = 0; c < channels; ++c)
+      v[c] = ((at[2 * c] << 8 | at[2 * c + 1]) * 255 + 32767) / 65535;
+    for (int c = 0; c < 3; ++c)
+      pixels[i][2 - c] = uint8_t((v[c] * v[3] + 255 * (255 - v[3]) + 127) / 255);
   }
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(file);
@@ -373,34 +367,31 @@ std::vector<Bgr> LibpngOverWhite(const std::string& path) {
 
 // Every colour type and depth, written by two other encoders ($S the 16-bit source with alpha
 // from 0 to 1 across, $O the file), opens under any name as libpng decodes it; the header of
-// each file proves its kind.
+// each file proves its kind (depth, colour type, interlace, transparent colours).
 TEST(OpenPicture, PngOfEveryKindOpensAsLibpngDecodesIt) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("/usr/bin/python3"));
   const std::string pil =
       "/usr/bin/python3 -c 'import sys; from PIL import Image; "
       "S, O = sys.argv[1:]; im = Image.open(S); ";
   const std::string gray = "convert $S -alpha off -colorspace Gray -define png:color-type=0 ";
+  const std::string binaryAlpha = "convert $S -channel A -threshold 50% +channel ";
   const struct {
     std::string make;
     int depth, type, interlace;
     bool transparent;
   } cases[] = {
       {gray + "-depth 1 -define png:bit-depth=1 $O", 1, 0, 0, false},
-      {gray + "-depth 2 -define png:bit-depth=2 $O", 2, 0, 0, false},
       {gray + "-depth 4 -define png:bit-depth=4 $O", 4, 0, 0, false},
-      {gray + "-depth 8 $O", 8, 0, 0, false},
       {gray + "-depth 16 $O", 16, 0, 0, false},
       {gray + "-depth 2 -define png:bit-depth=2 -interlace PNG $O", 2, 0, 1, false},
       {"convert $S -colorspace Gray -define png:color-type=4 -depth 8 $O", 8, 4, 0, false},
       {"convert $S -colorspace Gray -define png:color-type=4 -depth 16 $O", 16, 4, 0, false},
       {"convert $S -alpha off -colors 200 PNG8:$O", 8, 3, 0, false},
-      {"convert $S -channel A -threshold 50% +channel -colors 60 PNG8:$O", 8, 3, 0, true},
-      {"convert $S -alpha off -colors 12 -define png:bit-depth=4 PNG8:$O", 4, 3, 0, false},
+      {binaryAlpha + "-colors 60 PNG8:$O", 8, 3, 0, true},
       {"convert $S -alpha off PNG24:$O", 8, 2, 0, false},
       {"convert $S -alpha off -depth 16 PNG48:$O", 16, 2, 0, false},
-      {"convert $S -channel A -threshold 50% +channel -alpha off -define png:color-type=2 "
-       "-transparent-color black PNG:$O",
-       16, 2, 0, false},
+      {binaryAlpha + "-alpha off -define png:color-type=2 -transparent-color black PNG:$O", 16, 2,
+       0, false},
       {"convert $S PNG32:$O", 8, 6, 0, false},
       {"convert $S PNG64:$O", 16, 6, 0, false},
       {"convert $S -interlace PNG PNG32:$O", 8, 6, 1, false},
@@ -414,12 +405,11 @@ TEST(OpenPicture, PngOfEveryKindOpensAsLibpngDecodesIt) {
       {pil + "rgb = im.convert(\"RGB\"); rgb.save(O, transparency=rgb.getpixel((5, 5)))' $S $O", 8,
        2, 0, true},
       {pil + "im.convert(\"LA\").save(O)' $S $O", 8, 4, 0, false},
-      {pil + "im.save(O)' $S $O", 8, 6, 0, false},
   };
   ScratchDir dir;
-  ASSERT_EQ(RunShell("convert -size 37x23 plasma:fractal -seed 7 -alpha set -channel A -fx i/w "
-                     "+channel " +
-                     ShellQuote(dir / "source.png")),
+  ASSERT_EQ(RunShell("cd " + ShellQuote(dir.path()) +
+                     " && convert -size 37x23 plasma:fractal "
+                     "-seed 7 -alpha set -channel A -fx i/w +channel source.png"),
             0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.make);
@@ -427,51 +417,18 @@ TEST(OpenPicture, PngOfEveryKindOpensAsLibpngDecodesIt) {
               0);
     const auto file = ReadBytes(dir / "made.png");
     ASSERT_GT(file.size(), 33u);
-    EXPECT_EQ((std::array<int, 4>{file[24], file[25], file[28], 0}),
-              (std::array<int, 4>{c.depth, c.type, c.interlace, 0}));
-    EXPECT_EQ(std::search(file.begin(), file.end(), "tRNS", "tRNS" + 4) != file.end(),
-              c.transparent);
+    const bool transparent =
+        std::search(file.begin(), file.end(), "tRNS", "tRNS" + 4) != file.end();
+    EXPECT_EQ((std::array<int, 4>{file[24], file[25], file[28], transparent}),
+              (std::array<int, 4>{c.depth, c.type, c.interlace, c.transparent}));
     const auto expected = LibpngOverWhite(dir / "made.png");
     for (const char* name : {"made.png", "made.jpg", "made"}) {
       WriteBytes(dir / name, file);
       TBitmap picture;
       ASSERT_EQ(OpenOver(dir / name, picture), "") << name;
-      EXPECT_EQ(picture.Width(), 37);
-      EXPECT_TRUE(PixelsOf(*picture.Object()) == expected) << name;
+      EXPECT_TRUE(picture.Width() == 37 && PixelsOf(*picture.Object()) == expected) << name;
     }
   }
-}
-
-// A PNG file of the given chunks (type, data), each with its length and CRC.
-std::vector<std::uint8_t> PngOf(
-    std::initializer_list<std::pair<std::string, std::vector<std::uint8_t>>> chunks) {
-  std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const auto put = [&](std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(v >> shift));
-  };
-  for (const auto& [type, data] : chunks) {
-    put(std::uint32_t(data.size()));
-    const std::size_t start = file.size();
-    file.insert(file.end(), type.begin(), type.end());
-    file.insert(file.end(), data.begin(), data.end());
-    put(ZlibCrc(&file[start], file.size() - start));
-  }
-  return file;
-}
-std::vector<std::uint8_t> Ihdr(std::uint32_t width, std::uint32_t height, std::uint8_t depth) {
-  return {uint8_t(width >> 24),
-          uint8_t(width >> 16),
-          uint8_t(width >> 8),
-          uint8_t(width),
-          uint8_t(height >> 24),
-          uint8_t(height >> 16),
-          uint8_t(height >> 8),
-          uint8_t(height),
-          depth,
-          6,
-          0,
-          0,
-          0};
 }
 
 // Damaged, cut and huge files are refused under any name with their own message, before the
@@ -482,18 +439,24 @@ TEST(OpenPicture, BrokenCutAndHugePngsAreRefused) {
                      ShellQuote(dir / "good.png")),
             0);
   const auto good = ReadBytes(dir / "good.png");
+  // The file with another width and height in its header, the header's CRC made right again.
+  const auto sized = [&](std::uint32_t width, std::uint32_t height) {
+    auto file = good;
+    const auto put = [&](std::size_t at, std::uint32_t v) {
+      for (std::size_t i = 0; i < 4; ++i) file[at + i] = uint8_t(v >> (24 - 8 * i));
+    };
+    put(16, width);
+    put(20, height);
+    put(29, ZlibCrc(&file[12], 17));
+    return file;
+  };
   auto badCrc = good;
   badCrc[good.size() / 2] ^= 1;
-  const std::vector<std::uint8_t> end;
   std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
-      {PngOf({{"IHDR", Ihdr(0x7FFFFFFF, 0x7FFFFFFF, 8)}, {"IDAT", {}}, {"IEND", end}}),
-       msg::kImageTooLarge},
-      // The picture fits, but not with libpng's rows of 8 bytes a pixel.
-      {PngOf({{"IHDR", Ihdr(200'000'000, 1, 16)}, {"IDAT", {}}, {"IEND", end}}),
-       msg::kImageTooLarge},
-      {PngOf({{"IHDR", Ihdr(0, 5, 8)}, {"IDAT", {}}, {"IEND", end}}), msg::kPngInvalid},
-      {PngOf({{"IHDR", Ihdr(4, 4, 8)}, {"IDAT", {1, 2, 3, 4, 5, 6}}, {"IEND", end}}),
-       msg::kPngInvalid},
+      {sized(0x7FFFFFFF, 0x7FFFFFFF), msg::kImageTooLarge},
+      {sized(200'000'000, 1), msg::kImageTooLarge},  // fits, but not with libpng's 16-bit rows
+      {sized(0, 20), msg::kPngInvalid},
+      {sized(30, 21), msg::kPngInvalid},  // a row more than the image data holds
       {badCrc, msg::kPngInvalid},
   };
   for (std::size_t size = 8; size < good.size(); size += 7)
