@@ -54,13 +54,12 @@ class Reader {
   std::span<const std::uint8_t> window_;
 };
 
-struct Decoder;
-extern "C" void StopOnError(png_structp png, png_const_charp);
-extern "C" void IgnoreWarning(png_structp, png_const_charp) {}
-extern "C" void ReadFromSource(png_structp png, png_bytep out, std::size_t count);
-extern "C" png_voidp Allocate(png_structp png, png_alloc_size_t size);
-extern "C" void Release(png_structp, png_voidp block) {
-  std::free(block);  // NOLINT(cppcoreguidelines-no-malloc): libpng's allocator
+extern "C" void StopPngOnError(png_structp png, png_const_charp);
+extern "C" void IgnorePngWarning(png_structp, png_const_charp) {}
+extern "C" void ReadPngFromSource(png_structp png, png_bytep out, std::size_t count);
+extern "C" png_voidp AllocateForPng(png_structp png, png_alloc_size_t size);
+extern "C" void ReleaseForPng(png_structp, png_voidp block) {
+  std::free(block);
 }
 
 // libpng reports a fatal error by jumping back into the one small function that is running a
@@ -68,15 +67,16 @@ extern "C" void Release(png_structp, png_voidp block) {
 // made it stop is kept here.
 struct Decoder {
   explicit Decoder(ByteSource& source) : reader(source) {
-    png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, this, StopOnError, IgnoreWarning, this,
-                                   Allocate, Release);
+    png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, this, StopPngOnError, IgnorePngWarning,
+                                   this, AllocateForPng, ReleaseForPng);
     if (png) info = png_create_info_struct(png);
     if (!info) {
       png_destroy_read_struct(&png, nullptr, nullptr);
       throw std::bad_alloc();
     }
-    png_set_read_fn(png, this, ReadFromSource);
-    // The header's own limit is the format's; the picture's size is checked here instead.
+    png_set_read_fn(png, this, ReadPngFromSource);
+    // libpng's own limit of a million pixels a side would take a valid picture for a damaged
+    // one: the format's limit holds, and the picture's size is checked before it is taken.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
     // Only the chunks that make the picture are read: the header, the palette, the transparent
     // colours, the image data and the end. Gamma, colour profiles and texts are skipped unread,
@@ -111,11 +111,11 @@ struct Decoder {
   std::exception_ptr readError;
 };
 
-extern "C" void StopOnError(png_structp png, png_const_charp) {
+extern "C" void StopPngOnError(png_structp png, png_const_charp) {
   png_longjmp(png, 1);
 }
 
-extern "C" void ReadFromSource(png_structp png, png_bytep out, std::size_t count) {
+extern "C" void ReadPngFromSource(png_structp png, png_bytep out, std::size_t count) {
   auto* d = static_cast<Decoder*>(png_get_io_ptr(png));
   bool read = false;
   try {
@@ -128,8 +128,8 @@ extern "C" void ReadFromSource(png_structp png, png_bytep out, std::size_t count
   png_error(png, "end of file");
 }
 
-extern "C" png_voidp Allocate(png_structp png, png_alloc_size_t size) {
-  png_voidp block = std::malloc(size);  // NOLINT(cppcoreguidelines-no-malloc): libpng's allocator
+extern "C" png_voidp AllocateForPng(png_structp png, png_alloc_size_t size) {
+  png_voidp block = std::malloc(size);
   if (!block) static_cast<Decoder*>(png_get_mem_ptr(png))->outOfMemory = true;
   return block;
 }

@@ -66,8 +66,9 @@ void WriteInputs(const std::string& dir, int width, int height) {
   std::filesystem::remove(dir + "/in.ppm");
   // The baseline file with an EXIF block after its start marker: orientation 6, a quarter turn.
   std::vector<std::uint8_t> jpeg = ReadWholeFile(dir + "/in.jpg");
-  const std::uint8_t exif[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0,
-                               0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
+  const std::uint8_t exif[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0,    'M', 'M',
+                               0,    42,   0, 0,  0,   8,   0,   1,   1, 0x12, 0,   3,
+                               0,    0,    0, 1,  0,   6,   0,   0,   0, 0,    0,   0};
   jpeg.insert(jpeg.begin() + 2, std::begin(exif), std::end(exif));
   SaveFileContent(dir + "/exif6.jpg", jpeg);
 }

@@ -515,11 +515,11 @@ class MainWindowTest : public QObject {
     });
     QVERIFY(!CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1));
     // The entries and their order, also with Qt's Japanese texts loaded.
-    QCOMPARE(filters,
-             QStringList({"すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
-                          "JPEG イメージファイル (*.jpg)", "JPEG イメージファイル (*.jpeg)",
-                          "ビットマップ (*.bmp)", "アイコン (*.ico)",
-                          "エンハンス メタファイル (*.emf)", "メタファイル (*.wmf)"}));
+    QCOMPARE(filters, QStringList({"すべてのファイル (*.png *.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
+                                   "PNG イメージファイル (*.png)", "JPEG イメージファイル (*.jpg)",
+                                   "JPEG イメージファイル (*.jpeg)", "ビットマップ (*.bmp)",
+                                   "アイコン (*.ico)", "エンハンス メタファイル (*.emf)",
+                                   "メタファイル (*.wmf)"}));
     QVERIFY(previewShown);
 
     const QString typed = QString::fromStdString(dir_ / "result");
