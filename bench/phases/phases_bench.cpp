@@ -3,16 +3,16 @@
 //
 // Times every phase of a picture's way through Lumivane beside its peers, in the same run and
 // interleaved (ours, then each peer, repetition after repetition, after one warm-up each):
-// open BMP, JPEG and PNG (the file our encoder writes) against OpenCV's imread (what Python's
-// cv2.imread calls); each effect of the effect table, run as the window runs it (allocation
-// included) on the result of the previous run, against its nearest OpenCV equivalent writing
-// into outputs kept from run to run, with OpenCV's default threads and with one thread; save
-// BMP against imwrite (ours also syncs and renames); the PNG encoder and the PNG save against
-// zlib level 6 alone on the rows as our writer feeds them (in memory), and the save also
-// against imwrite at level 6, default strategy. Copying the picture into a fresh and into a
-// reused buffer gives the floor. Prints the minimum and the median of each, and the ratio of
-// the minimums. First of all, the peak RSS of lumivane-batch for open -> BMP save (from a BMP
-// and from a PNG) and open -> blur -> PNG beside the picture size, one child process each
+// open BMP, JPEG (also one turned by its EXIF orientation) and PNG (the file our encoder writes)
+// against OpenCV's imread (what Python's cv2.imread calls); each effect of the effect table, run as
+// the window runs it (allocation included) on the result of the previous run, against its nearest
+// OpenCV equivalent writing into outputs kept from run to run, with OpenCV's default threads and
+// with one thread; save BMP against imwrite (ours also syncs and renames); the PNG encoder and the
+// PNG save against zlib level 6 alone on the rows as our writer feeds them (in memory), and the
+// save also against imwrite at level 6, default strategy. Copying the picture into a fresh and into
+// a reused buffer gives the floor. Prints the minimum and the median of each, and the ratio of the
+// minimums. First of all, the peak RSS of lumivane-batch for open -> BMP save (from a BMP and from
+// a PNG) and open -> blur -> PNG beside the picture size, one child process each
 // (--no-rss skips it). --only runs the phases named (as printed: "open BMP", "blur", "copy
 // floor"...). Sizes: 1 (1224 x 816), 24 (6000 x 4000), 100 (12000 x 8333) megapixels or WxH; 1
 // and 24 by default. The pictures are those of photo.h; the files go to a temporary folder.
@@ -40,6 +40,7 @@
 #include "bench/photo.h"
 #include "effects/effect_table.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 
@@ -288,6 +289,15 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
   TBitmap picture;
   picture.AdoptHandle(HBITMAP(photo->Clone()));
   Must(cv::imwrite(jpg, mat, {cv::IMWRITE_JPEG_QUALITY, 90}), "writing the JPEG input");
+  // The same JPEG with an EXIF orientation of 6, as a phone stores a portrait photo: both sides
+  // turn it upright (imread does by default).
+  const std::string turned = dir / (Name(size) + "-exif6.jpg");
+  std::vector<std::uint8_t> exif6 = ReadWholeFile(jpg);
+  const std::uint8_t block[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0,    'M', 'M',
+                                0,    42,   0, 0,  0,   8,   0,   1,   1, 0x12, 0,   3,
+                                0,    0,    0, 1,  0,   6,   0,   0,   0, 0,    0,   0};
+  exif6.insert(exif6.begin() + 2, std::begin(block), std::end(block));
+  SaveFileContent(turned, exif6);
   const int defaultThreads = cv::getNumThreads();
 
   std::vector<Phase> phases;
@@ -300,6 +310,7 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
   for (const std::pair<std::string, std::string>& file :
        {std::pair<std::string, std::string>{"open BMP", bmp},
         std::pair<std::string, std::string>{"open JPEG", jpg},
+        std::pair<std::string, std::string>{"open JPEG EXIF 6", turned},
         std::pair<std::string, std::string>{"open PNG", png}}) {
     const std::string path = file.second;
     phases.push_back(
