@@ -279,7 +279,8 @@ std::vector<std::uint8_t> Exif(std::uint16_t tag, std::uint8_t type, std::uint8_
 }
 
 // A JPEG with an orientation tag opens turned as the tag says (ImageMagick turns djpeg's
-// pixels the same way); without one, or with a broken block, it opens as djpeg decodes it.
+// pixels the same way); without one, or with a broken block, it opens as djpeg decodes it (as
+// does a file without any block: PixelsAreIdenticalToTheReferenceDecoder).
 TEST(JpegDecoder, TheExifOrientationTurnsThePicture) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
   const char* const turns[] = {"",           "-flop",      "-rotate 180", "-flip",
@@ -291,10 +292,8 @@ TEST(JpegDecoder, TheExifOrientationTurnsThePicture) {
        {'E',  'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
         0x12, 1,   3,   0,   1, 0, 0,   0,   6,  0, 0, 0, 0, 0, 0, 0},
        "-rotate 90"},
-      {"no block", {}, ""},
       {"no orientation tag", Exif(0x100, 3, 6), ""},
       {"orientation 9", Exif(0x112, 3, 9), ""},
-      {"orientation as a long", Exif(0x112, 4, 6), ""},
       {"directory cut", cut, ""},
       {"no byte order", {'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12}, ""},
   };
@@ -307,8 +306,8 @@ TEST(JpegDecoder, TheExifOrientationTurnsThePicture) {
     SCOPED_TRACE(name);
     auto file = plain;  // the block after the start marker
     const std::vector<std::uint8_t> marker = {0xFF, 0xE1, 0, uint8_t(exif.size() + 2)};
-    if (!exif.empty()) file.insert(file.begin() + 2, exif.begin(), exif.end());
-    if (!exif.empty()) file.insert(file.begin() + 2, marker.begin(), marker.end());
+    file.insert(file.begin() + 2, exif.begin(), exif.end());
+    file.insert(file.begin() + 2, marker.begin(), marker.end());
     WriteBytes(jpeg, file);
     ASSERT_EQ(
         RunShell("djpeg -ppm " + ShellQuote(jpeg) + " | convert - " + turn + " " + ShellQuote(ppm)),
