@@ -78,10 +78,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   face.setPixelSize(kFontPixelSize);
   setFont(face);
 
-  const QString pictureFilter = QString::fromStdString(PictureDialogFilter());
-  OpenPictureDialog1.filter = pictureFilter;
+  OpenPictureDialog1.filter = QString::fromStdString(PictureDialogFilter(PictureDialog::kOpen));
   OpenPictureDialog1.preview = true;
-  SavePictureDialog1.filter = pictureFilter;
+  SavePictureDialog1.filter = QString::fromStdString(PictureDialogFilter(PictureDialog::kSave));
   SavePictureDialog1.defaultSuffix = "bmp";
   SavePictureDialog1.preview = true;
   SaveDialog1.filter = "png|*.png";

@@ -1,11 +1,14 @@
 // The JPEG loader: every input decodes, or fails with libjpeg's error, the scan limit or the size
 // limit. Beside it, libjpeg decodes the input on its own with the same settings and no memory
-// limit: the loader must not refuse what the library decodes in full, and must give its pixels.
+// limit: the loader must not refuse what the library decodes in full, and must give its pixels,
+// each where the file's EXIF orientation puts it.
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>  // jpeglib.h needs FILE
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -89,6 +92,29 @@ bool DecodeWithLibjpeg(const std::uint8_t* data, std::size_t size, std::vector<s
   return Decode(d, cmyk ? nullptr : bgr.data(), rowBytes, scratch.data());
 }
 
+// Where pixel (x, y) of a stored picture of width w and height h stands in the upright one.
+std::pair<std::size_t, std::size_t> Upright(int orientation, std::size_t x, std::size_t y,
+                                            std::size_t w, std::size_t h) {
+  switch (orientation) {
+    case 2:
+      return {w - 1 - x, y};
+    case 3:
+      return {w - 1 - x, h - 1 - y};
+    case 4:
+      return {x, h - 1 - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {h - 1 - y, x};
+    case 7:
+      return {h - 1 - y, w - 1 - x};
+    case 8:
+      return {y, w - 1 - x};
+    default:
+      return {x, y};
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -104,9 +130,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!picture) std::abort();  // refused, though libjpeg decodes it
   if (bgr.empty()) return 0;
   const BitmapObject& object = *picture.get();
-  const std::size_t rowBytes = static_cast<std::size_t>(object.Width()) * 3;
-  for (std::int32_t y = 0; y < object.Height(); ++y)
-    for (std::size_t i = 0; i < rowBytes; ++i)
-      if (object.Row(y)[i] != bgr[static_cast<std::size_t>(y) * rowBytes + i]) std::abort();
+  const int orientation = JpegOrientation({data, size});
+  const bool across = orientation >= 5;
+  const auto w = static_cast<std::size_t>(across ? object.Height() : object.Width());
+  const std::size_t h = bgr.size() / 3 / w;
+  for (std::size_t y = 0; y < h; ++y) {
+    for (std::size_t x = 0; x < w; ++x) {
+      const auto [ux, uy] = Upright(orientation, x, y, w, h);
+      if (std::memcmp(object.Row(static_cast<std::int32_t>(uy)) + 3 * ux, &bgr[3 * (y * w + x)], 3))
+        std::abort();
+    }
+  }
   return 0;
 }

@@ -310,10 +310,11 @@ Descriptor OpenForReading(const std::string& path, struct stat& st, std::uint64_
 }
 
 // Whether bytes can begin a picture file that the program reads: a bitmap file begins with
-// "BM", a JPEG file with its start-of-image marker.
+// "BM", a JPEG file with its start-of-image marker, a PNG file with 0x89 "PNG".
 bool BeginsAsPicture(std::span<const std::uint8_t> head) {
   return head.size() >= 2 &&
-         ((head[0] == 'B' && head[1] == 'M') || (head[0] == 0xFF && head[1] == 0xD8));
+         ((head[0] == 'B' && head[1] == 'M') || (head[0] == 0xFF && head[1] == 0xD8) ||
+          (head[0] == 0x89 && head[1] == 'P'));
 }
 
 // What is left to read of an open file, until its end: at most limit bytes, refused with

@@ -40,7 +40,7 @@ class MemorySource final : public ByteSource {
 // The whole content of the file, also of a device, a pipe or a file that reports no size.
 // Throws EFOpenError when it cannot be opened (a folder cannot), EReadError when reading fails,
 // EOutOfResources when it is larger than any picture file can be (a stream is read up to that
-// size and one byte, no further). Of a stream that does not begin as a bitmap or JPEG file
+// size and one byte, no further). Of a stream that does not begin as a bitmap, JPEG or PNG file
 // (a device such as /dev/zero), only the first 64 KiB are read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 // The same with another size limit in bytes.

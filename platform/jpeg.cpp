@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include <jpeglib.h>
+#include <libexif/exif-data.h>
 
 #include "errors.h"
 #include "messages.h"
@@ -159,7 +161,56 @@ void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::int32_t width, 
   }
 }
 
+// A picture that is turned is decoded this many rows at a time, each band then put in place.
+constexpr std::int32_t kBandRows = 16;
+
+// Puts rows [first, last) of a stored picture of the given width, held one after another at 3
+// bytes a pixel, where orientation (2 to 8) says they stand in the upright picture.
+void TurnBand(const std::uint8_t* rows, std::int32_t first, std::int32_t last, std::int32_t width,
+              int orientation, BitmapObject& upright) {
+  // 5 to 8 make the stored rows the upright picture's columns. Then, in the upright picture's
+  // terms, 2, 3, 6 and 7 run x backwards, and 3, 4, 7 and 8 run y backwards.
+  const bool across = orientation >= 5;
+  const int turn = (orientation - 1) % 4;
+  const bool backX = turn == 1 || turn == 2, backY = turn >= 2;
+  const std::int32_t lastX = upright.Width() - 1, lastY = upright.Height() - 1;
+  const auto rowBytes = static_cast<std::size_t>(width) * 3;
+  const auto pixel = [&](std::int32_t x, std::int32_t y) {
+    return rows + static_cast<std::size_t>(y - first) * rowBytes + 3 * static_cast<std::size_t>(x);
+  };
+  if (!across) {
+    for (std::int32_t y = first; y < last; ++y) {
+      std::uint8_t* out = upright.Row(backY ? lastY - y : y);
+      for (std::int32_t x = 0; x < width; ++x)
+        std::memcpy(out + 3 * static_cast<std::size_t>(backX ? lastX - x : x), pixel(x, y), 3);
+    }
+    return;
+  }
+  // A stored column of the band is a run of pixels in one upright row.
+  for (std::int32_t x = 0; x < width; ++x) {
+    std::uint8_t* out = upright.Row(backY ? lastY - x : x);
+    for (std::int32_t y = first; y < last; ++y)
+      std::memcpy(out + 3 * static_cast<std::size_t>(backX ? lastX - y : y), pixel(x, y), 3);
+  }
+}
+
 }  // namespace
+
+int JpegOrientation(std::span<const std::uint8_t> data) {
+  const std::unique_ptr<ExifData, decltype(&exif_data_unref)> exif(exif_data_new(),
+                                                                   exif_data_unref);
+  if (!exif) return 1;
+  // Read as it stands: libexif adds no entry that the file lacks.
+  exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  // libexif finds the EXIF block among the application segments after the start of the image.
+  exif_data_load_data(exif.get(), data.data(),
+                      static_cast<unsigned>(std::min<std::size_t>(
+                          data.size(), std::numeric_limits<unsigned>::max())));
+  const ExifEntry* tag = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+  if (!tag || tag->format != EXIF_FORMAT_SHORT || tag->components != 1 || tag->size < 2) return 1;
+  const int orientation = exif_get_short(tag->data, exif_data_get_byte_order(exif.get()));
+  return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
 
 int CountJpegScans(std::span<const std::uint8_t> data, int stopAfter) {
   const std::size_t size = data.size();
@@ -198,10 +249,12 @@ HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   Check(ReadHeader(d, data.data(), data.size()));
   const auto width = CheckedCast<std::int32_t>(d.cinfo_.output_width);
   const auto height = CheckedCast<std::int32_t>(d.cinfo_.output_height);
+  const int orientation = JpegOrientation(data);
+  const bool across = orientation >= 5;  // the stored rows become columns
   // The picture is taken before libjpeg allocates anything of the image's size, so a header
   // that claims more than a bitmap object may hold is refused while nothing is spent on it.
-  auto object = std::make_unique<BitmapObject>(width, height, PixelFormat::pf24bit,
-                                               BitmapObject::Fill::kNone);
+  auto object = std::make_unique<BitmapObject>(across ? height : width, across ? width : height,
+                                               PixelFormat::pf24bit, BitmapObject::Fill::kNone);
   // libjpeg's own whole-image memory is its coefficient buffers; allowing them, the size of the
   // picture and its working memory refuses anything beyond.
   const std::uint64_t budget =
@@ -211,13 +264,22 @@ HBITMAP DecodeJpeg(std::span<const std::uint8_t> data) {
   Check(StartDecoding(d));
   const bool cmyk = d.cinfo_.out_color_space == JCS_CMYK;
   std::vector<std::uint8_t> cmykRow(cmyk ? static_cast<std::size_t>(width) * 4 : 0);
+  // Upright rows go straight into the picture; others into a band that is turned into place
+  // when full.
+  const std::int32_t band = orientation == 1 ? 0 : std::min(kBandRows, height);
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  std::vector<std::uint8_t> bandRows(static_cast<std::size_t>(band) * rowBytes);
   for (std::int32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = object->Row(y);
+    std::uint8_t* row =
+        band ? &bandRows[static_cast<std::size_t>(y % band) * rowBytes] : object->Row(y);
     Check(ReadRow(d, cmyk ? cmykRow.data() : row));
     if (cmyk) CmykToBgr(cmykRow.data(), row, width, d.cinfo_.saw_Adobe_marker);
-    const std::size_t used = static_cast<std::size_t>(width) * 3;
-    std::fill(row + used, row + object->Stride(), std::uint8_t{0});
+    if (band && (y % band == band - 1 || y == height - 1))
+      TurnBand(bandRows.data(), y - y % band, y + 1, width, orientation, *object);
   }
+  const std::size_t used = static_cast<std::size_t>(object->Width()) * 3;
+  for (std::int32_t y = 0; y < object->Height(); ++y)
+    std::fill(object->Row(y) + used, object->Row(y) + object->Stride(), std::uint8_t{0});
   Check(FinishDecoding(d));
   return HBITMAP(std::move(object));
 }

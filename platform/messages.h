@@ -12,6 +12,8 @@ inline constexpr const char* kStreamWrite = "ストリームへの書き込み�
 inline constexpr const char* kInvalidBitmap = "ビットマップイメージが不正です";
 inline constexpr const char* kJpegError = "JPEG エラー #%d";
 inline constexpr const char* kJpegTooManyScans = "JPEG ファイルのスキャンが多すぎます (%d 個まで)";
+inline constexpr const char* kPngInvalid = "PNG イメージが不正です";
+inline constexpr const char* kPngTruncated = "PNG ファイルが途中で切れています";
 inline constexpr const char* kOutOfMemory = "メモリが足りません";
 inline constexpr const char* kImageTooLarge = "画像が大きすぎます";
 inline constexpr const char* kRowOutOfRange = "走査線のインデックスが範囲外です";
@@ -37,6 +39,7 @@ inline constexpr const char* kEnhancedMetafileFormat = "エンハンス メタ�
 inline constexpr const char* kIconFormat = "アイコン";
 inline constexpr const char* kBitmapFormat = "ビットマップ";
 inline constexpr const char* kJpegFormat = "JPEG イメージファイル";
+inline constexpr const char* kPngFormat = "PNG イメージファイル";
 inline constexpr const char* kAllFormats = "すべてのファイル";
 
 // Effects.
@@ -60,8 +63,9 @@ inline constexpr const char* kBatchUsage =
     "       lumivane-batch --help | --version\n"
     "\n"
     "Reads INPUT as the open command does (JPEG when the name ends in \".jpg\", a bitmap\n"
-    "file otherwise; a file that begins as the other format is read as that one), applies\n"
-    "each EFFECT in order and writes OUTPUT: as a PNG file\n"
+    "file otherwise; a file that begins as the other format is read as that one, and a PNG\n"
+    "file under any name as PNG; a JPEG is turned upright as its EXIF orientation says),\n"
+    "applies each EFFECT in order and writes OUTPUT: as a PNG file\n"
     "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
     "\n"
     "--scan takes the picture from the scanner source named SOURCE instead, without any\n"

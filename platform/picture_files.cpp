@@ -10,19 +10,23 @@
 #include "files.h"
 #include "jpeg.h"
 #include "messages.h"
+#include "png_reader.h"
 
 namespace {
 
 struct PictureFormat {
   const char* extension;
   const char* description;
+  bool saved;  // offered by the save dialog, which writes bitmap files under any of these names
 };
 
-// In registration order: the graphics support's four, then the JPEG support's two.
+// In registration order: the graphics support's four, the JPEG support's two, then PNG, which
+// is opened but written only by the PNG command.
 constexpr PictureFormat kRegisteredFormats[] = {
-    {"wmf", msg::kMetafileFormat}, {"emf", msg::kEnhancedMetafileFormat},
-    {"ico", msg::kIconFormat},     {"bmp", msg::kBitmapFormat},
-    {"jpeg", msg::kJpegFormat},    {"jpg", msg::kJpegFormat},
+    {"wmf", msg::kMetafileFormat, true}, {"emf", msg::kEnhancedMetafileFormat, true},
+    {"ico", msg::kIconFormat, true},     {"bmp", msg::kBitmapFormat, true},
+    {"jpeg", msg::kJpegFormat, true},    {"jpg", msg::kJpegFormat, true},
+    {"png", msg::kPngFormat, false},
 };
 
 }  // namespace
@@ -48,7 +52,8 @@ bool StartsWith(std::span<const std::uint8_t> data, std::initializer_list<std::u
 // The first check of each reader, and the other format's signature: a file that fails the
 // reader its name picks right there, and begins as the other format does, goes to the other
 // reader. The JPEG decoder refuses a file that does not begin with its start-of-image marker;
-// the bitmap reader one of its 14-byte header or more that does not begin with "BM".
+// the bitmap reader one of its 14-byte header or more that does not begin with "BM". Both
+// refuse a file that begins with the PNG signature, which goes to the PNG reader.
 bool IsBitmapNamedJpeg(std::span<const std::uint8_t> data) {
   return !StartsWith(data, {0xFF, 0xD8}) && StartsWith(data, {'B', 'M'});
 }
@@ -59,12 +64,15 @@ bool IsJpegNamedBitmap(std::span<const std::uint8_t> head, std::uint64_t size) {
 HBITMAP DecodeFile(const std::string& path) {
   if (IsJpegName(path)) {
     const std::vector<std::uint8_t> data = ReadWholeFile(path);
+    if (IsPngSignature(data)) return DecodePng(data);
     return IsBitmapNamedJpeg(data) ? DecodeBitmapFile(data) : DecodeJpeg(data);
   }
   const std::unique_ptr<ByteSource> source = OpenByteSource(path);
   const std::uint64_t size = source->Size();
   std::vector<std::uint8_t> storage;
-  if (IsJpegNamedBitmap(source->View(0, std::min<std::uint64_t>(size, 3), storage), size))
+  const auto head = source->View(0, std::min<std::uint64_t>(size, 8), storage);
+  if (IsPngSignature(head)) return DecodePng(*source);
+  if (IsJpegNamedBitmap(head, size))
     return DecodeJpeg(source->View(0, static_cast<std::size_t>(size), storage));
   return DecodeBitmapFile(*source);
 }
@@ -82,13 +90,13 @@ void SaveBitmapFile(const TBitmap& picture, const std::string& path) {
   });
 }
 
-std::string PictureDialogFilter() {
+std::string PictureDialogFilter(PictureDialog dialog) {
   std::string entries;
   std::string patterns;
   int taken = 0;
   for (auto it = std::rbegin(kRegisteredFormats); it != std::rend(kRegisteredFormats); ++it) {
     const std::string ext = it->extension;
-    if (ext.empty()) continue;
+    if (ext.empty() || (dialog == PictureDialog::kSave && !it->saved)) continue;
     if (taken++ > 0) {
       entries += '|';
       patterns += ';';

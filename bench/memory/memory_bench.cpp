@@ -8,7 +8,8 @@
 // file's bytes (not for a bitmap file, whose rows are read straight into the picture), the
 // output file's bytes (the PNG writer holds its compressed data once; a bitmap file is written
 // in chunks), a few megabytes of chunk buffers and, for a JPEG with several scans, libjpeg's
-// coefficient buffers.
+// coefficient buffers. A PNG input (our encoder's) is read piece by piece, not held; a JPEG with
+// an EXIF orientation of 6 is turned as it is decoded, into the one picture.
 // cjpeg (libjpeg-turbo-progs) makes the JPEG inputs.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,13 @@ void WriteInputs(const std::string& dir, int width, int height) {
                       .c_str()) != 0)
     std::fprintf(stderr, "cjpeg failed (scripts/setup installs libjpeg-turbo-progs)\n");
   std::filesystem::remove(dir + "/in.ppm");
+  // The baseline file with an EXIF block after its start marker: orientation 6, a quarter turn.
+  std::vector<std::uint8_t> jpeg = ReadWholeFile(dir + "/in.jpg");
+  const std::uint8_t exif[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0,    'M', 'M',
+                               0,    42,   0, 0,  0,   8,   0,   1,   1, 0x12, 0,   3,
+                               0,    0,    0, 1,  0,   6,   0,   0,   0, 0,    0,   0};
+  jpeg.insert(jpeg.begin() + 2, std::begin(exif), std::end(exif));
+  SaveFileContent(dir + "/exif6.jpg", jpeg);
 }
 
 }  // namespace
@@ -89,6 +97,7 @@ int main(int argc, char* argv[]) {
   // cjpeg's default 4:2:0 sampling: 1.5 samples per pixel, 2 bytes per coefficient.
   const double coefficients = 1.5 * 2.0 * width * height;
   const long long fixed = PeakOf({"--help"});
+  if (PeakOf({dir + "/in.bmp", dir + "/in.png"}) < 0) std::fprintf(stderr, "no PNG input\n");
 
   struct Case {
     const char* name;
@@ -123,6 +132,19 @@ int main(int argc, char* argv[]) {
        1,
        chunkBuffers,
        0},
+      {"PNG  -> BMP save",
+       {dir + "/in.png", dir + "/out.bmp"},
+       "out.bmp",
+       picture,
+       0,
+       chunkBuffers,
+       0},
+      {"JPEG, EXIF 6 -> BMP save",
+       {dir + "/exif6.jpg", dir + "/out.bmp"},
+       "out.bmp",
+       picture,
+       0,
+       chunkBuffers},
       {"JPEG -> blur -> PNG",
        {dir + "/in.jpg", "blur", dir + "/out.png"},
        "out.png",

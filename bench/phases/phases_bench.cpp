@@ -3,19 +3,19 @@
 //
 // Times every phase of a picture's way through Lumivane beside its peers, in the same run and
 // interleaved (ours, then each peer, repetition after repetition, after one warm-up each):
-// open BMP and JPEG against OpenCV's imread; each effect of the effect table, run as the window
-// runs it (allocation included) on the result of the previous run, against its nearest OpenCV
-// equivalent writing into outputs kept from run to run, with OpenCV's default threads and with
-// one thread; save BMP against imwrite (ours also syncs and
-// renames); the PNG encoder and the PNG save against zlib level 6 alone on the rows as our
-// writer feeds them (in memory), and the save also against imwrite at level 6, default
-// strategy. Copying the picture into a fresh and into a reused buffer gives the floor. Prints
-// the minimum and the median of each, and the ratio of the minimums. First of all, the peak RSS
-// of lumivane-batch for open -> BMP save and open -> blur -> PNG beside the picture size, one
-// child process each (--no-rss skips it). --only runs the phases named (as printed: "open BMP",
-// "blur", "copy floor"...). Sizes: 1 (1224 x 816), 24 (6000 x 4000), 100 (12000 x 8333)
-// megapixels or WxH; 1 and 24 by default. The pictures are those of photo.h; the files go to a
-// temporary folder.
+// open BMP, JPEG (also one turned by its EXIF orientation) and PNG (the file our encoder writes)
+// against OpenCV's imread (what Python's cv2.imread calls); each effect of the effect table, run as
+// the window runs it (allocation included) on the result of the previous run, against its nearest
+// OpenCV equivalent writing into outputs kept from run to run, with OpenCV's default threads and
+// with one thread; save BMP against imwrite (ours also syncs and renames); the PNG encoder and the
+// PNG save against zlib level 6 alone on the rows as our writer feeds them (in memory), and the
+// save also against imwrite at level 6, default strategy. Copying the picture into a fresh and into
+// a reused buffer gives the floor. Prints the minimum and the median of each, and the ratio of the
+// minimums. First of all, the peak RSS of lumivane-batch for open -> BMP save (from a BMP and from
+// a PNG) and open -> blur -> PNG beside the picture size, one child process each
+// (--no-rss skips it). --only runs the phases named (as printed: "open BMP", "blur", "copy
+// floor"...). Sizes: 1 (1224 x 816), 24 (6000 x 4000), 100 (12000 x 8333) megapixels or WxH; 1
+// and 24 by default. The pictures are those of photo.h; the files go to a temporary folder.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +40,7 @@
 #include "bench/photo.h"
 #include "effects/effect_table.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 
@@ -284,9 +285,19 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
   const cv::Mat mat = ToMat(*photo.get());
   const std::size_t bytes = photo->SizeBytes();
   const std::string bmp = dir / (Name(size) + ".bmp"), jpg = dir / (Name(size) + ".jpg");
+  const std::string png = dir / (Name(size) + ".png");
   TBitmap picture;
   picture.AdoptHandle(HBITMAP(photo->Clone()));
   Must(cv::imwrite(jpg, mat, {cv::IMWRITE_JPEG_QUALITY, 90}), "writing the JPEG input");
+  // The same JPEG with an EXIF orientation of 6, as a phone stores a portrait photo: both sides
+  // turn it upright (imread does by default).
+  const std::string turned = dir / (Name(size) + "-exif6.jpg");
+  std::vector<std::uint8_t> exif6 = ReadWholeFile(jpg);
+  const std::uint8_t block[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0,    'M', 'M',
+                                0,    42,   0, 0,  0,   8,   0,   1,   1, 0x12, 0,   3,
+                                0,    0,    0, 1,  0,   6,   0,   0,   0, 0,    0,   0};
+  exif6.insert(exif6.begin() + 2, std::begin(block), std::end(block));
+  SaveFileContent(turned, exif6);
   const int defaultThreads = cv::getNumThreads();
 
   std::vector<Phase> phases;
@@ -298,7 +309,9 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
   };
   for (const std::pair<std::string, std::string>& file :
        {std::pair<std::string, std::string>{"open BMP", bmp},
-        std::pair<std::string, std::string>{"open JPEG", jpg}}) {
+        std::pair<std::string, std::string>{"open JPEG", jpg},
+        std::pair<std::string, std::string>{"open JPEG EXIF 6", turned},
+        std::pair<std::string, std::string>{"open PNG", png}}) {
     const std::string path = file.second;
     phases.push_back(
         {file.first,
@@ -408,7 +421,7 @@ void BenchSize(Size size, int repetitions, const std::vector<std::string>& only,
                 static_cast<unsigned long>(compressedSize));
 }
 
-// Writes the BMP input of each size, in a child process so that this one stays small, then
+// Writes the BMP and PNG inputs of each size, in a child process so that this one stays small, then
 // measures the batch tool's peak RSS for each size. Runs before anything else: a child's peak
 // counts the parent's at the time of the fork, so later the parent's pictures would show.
 void WriteInputsAndMeasurePeaks(const std::vector<Size>& sizes, bool rss, const TempDir& dir) {
@@ -418,14 +431,18 @@ void WriteInputsAndMeasurePeaks(const std::vector<Size>& sizes, bool rss, const 
     for (const Size size : sizes) {
       TBitmap picture;
       picture.AdoptHandle(MakePhoto(size));
-      if (!RunGuarded([&] { SaveBitmapFile(picture, dir / (Name(size) + ".bmp")); })) ::_exit(1);
+      if (!RunGuarded([&] {
+            SaveBitmapFile(picture, dir / (Name(size) + ".bmp"));
+            SavePngFile(picture, dir / (Name(size) + ".png"));
+          }))
+        ::_exit(1);
     }
     ::_exit(0);
   }
   int status = 0;
   Must(
       pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0,
-      "writing the BMP inputs");
+      "writing the BMP and PNG inputs");
   if (!rss) return;
   rusage self{};
   ::getrusage(RUSAGE_SELF, &self);
@@ -440,10 +457,14 @@ void WriteInputsAndMeasurePeaks(const std::vector<Size>& sizes, bool rss, const 
     const double bytes = static_cast<double>(RowStride(size.width, 24)) * size.height;
     const std::string bmp = dir / (Name(size) + ".bmp"), png = dir / "rss.png";
     const long long toBmp = PeakRssOf(LUMIVANE_BATCH_PATH, {bmp, dir / "rss.bmp"});
+    const long long pngToBmp =
+        PeakRssOf(LUMIVANE_BATCH_PATH, {dir / (Name(size) + ".png"), dir / "rss.bmp"});
     const long long toPng = PeakRssOf(LUMIVANE_BATCH_PATH, {bmp, "blur", png});
     const double compressed = static_cast<double>(std::filesystem::file_size(png));
     std::printf("%-12s %9.1f   %-24s %9.1f %.2f of the picture\n", Name(size).c_str(), bytes / kMiB,
                 "open BMP -> save BMP", toBmp / kMiB, (toBmp - fixed) / bytes);
+    std::printf("%-12s %9s   %-24s %9.1f %.2f of the picture\n", "", "", "open PNG -> save BMP",
+                pngToBmp / kMiB, (pngToBmp - fixed) / bytes);
     std::printf("%-12s %9s   %-24s %9.1f %.2f of 2 pictures + PNG (%.1f MiB)\n", "", "",
                 "open BMP -> blur -> PNG", toPng / kMiB, (toPng - fixed) / (2 * bytes + compressed),
                 compressed / kMiB);

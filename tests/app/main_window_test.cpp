@@ -157,7 +157,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(items[0], form.Open1);
     QCOMPARE(items[2], form.N1);
 
-    QCOMPARE(form.OpenPictureDialog1.filter.toStdString(), PictureDialogFilter());
+    QCOMPARE(form.OpenPictureDialog1.filter.toStdString(),
+             PictureDialogFilter(PictureDialog::kOpen));
+    QCOMPARE(form.SavePictureDialog1.filter.toStdString(),
+             PictureDialogFilter(PictureDialog::kSave));
     QCOMPARE(form.OpenPictureDialog1.filterIndex, 1);
     QCOMPARE(form.SavePictureDialog1.defaultSuffix, QString("bmp"));
     QCOMPARE(form.SaveDialog1.filter, QString("png|*.png"));
@@ -549,11 +552,11 @@ class MainWindowTest : public QObject {
     });
     QVERIFY(!CurrentDialogs().OpenFile(&form, form.OpenPictureDialog1));
     // The entries and their order, also with Qt's Japanese texts loaded.
-    QCOMPARE(filters,
-             QStringList({"すべてのファイル (*.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
-                          "JPEG イメージファイル (*.jpg)", "JPEG イメージファイル (*.jpeg)",
-                          "ビットマップ (*.bmp)", "アイコン (*.ico)",
-                          "エンハンス メタファイル (*.emf)", "メタファイル (*.wmf)"}));
+    QCOMPARE(filters, QStringList({"すべてのファイル (*.png *.jpg *.jpeg *.bmp *.ico *.emf *.wmf)",
+                                   "PNG イメージファイル (*.png)", "JPEG イメージファイル (*.jpg)",
+                                   "JPEG イメージファイル (*.jpeg)", "ビットマップ (*.bmp)",
+                                   "アイコン (*.ico)", "エンハンス メタファイル (*.emf)",
+                                   "メタファイル (*.wmf)"}));
     QVERIFY(previewShown);
 
     const QString typed = QString::fromStdString(dir_ / "result");

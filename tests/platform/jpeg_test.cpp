@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <random>
+#include <tuple>
 
 #include <jpeglib.h>
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/picture_files.h"
 #include "support/test_support.h"
 
 namespace {
@@ -124,6 +126,7 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
   for (int side = 40; side <= 120; ++side) sizes.emplace_back(side, side);
   for (int height = 64; height <= 416; height += 8) sizes.emplace_back(16, height);
   for (int height = 48; height <= 176; height += 8) sizes.emplace_back(40, height);
+  sizes.emplace_back(8, 65000);  // coefficient buffers rounded up to whole sampling units
   ScratchDir dir;
   int made = 0;
   for (const Sampling sampling : {Sampling::k444, Sampling::k420, Sampling::kGray}) {
@@ -147,7 +150,7 @@ TEST(JpegDecoder, ProgressiveSweepDecodesAsLibjpegAndDjpeg) {
       }
     }
   }
-  EXPECT_EQ(made, 3 * 143);
+  EXPECT_EQ(made, 3 * 144);
 }
 
 TEST(JpegDecoder, ScansAreCountedAsLibjpegReadsThem) {
@@ -264,5 +267,55 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
     for (int i = 0; i < 3; ++i)
       mutated[random() % mutated.size()] = static_cast<std::uint8_t>(random());
     check(mutated);
+  }
+}
+
+// An EXIF block: its header, a big-endian TIFF header and a first directory of one entry (tag,
+// type, count, value).
+std::vector<std::uint8_t> Exif(std::uint16_t tag, std::uint8_t type, std::uint8_t value) {
+  return {
+      'E',          'x', 'i',  'f', 0, 0, 'M', 'M', 0,     42, 0, 0, 0, 8, 0, 1, uint8_t(tag >> 8),
+      uint8_t(tag), 0,   type, 0,   0, 0, 1,   0,   value, 0,  0, 0, 0, 0, 0};
+}
+
+// A JPEG with an orientation tag opens turned as the tag says (ImageMagick turns djpeg's
+// pixels the same way); without one, or with a broken block, it opens as djpeg decodes it (as
+// does a file without any block: PixelsAreIdenticalToTheReferenceDecoder).
+TEST(JpegDecoder, TheExifOrientationTurnsThePicture) {
+  ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
+  const char* const turns[] = {"",           "-flop",      "-rotate 180", "-flip",
+                               "-transpose", "-rotate 90", "-transverse", "-rotate 270"};
+  auto cut = Exif(0x112, 3, 6);
+  cut.resize(22);
+  std::vector<std::tuple<std::string, std::vector<std::uint8_t>, const char*>> cases = {
+      {"6, little-endian",
+       {'E',  'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+        0x12, 1,   3,   0,   1, 0, 0,   0,   6,  0, 0, 0, 0, 0, 0, 0},
+       "-rotate 90"},
+      {"no orientation tag", Exif(0x100, 3, 6), ""},
+      {"orientation 9", Exif(0x112, 3, 9), ""},
+      {"directory cut", cut, ""},
+      {"no byte order", {'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12}, ""},
+  };
+  for (std::uint8_t tag = 1; tag <= 8; ++tag)
+    cases.emplace_back(std::to_string(tag), Exif(0x112, 3, tag), turns[tag - 1]);
+  ScratchDir dir;
+  const auto plain = MakeJpeg(24, 16, Sampling::k420, {.progressive = false});
+  const std::string jpeg = dir / "photo.jpg", ppm = dir / "turned.ppm";
+  for (const auto& [name, exif, turn] : cases) {
+    SCOPED_TRACE(name);
+    auto file = plain;  // the block after the start marker
+    const std::vector<std::uint8_t> marker = {0xFF, 0xE1, 0, uint8_t(exif.size() + 2)};
+    file.insert(file.begin() + 2, exif.begin(), exif.end());
+    file.insert(file.begin() + 2, marker.begin(), marker.end());
+    WriteBytes(jpeg, file);
+    ASSERT_EQ(
+        RunShell("djpeg -ppm " + ShellQuote(jpeg) + " | convert - " + turn + " " + ShellQuote(ppm)),
+        0);
+    const Rgb24Image expected = ReadPnm(ppm);
+    TBitmap picture;
+    LoadPictureFile(picture, jpeg);
+    EXPECT_TRUE(picture.Width() == expected.width &&
+                PixelsOf(*picture.Object()) == expected.pixels);
   }
 }

@@ -12,8 +12,10 @@
 #include <functional>
 #include <random>
 
+#include "platform/bmp.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
+#include "platform/png_reader.h"
 #include "png_decoders.h"
 
 namespace {
@@ -117,6 +119,7 @@ TEST_P(PngSizes, DecodersReadBackTheExactPixels) {
   std::string report;
   EXPECT_TRUE(PngcheckAccepts(path, &report)) << report;
   EXPECT_EQ(file, EncodePng(picture));  // the saved file is exactly the encoded one
+  EXPECT_TRUE(PixelsOf(*DecodePng(file).get()) == PixelsOf(*picture.Object()));  // reopens
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PngSizes,
@@ -343,6 +346,11 @@ TEST(LumivaneBatch, WritesPngForAPngOutputName) {
     const auto decoded = DecodeWithLibpng(ReadBytes(out));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixels, PixelsOf(*picture.Object()));
+    // The PNG read back by the tool, from a pipe, in a bitmap file.
+    ASSERT_EQ(RunShell("cat " + ShellQuote(out) + " | " + ShellQuote(batch) + " /dev/stdin " +
+                       ShellQuote(in)),
+              0);
+    EXPECT_EQ(PixelsOf(*DecodeBitmapFile(ReadBytes(in)).get()), decoded->pixels);
   }
   // An empty picture has no PNG form: the tool fails and writes nothing.
   WriteBytes(dir / "empty.bmp", {});

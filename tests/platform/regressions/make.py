@@ -5,6 +5,7 @@ them as they are. Run from this folder; needs ImageMagick for the JPEG seeds."""
 import os
 import struct
 import subprocess
+import zlib
 
 
 def bitmap(dib, pixel_offset=None):
@@ -125,3 +126,13 @@ def many_scans(side, scans):
 
 many_scans(4000, 500)
 many_scans(8000, 1000)
+
+
+
+# PNG: 82 KB of image data that inflate to 84 MB of rows (26000 x 26000 at 1 bit) for a 2 GB picture.
+def chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+
+
+write('png', 'gray1-26000x26000.png', b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 26000, 26000, 1, 0, 0, 0, 0))
+      + chunk(b'IDAT', zlib.compress(bytes(3251 * 26000), 9)) + chunk(b'IEND', b''))
