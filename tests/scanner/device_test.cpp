@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "scanner/device_conditions.h"
 #include "scanner/helper_link.h"
 
 namespace scanner {
@@ -63,18 +64,18 @@ TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {
     const char* mode;
     bool cancel;
     Outcome outcome;
-    SANE_Status status;
+    TW_UINT16 condition;
     int lines;  // of a complete picture
   };
   const Case cases[] = {
-      {"ok", false, Outcome::kComplete, SANE_STATUS_GOOD, 30},
-      {"fuzzy", false, Outcome::kComplete, SANE_STATUS_GOOD, 30},
-      {"short", false, Outcome::kComplete, SANE_STATUS_GOOD, 10},
-      {"no-data", false, Outcome::kNoData, SANE_STATUS_GOOD, 0},
-      {"slow", true, Outcome::kCancelled, SANE_STATUS_GOOD, 0},
-      {"hang-read", false, Outcome::kFailed, kNoResponse, 0},
-      {"hang-cancel", false, Outcome::kFailed, SANE_STATUS_JAMMED, 0},
-      {"crash", false, Outcome::kFailed, kNoResponse, 0},
+      {"ok", false, Outcome::kComplete, TWCC_SUCCESS, 30},
+      {"fuzzy", false, Outcome::kComplete, TWCC_SUCCESS, 30},
+      {"short", false, Outcome::kComplete, TWCC_SUCCESS, 10},
+      {"no-data", false, Outcome::kFailed, kConditionNoImageData, 0},
+      {"slow", true, Outcome::kCancelled, TWCC_SUCCESS, 0},
+      {"hang-read", false, Outcome::kFailed, kConditionNoResponse, 0},
+      {"hang-cancel", false, Outcome::kFailed, TWCC_PAPERJAM, 0},
+      {"crash", false, Outcome::kFailed, kConditionNoResponse, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
@@ -84,7 +85,7 @@ TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {
     const ScanResult result = ScanWith(*device, c.cancel);
     EXPECT_EQ(result.outcome, c.outcome);
     if (c.outcome == Outcome::kFailed) {
-      EXPECT_EQ(result.status, c.status);
+      EXPECT_EQ(result.condition, c.condition);
     }
     if (c.outcome == Outcome::kComplete) {
       ASSERT_GT(result.dib.size(), 40u);
@@ -101,7 +102,7 @@ TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {
 TEST_F(FakeSane, ValuesSetAreSetAgainInAFreshHelper) {
   std::unique_ptr<Device> device = Open("hang-read");
   ASSERT_EQ(device->SetNumber("resolution", 300), SANE_STATUS_GOOD);
-  EXPECT_EQ(ScanWith(*device).status, kNoResponse);
+  EXPECT_EQ(ScanWith(*device).condition, kConditionNoResponse);
   SetMode("ok");
   EXPECT_EQ(ScanWith(*device).outcome, Outcome::kComplete);
   EXPECT_EQ(device->Number("resolution"), 300.0);
