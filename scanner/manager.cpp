@@ -345,12 +345,8 @@ TW_UINT16 Enable(Session& source, const TW_IDENTITY& destination, const TW_USERI
     source.dialog->Apply({});
     source.dialog->show();
   } else {
+    // A picture beyond the size limit is refused at its first frame, through the transfer.
     ApplyRequested(source, *source.device);
-    if (!source.device->ParametersFit()) {
-      source.receiver.reset();
-      source.device.reset();
-      return Fail(source.condition, kConditionPictureTooLarge);
-    }
     StartScan(source);
     if (HaveWidgets()) {
       source.progress = std::make_unique<ProgressWindow>(parent, *source.device,
