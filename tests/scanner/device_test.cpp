@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "scanner/device_conditions.h"
@@ -19,7 +21,26 @@ namespace scanner {
 namespace {
 
 using Outcome = ScanResult::Outcome;
-using Clock = std::chrono::steady_clock;
+
+// Children of this process that ended and were never reaped: helpers killed and forgotten.
+int ZombieChildren() {
+  int zombies = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream file(entry.path() / "stat");
+    std::string stat;
+    if (!std::getline(file, stat) || stat.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    zombies += parent == ::getpid() && state == 'Z';
+  }
+  return zombies;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 class FakeSane : public ::testing::Test {
  protected:
@@ -97,6 +118,83 @@ TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {
     EXPECT_EQ(next.outcome, Outcome::kComplete);
     EXPECT_EQ(device->Number("resolution"), 100.0);
   }
+  EXPECT_EQ(ZombieChildren(), 0);
+}
+
+// Each time limit holds whatever the helper does, also when it stops in the middle of a
+// message. The data limit is far above the others (30 s), so that waiting the wrong limit shows;
+// and each limit is waited in full, so that a shorter one shows too.
+TEST_F(FakeSane, EachTimeLimitHoldsWhenTheHelperStopsMidMessage) {
+  const auto cancelDuringScan = [](Device& device, std::function<bool()> ready) {
+    device.StartScan({});
+    while (!ready()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto start = Clock::now();
+    device.Cancel();
+    const ScanResult result = device.TakeResult();
+    return std::pair{result, SecondsSince(start)};
+  };
+  const struct {
+    const char* mode;
+    double least, most;  // seconds
+    std::function<double(std::unique_ptr<Device>&)> wait;
+  } cases[] = {
+      {"freeze-read", 5, 7.5,
+       [&](auto& device) {
+         const auto [result, seconds] = cancelDuringScan(*device, [] {
+           std::this_thread::sleep_for(std::chrono::milliseconds(300));
+           return true;
+         });
+         EXPECT_EQ(result.condition, kConditionNoResponse);
+         return seconds;
+       }},
+      // The device fails a read, and ending the scan hangs: the end within the cancel limit.
+      {"hang-cancel", 5, 7.5,
+       [](auto& device) {
+         const auto start = Clock::now();
+         EXPECT_EQ(ScanWith(*device).condition, TWCC_PAPERJAM);
+         return SecondsSince(start);
+       }},
+      {"freeze-close", 5, 7.5,
+       [](auto& device) {
+         const auto start = Clock::now();
+         device.reset();
+         return SecondsSince(start);
+       }},
+      {"freeze-exit", 1, 3,
+       [](auto& device) {
+         device.reset();
+         const auto start = Clock::now();
+         EndScanning();
+         return SecondsSince(start);
+       }},
+      // A scan without end, cancelled: the helper ends it at once.
+      {"endless", 0, 1.5,
+       [&](auto& device) {
+         Device& d = *device;
+         const auto [result, seconds] =
+             cancelDuringScan(d, [&] { return d.BytesReceived() > 0; });
+         EXPECT_EQ(result.outcome, Outcome::kCancelled);
+         return seconds;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::unique_ptr<Device> device = Open(c.mode);
+    ASSERT_NE(device, nullptr);
+    ::setenv("LUMIVANE_SCANNER_TIMEOUT", "30", 1);
+    const double seconds = c.wait(device);
+    RecordProperty(std::string(c.mode) + "Seconds", std::to_string(seconds));
+    EXPECT_GE(seconds, c.least);
+    EXPECT_LT(seconds, c.most);
+  }
+  EXPECT_EQ(ZombieChildren(), 0);
+}
+
+// Without LUMIVANE_SCANNER_TIMEOUT a scan waits 30 s for data: data after 3.5 s still come.
+TEST_F(FakeSane, DataLateBySecondsArriveWithinTheDefaultLimit) {
+  std::unique_ptr<Device> device = Open("late");
+  ::unsetenv("LUMIVANE_SCANNER_TIMEOUT");
+  EXPECT_EQ(ScanWith(*device).outcome, Outcome::kComplete);
 }
 
 TEST_F(FakeSane, ValuesSetAreSetAgainInAFreshHelper) {
@@ -117,9 +215,9 @@ TEST_F(FakeSane, ClosingDuringAHungScanEndsWithinTheLimits) {
   const auto start = Clock::now();
   device.reset();  // cancels (unanswered), then gives the helper up
   EXPECT_LT(Clock::now() - start, kCancelLimit + std::chrono::seconds(2));
-  SetMode("ok");
+  SetMode("network");  // a network device is found too: the search is not for local ones only
   const Discovery found = FindDevices(false);
-  ASSERT_EQ(found.devices.size(), 1u);
+  ASSERT_EQ(found.devices.size(), 2u);
   EXPECT_EQ(found.devices[0].vendor, "Fake");
 }
 
