@@ -482,8 +482,7 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
     DescriptorSink sink(temporary.get());
     write(sink);
     if (!KeepMode(temporary.get(), exists ? &st : nullptr) || ::fsync(temporary.get()) != 0 ||
-        !temporary.Close() ||
-        ::rename(temporaryName.c_str(), target.c_str()) != 0)
+        !temporary.Close() || ::rename(temporaryName.c_str(), target.c_str()) != 0)
       throw EWriteError(msg::kStreamWrite);
   } catch (...) {
     ::unlink(temporaryName.c_str());

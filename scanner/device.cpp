@@ -519,8 +519,8 @@ ScanResult Device::ReadFrames() {
   std::vector<FrameData> frames;
   std::optional<FrameData> frame;  // under way, its bytes arriving
   FrameBytes arriving;
-  std::int64_t frameLimit = 0;  // the bytes that the frame under way may bring
-  std::int64_t scanBytes = 0;   // of every frame
+  std::int64_t frameLimit = 0;       // the bytes that the frame under way may bring
+  std::int64_t scanBytes = 0;        // of every frame
   std::optional<TW_UINT16> stopped;  // why the scan is being ended here
   std::optional<SANE_Status> failure;
   bool cancelSent = false;

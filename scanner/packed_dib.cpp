@@ -127,7 +127,8 @@ TW_UINT16 RefusalOfNext(std::span<const FrameData> before, const FrameData& next
 TW_UINT16 RefusalOf(std::span<const FrameData> frames) {
   if (frames.empty()) return kConditionNoImageData;
   for (std::size_t i = 0; i < frames.size(); ++i)
-    if (const TW_UINT16 refusal = RefusalOfNext(frames.first(i), frames[i]); refusal != TWCC_SUCCESS)
+    if (const TW_UINT16 refusal = RefusalOfNext(frames.first(i), frames[i]);
+        refusal != TWCC_SUCCESS)
       return refusal;
   const FrameKind first = frames.front().kind;
   if (first != FrameKind::kGray && first != FrameKind::kRgb && frames.size() != 3)

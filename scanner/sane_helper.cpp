@@ -177,9 +177,11 @@ class Helper {
       if (!d) break;
       wire::Option& o = options.emplace_back();
       o.name = d->name ? d->name : "";
-      const std::optional<SANE_Value_Type> type = wire::EnumOf(wire::NumberIn(d->type), SANE_TYPE_GROUP);
+      const std::optional<SANE_Value_Type> type =
+          wire::EnumOf(wire::NumberIn(d->type), SANE_TYPE_GROUP);
       o.type = type.value_or(SANE_TYPE_GROUP);
-      o.unit = wire::EnumOf(wire::NumberIn(d->unit), SANE_UNIT_MICROSECOND).value_or(SANE_UNIT_NONE);
+      o.unit =
+          wire::EnumOf(wire::NumberIn(d->unit), SANE_UNIT_MICROSECOND).value_or(SANE_UNIT_NONE);
       o.size = d->size;
       o.cap = d->cap;
       o.constraint = wire::EnumOf(wire::NumberIn(d->constraint_type), SANE_CONSTRAINT_STRING_LIST)

@@ -171,8 +171,7 @@ TEST_F(FakeSane, EachTimeLimitHoldsWhenTheHelperStopsMidMessage) {
       {"endless", 0, 1.5,
        [&](auto& device) {
          Device& d = *device;
-         const auto [result, seconds] =
-             cancelDuringScan(d, [&] { return d.BytesReceived() > 0; });
+         const auto [result, seconds] = cancelDuringScan(d, [&] { return d.BytesReceived() > 0; });
          EXPECT_EQ(result.outcome, Outcome::kCancelled);
          return seconds;
        }},
