@@ -272,13 +272,9 @@ SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
   std::vector<long long> n;
   const std::string mode = Mode(&n);
   if (mode == "frame" && n.size() == 7) {
-    const auto format = static_cast<int>(n[0]);  // any number, as a backend may write it
-    std::memcpy(&p->format, &format, sizeof format);
-    p->depth = static_cast<SANE_Int>(n[1]);
-    p->pixels_per_line = static_cast<SANE_Int>(n[2]);
-    p->bytes_per_line = static_cast<SANE_Int>(n[3]);
-    p->lines = static_cast<SANE_Int>(n[4]);
-    p->last_frame = static_cast<SANE_Bool>(n[5]);
+    // Any numbers, as a backend may write them (the format too).
+    const SANE_Int fields[] = {int(n[0]), int(n[5]), int(n[3]), int(n[2]), int(n[4]), int(n[1])};
+    std::memcpy(p, fields, sizeof *p);
     return SANE_STATUS_GOOD;
   }
   p->format = SANE_FRAME_GRAY;

@@ -402,7 +402,7 @@ TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
   QString preselected;
   int resolution = 0;
   double right = 0;
-  RunCommand({Do([&] {
+  RunCommand({WaitFor([&] {
                 auto* list = DialogDriver::Find<QTreeWidget>("ScannerSelectDialog", "deviceList");
                 return list && list->currentItem() &&
                        !(preselected = list->currentItem()->text(2)).isEmpty();
