@@ -9,22 +9,20 @@
 
 namespace scanner {
 
-// A backend's status comes back as the number it returned (SANE_Status is passed as a C int):
-// only a number SANE defines becomes a SANE_Status (Checked).
 struct SaneApi::Functions {
-  SANE_Word (*init)(SANE_Int*, SANE_Auth_Callback);
+  SANE_Status (*init)(SANE_Int*, SANE_Auth_Callback);
   void (*exit)();
-  SANE_Word (*get_devices)(const SANE_Device***, SANE_Bool);
-  SANE_Word (*open)(SANE_String_Const, SANE_Handle*);
+  SANE_Status (*get_devices)(const SANE_Device***, SANE_Bool);
+  SANE_Status (*open)(SANE_String_Const, SANE_Handle*);
   void (*close)(SANE_Handle);
   const SANE_Option_Descriptor* (*get_option_descriptor)(SANE_Handle, SANE_Int);
-  SANE_Word (*control_option)(SANE_Handle, SANE_Int, SANE_Action, void*, SANE_Int*);
-  SANE_Word (*get_parameters)(SANE_Handle, SANE_Parameters*);
-  SANE_Word (*start)(SANE_Handle);
-  SANE_Word (*read)(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int*);
+  SANE_Status (*control_option)(SANE_Handle, SANE_Int, SANE_Action, void*, SANE_Int*);
+  SANE_Status (*get_parameters)(SANE_Handle, SANE_Parameters*);
+  SANE_Status (*start)(SANE_Handle);
+  SANE_Status (*read)(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int*);
   void (*cancel)(SANE_Handle);
-  SANE_Word (*set_io_mode)(SANE_Handle, SANE_Bool);
-  SANE_Word (*get_select_fd)(SANE_Handle, SANE_Int*);
+  SANE_Status (*set_io_mode)(SANE_Handle, SANE_Bool);
+  SANE_Status (*get_select_fd)(SANE_Handle, SANE_Int*);
 };
 
 namespace {
@@ -37,9 +35,10 @@ bool Resolve(void* library, const char* name, Function& function) {
   return function != nullptr;
 }
 
-// A status that SANE does not define is an I/O error of the device.
-SANE_Status Checked(SANE_Word status) {
-  return wire::StatusOf(status).value_or(SANE_STATUS_IO_ERROR);
+// A backend's status, read as the number it returned: one that SANE does not define is an I/O
+// error of the device.
+SANE_Status Checked(const SANE_Status& returned) {
+  return wire::StatusOf(wire::NumberIn(returned)).value_or(SANE_STATUS_IO_ERROR);
 }
 
 const char* StatusName(SANE_Status status) {
