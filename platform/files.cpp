@@ -172,6 +172,22 @@ Descriptor OpenMagicInPlace(const std::string& link) {
   return Descriptor(own < 0 ? -1 : ::fcntl(own, F_DUPFD_CLOEXEC, 0));
 }
 
+// Whether the system takes a file of this name at all. A name longer than its folder allows
+// would only fail when the new file is given it, after the whole picture was written.
+bool NameFits(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::size_t nameLength = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  const long nameMax = ::pathconf(Folder(target).c_str(), _PC_NAME_MAX);
+  return target.size() < PATH_MAX &&
+         nameLength <= static_cast<std::size_t>(nameMax > 0 ? nameMax : NAME_MAX);
+}
+
+// Gives the replacement of an existing file its permissions again once written: writing and
+// giving it the owner clear the set-user-ID and set-group-ID bits.
+bool KeepMode(int fd, const struct stat* existing) {
+  return !existing || ::fchmod(fd, existing->st_mode & 07777) == 0;
+}
+
 // Gives a new file target's permissions and owner; false when the owner cannot be kept.
 bool TakeModeAndOwner(int fd, const struct stat& existing) {
   if (::fchmod(fd, existing.st_mode & 07777) != 0) return false;
@@ -433,6 +449,7 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
     return;
   }
 
+  if (!NameFits(target)) throw cannotCreate();
   struct stat st {};
   const bool exists = ::stat(target.c_str(), &st) == 0;
   // Replacing keeps an old file whole until the new one is complete, but only a lone regular
@@ -445,8 +462,8 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
     if (Descriptor unnamed = MakeUnnamedReplacement(target, exists ? &st : nullptr)) {
       DescriptorSink sink(unnamed.get());
       write(sink);
-      if (::fsync(unnamed.get()) != 0 || !LinkReplacement(unnamed.get(), target, exists) ||
-          !unnamed.Close())
+      if (!KeepMode(unnamed.get(), exists ? &st : nullptr) || ::fsync(unnamed.get()) != 0 ||
+          !LinkReplacement(unnamed.get(), target, exists) || !unnamed.Close())
         throw EWriteError(msg::kStreamWrite);
       return;
     }
@@ -465,8 +482,8 @@ void SaveFileContent(const std::string& path, const std::function<void(ByteSink&
   try {
     DescriptorSink sink(temporary.get());
     write(sink);
-    if (::fsync(temporary.get()) != 0 || !temporary.Close() ||
-        ::rename(temporaryName.c_str(), target.c_str()) != 0)
+    if (!KeepMode(temporary.get(), exists ? &st : nullptr) || ::fsync(temporary.get()) != 0 ||
+        !temporary.Close() || ::rename(temporaryName.c_str(), target.c_str()) != 0)
       throw EWriteError(msg::kStreamWrite);
   } catch (...) {
     ::unlink(temporaryName.c_str());

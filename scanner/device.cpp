@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <span>
 
 #include "device_conditions.h"
 #include "helper_link.h"
 #include "messages.h"
+#include "platform/narrow.h"
 
 namespace scanner {
 namespace {
@@ -15,7 +18,6 @@ namespace {
 using wire::Kind;
 using wire::Option;
 using wire::Packer;
-using Clock = std::chrono::steady_clock;
 
 bool IsNumber(const Option& d) {
   return (d.type == SANE_TYPE_INT || d.type == SANE_TYPE_FIXED) && d.size == sizeof(SANE_Word);
@@ -29,10 +31,8 @@ SANE_Word ToWord(const Option& d, double value) {
   return d.type == SANE_TYPE_FIXED ? SANE_FIX(value) : static_cast<SANE_Word>(std::lround(value));
 }
 
-std::optional<FrameKind> KindOf(SANE_Frame format) {
+FrameKind KindOf(SANE_Frame format) {
   switch (format) {
-    case SANE_FRAME_GRAY:
-      return FrameKind::kGray;
     case SANE_FRAME_RGB:
       return FrameKind::kRgb;
     case SANE_FRAME_RED:
@@ -41,40 +41,88 @@ std::optional<FrameKind> KindOf(SANE_Frame format) {
       return FrameKind::kGreen;
     case SANE_FRAME_BLUE:
       return FrameKind::kBlue;
+    default:
+      return FrameKind::kGray;
   }
-  return std::nullopt;
 }
 
 HelperLink& Link() {
   return HelperLink::Instance();
 }
 
+ScanResult Failed(TW_UINT16 condition) {
+  ScanResult result;
+  result.outcome = ScanResult::Outcome::kFailed;
+  result.condition = condition;
+  return result;
+}
+
 // The picture the frames of a finished scan give.
 ScanResult Assemble(const std::vector<FrameData>& frames, double dpi) {
-  ScanResult result;
+  const TW_UINT16 refusal = RefusalOf(frames);
   // A scan that ended before its first line has nothing to show: never a blank picture.
-  if (frames.empty() || (RefusalOf(frames).empty() && LinesOf(frames) == 0)) {
-    result.outcome = ScanResult::Outcome::kNoData;
-    return result;
-  }
-  if (std::string refusal = RefusalOf(frames); !refusal.empty()) {
-    result.outcome = ScanResult::Outcome::kRefused;
-    result.refusal = std::move(refusal);
-    return result;
-  }
+  if (frames.empty() || (refusal == TWCC_SUCCESS && LinesOf(frames) == 0))
+    return Failed(kConditionNoImageData);
+  if (refusal != TWCC_SUCCESS) return Failed(refusal);
   std::optional<std::vector<std::uint8_t>> dib = ToPackedDib(frames, dpi);
-  if (!dib) {
-    result.outcome = ScanResult::Outcome::kTooLarge;
-    return result;
-  }
+  if (!dib) return Failed(kConditionPictureTooLarge);
+  ScanResult result;
   result.outcome = ScanResult::Outcome::kComplete;
   result.dib = std::move(*dib);
   return result;
 }
 
+// A status from the helper; one that SANE does not define is an I/O error.
 SANE_Status StatusOf(std::int64_t value) {
-  return value >= 0 && value <= SANE_STATUS_ACCESS_DENIED ? static_cast<SANE_Status>(value)
-                                                          : SANE_STATUS_IO_ERROR;
+  return wire::StatusOf(value).value_or(SANE_STATUS_IO_ERROR);
+}
+
+// A frame's bytes as they arrive, in pieces that grow to 64 MiB, put together once at the end of
+// the frame, each piece freed once copied: n bytes take n bytes and a piece (a buffer that
+// doubles takes up to three times as much while it is copied).
+class FrameBytes {
+ public:
+  std::int64_t Size() const { return size_; }
+  void Append(std::span<const std::uint8_t> bytes) {
+    size_ += static_cast<std::int64_t>(bytes.size());
+    while (!bytes.empty()) {
+      if (pieces_.empty() || pieces_.back().size() == pieces_.back().capacity()) {
+        const std::size_t next =
+            pieces_.empty() ? kFirstPiece : std::min(2 * pieces_.back().capacity(), kLargestPiece);
+        pieces_.emplace_back().reserve(next);
+      }
+      std::vector<std::uint8_t>& piece = pieces_.back();
+      const std::size_t n = std::min(bytes.size(), piece.capacity() - piece.size());
+      piece.insert(piece.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+      bytes = bytes.subspan(n);
+    }
+  }
+  std::vector<std::uint8_t> Take() {
+    std::vector<std::uint8_t> all;
+    if (pieces_.size() == 1) {
+      all = std::move(pieces_.front());
+    } else {
+      all.reserve(CheckedCast<std::size_t>(size_));
+      for (std::vector<std::uint8_t>& piece : pieces_) {
+        all.insert(all.end(), piece.begin(), piece.end());
+        std::vector<std::uint8_t>().swap(piece);
+      }
+    }
+    pieces_.clear();
+    size_ = 0;
+    return all;
+  }
+
+ private:
+  static constexpr std::size_t kFirstPiece = 64 << 10, kLargestPiece = 64 << 20;
+  std::vector<std::vector<std::uint8_t>> pieces_;
+  std::int64_t size_ = 0;
+};
+
+// The lines of the largest picture of width pixels that the program takes (0: not even one).
+std::int64_t LinesWithin(std::int64_t width) {
+  const std::int64_t line = Picture24Bytes(width, 1);
+  return line > 0 ? kMaxPictureBytes / line : 0;
 }
 
 }  // namespace
@@ -113,24 +161,30 @@ const char* StatusMessage(SANE_Status status) {
 }
 
 Discovery FindDevices(bool restart) {
+  // Called on a worker thread: nothing may leave it but the result.
   Discovery found;
-  Packer request(Kind::kFind);
-  request.Int(restart ? 1 : 0);
-  std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kFound, DataLimit());
-  if (!reply) {
-    found.status = kNoResponse;
-    return found;
-  }
-  found.libraryMissing = reply->Int() != 0;
-  found.status = StatusOf(reply->Int());
-  const std::int64_t count = reply->Int();
-  for (std::int64_t i = 0; i < count && !reply->failed(); ++i) {
-    DeviceInfo device;
-    device.name = reply->Text();
-    device.vendor = reply->Text();
-    device.model = reply->Text();
-    device.type = reply->Text();
-    if (!reply->failed()) found.devices.push_back(std::move(device));
+  try {
+    Packer request(Kind::kFind);
+    request.Int(restart ? 1 : 0);
+    std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kFound, DataLimit());
+    if (!reply) {
+      found.status = kNoResponse;
+      return found;
+    }
+    found.libraryMissing = reply->Int() != 0;
+    found.status = StatusOf(reply->Int());
+    const std::size_t count = reply->Count(4 * sizeof(std::uint32_t));  // four texts each
+    for (std::size_t i = 0; i < count && !reply->failed(); ++i) {
+      DeviceInfo device;
+      device.name = reply->Text();
+      device.vendor = reply->Text();
+      device.model = reply->Text();
+      device.type = reply->Text();
+      if (!reply->failed()) found.devices.push_back(std::move(device));
+    }
+  } catch (const std::bad_alloc&) {
+    found = Discovery{};
+    found.status = SANE_STATUS_NO_MEM;
   }
   return found;
 }
@@ -377,8 +431,12 @@ SANE_Status Device::Parameters(SANE_Parameters& parameters) const {
   std::optional<wire::Unpacker> reply = Link().Call(request, Kind::kParameters, DataLimit());
   if (!reply) return kNoResponse;
   const SANE_Status status = StatusOf(reply->Int());
-  parameters = wire::UnpackParameters(*reply);
-  return reply->failed() ? kNoResponse : status;
+  const std::optional<SANE_Parameters> p = wire::UnpackParameters(*reply);
+  if (reply->failed()) return kNoResponse;
+  // A format of the backend's own: no picture the program makes.
+  if (!p) return status == SANE_STATUS_GOOD ? SANE_STATUS_UNSUPPORTED : status;
+  parameters = *p;
+  return status;
 }
 
 bool Device::ParametersFit() const {
@@ -427,40 +485,47 @@ ScanResult Device::TakeResult() {
 }
 
 void Device::Scan() {
-  result_ = ReadFrames();
+  try {
+    result_ = ReadFrames();
+  } catch (const std::bad_alloc&) {
+    result_ = Failed(TWCC_LOWMEMORY);
+  } catch (const EOutOfResources&) {
+    result_ = Failed(kConditionPictureTooLarge);
+  } catch (...) {
+    result_ = Failed(TWCC_BUMMER);
+  }
   // A cancel the helper did not answer is reported as such; any other ends as cancelled.
-  const bool lost =
-      result_.outcome == ScanResult::Outcome::kFailed && result_.status == kNoResponse;
-  if (cancelled_ && !lost) {
+  if (cancelled_ && result_.condition != kConditionNoResponse) {
     result_ = ScanResult{};
     result_.outcome = ScanResult::Outcome::kCancelled;
   }
-  if (finished_) finished_();
+  try {
+    if (finished_) finished_();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): nothing is left to tell, and no one to tell it
+  }
 }
 
 ScanResult Device::ReadFrames() {
-  ScanResult result;
-  auto failed = [&](SANE_Status status) {
-    result = ScanResult{};
-    result.outcome = ScanResult::Outcome::kFailed;
-    result.status = status;
-    return result;
-  };
-  if (const SANE_Status status = Current(); status != SANE_STATUS_GOOD) return failed(status);
+  if (const SANE_Status status = Current(); status != SANE_STATUS_GOOD)
+    return Failed(ConditionOf(status));
   const double dpi = Number("resolution").value_or(0);
   Packer request(Kind::kStart);
   request.Int(id_);
   HelperLink::Stream stream = Link().Open(request);
 
-  // The scan ends with the helper's kScanEnd. Until then: data at least every DataLimit(); once
-  // the scan is cancelled, or the device reported a failure, the end within kCancelLimit.
+  // The scan ends with the helper's kScanEnd. Until then: a whole message at least every
+  // DataLimit(); once the scan is cancelled, stopped here, or the device reported a failure, the
+  // end within kCancelLimit.
   std::vector<FrameData> frames;
-  std::optional<FrameData> frame;
-  std::optional<ScanResult> stopped;  // why the scan is being ended here
+  std::optional<FrameData> frame;  // under way, its bytes arriving
+  FrameBytes arriving;
+  std::int64_t frameLimit = 0;       // the bytes that the frame under way may bring
+  std::int64_t scanBytes = 0;        // of every frame
+  std::optional<TW_UINT16> stopped;  // why the scan is being ended here
   std::optional<SANE_Status> failure;
   bool cancelSent = false;
-  auto stop = [&](ScanResult why) {
-    if (!stopped) stopped = std::move(why);
+  auto stop = [&](TW_UINT16 condition) {
+    if (!stopped) stopped = condition;
     if (!cancelSent) Link().SendCancel();
     cancelSent = true;
   };
@@ -475,73 +540,88 @@ ScanResult Device::ReadFrames() {
     if (left.count() > 0) message = stream.Next(std::min(left, Millis(100)));
     if (!message) {
       if (!stream.Gone() && left.count() > 0) continue;
-      // No answer in time (the helper is killed) or the helper died.
+      // No whole message in time (the helper is killed) or the helper died.
       stream.Abandon();
-      if (failure) return failed(*failure);
-      if (stopped) return *stopped;
-      return failed(kNoResponse);
+      if (failure) return Failed(ConditionOf(*failure));
+      if (stopped) return Failed(*stopped);
+      return Failed(kConditionNoResponse);
     }
     lastMessage = Clock::now();
+    // After a stop or a cancel nothing more is taken; the messages are read until the end.
+    const bool taking = !stopped && !cancelled_;
     switch (message->kind()) {
       case Kind::kFrame: {
-        const SANE_Parameters p = wire::UnpackParameters(*message);
+        if (!taking) break;
+        const std::optional<SANE_Parameters> p = wire::UnpackParameters(*message);
+        if (frame || message->failed()) {
+          stop(kConditionBadImageData);  // a frame before the last one ended
+          break;
+        }
+        if (!p) {
+          stop(kConditionBadFrameLayout);
+          break;
+        }
+        FrameData next;
+        next.kind = KindOf(p->format);
+        next.depth = p->depth;
+        next.pixelsPerLine = p->pixels_per_line;
+        next.bytesPerLine = p->bytes_per_line;
+        next.lines = p->lines > 0 ? p->lines : -1;
+        if (const TW_UINT16 refusal = RefusalOfNext(frames, next); refusal != TWCC_SUCCESS) {
+          stop(refusal);
+          break;
+        }
+        // The frame may bring its lines; of unknown height, those of the largest picture of its
+        // width. The whole scan may bring no more than the size limit.
+        const bool alone = next.kind == FrameKind::kGray || next.kind == FrameKind::kRgb;
+        const std::int64_t framesLeft = alone ? 1 : 3 - static_cast<std::int64_t>(frames.size());
+        const std::int64_t lines = next.lines > 0 ? next.lines : LinesWithin(next.pixelsPerLine);
+        const std::int64_t frameBytes = std::int64_t{next.bytesPerLine} * lines;
+        if (!FitsProgram(next.pixelsPerLine, lines) ||
+            (next.lines > 0 && scanBytes + frameBytes * framesLeft > kMaxPictureBytes)) {
+          stop(kConditionPictureTooLarge);
+          break;
+        }
+        frameLimit = frameBytes;
+        expected_ = next.lines > 0 ? frameBytes * (alone ? 1 : 3) : 0;
+        frame = std::move(next);
         if (live_) {
           const std::lock_guard lock(liveMutex_);
-          liveParameters_ = p;
+          liveParameters_ = *p;
           liveBytes_.clear();
         }
-        frame.emplace();
-        const std::optional<FrameKind> kind = KindOf(p.format);
-        frame->kind = kind.value_or(FrameKind::kGray);
-        frame->depth = p.depth;
-        frame->pixelsPerLine = p.pixels_per_line;
-        frame->bytesPerLine = p.bytes_per_line;
-        frame->lines = p.lines;
-        std::string refusal;
-        if (!kind)
-          refusal = kBadFrameLayout;
-        else if (frame->kind == FrameKind::kGray || frame->kind == FrameKind::kRgb)
-          refusal = RefusalOf(std::span(&*frame, 1));
-        else if (frame->depth != 8 && frame->depth != 16)
-          refusal = kUnsupportedDepth;
-        if (!refusal.empty()) {
-          ScanResult why;
-          why.outcome = ScanResult::Outcome::kRefused;
-          why.refusal = refusal;
-          stop(std::move(why));
-        } else if (p.lines > 0 && !FitsProgram(p.pixels_per_line, p.lines)) {
-          ScanResult why;
-          why.outcome = ScanResult::Outcome::kTooLarge;
-          stop(std::move(why));
-        }
-        const std::int64_t frameBytes =
-            p.lines > 0 ? static_cast<std::int64_t>(p.bytes_per_line) * p.lines : 0;
-        const int passes = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3;
-        expected_ = frameBytes * passes;
-        if (!stopped && frameBytes > 0) frame->bytes.reserve(static_cast<std::size_t>(frameBytes));
         break;
       }
       case Kind::kData: {
         std::vector<std::uint8_t> bytes = message->Bytes();
-        if (stopped || cancelled_ || !frame) break;
-        frame->bytes.insert(frame->bytes.end(), bytes.begin(), bytes.end());
+        if (!taking) break;
+        const auto n = static_cast<std::int64_t>(bytes.size());
+        if (!frame || message->failed()) {
+          stop(kConditionBadImageData);
+        } else if (arriving.Size() + n > frameLimit) {
+          // More than the frame announced; of unknown height, more than a picture may hold.
+          stop(frame->lines > 0 ? kConditionBadImageData : kConditionPictureTooLarge);
+        } else if (scanBytes + n > kMaxPictureBytes) {
+          stop(kConditionPictureTooLarge);
+        }
+        if (stopped) break;
+        arriving.Append(bytes);
+        scanBytes += n;
+        received_ += n;
         if (live_) {
           const std::lock_guard lock(liveMutex_);
           liveBytes_.insert(liveBytes_.end(), bytes.begin(), bytes.end());
         }
-        received_ += static_cast<std::int64_t>(bytes.size());
-        if (frame->bytesPerLine > 0 &&
-            !FitsProgram(
-                frame->pixelsPerLine,
-                static_cast<std::int64_t>(frame->bytes.size()) / frame->bytesPerLine + 1)) {
-          ScanResult why;
-          why.outcome = ScanResult::Outcome::kTooLarge;
-          stop(std::move(why));
-        }
         break;
       }
       case Kind::kFrameEnd:
-        if (frame) frames.push_back(std::move(*frame));
+        if (!taking) break;
+        if (!frame) {
+          stop(kConditionBadImageData);
+          break;
+        }
+        frame->bytes = arriving.Take();
+        frames.push_back(std::move(*frame));
         frame.reset();
         break;
       case Kind::kReadFailed:
@@ -550,10 +630,10 @@ ScanResult Device::ReadFrames() {
       case Kind::kScanEnd: {
         stream.Ended();
         const SANE_Status status = StatusOf(message->Int());
-        if (stopped) return *stopped;
-        if (cancelled_) return result;
-        if (failure) return failed(*failure);
-        if (status != SANE_STATUS_GOOD) return failed(status);
+        if (stopped) return Failed(*stopped);
+        if (cancelled_) return Failed(TWCC_BUMMER);  // Scan() tells it as cancelled
+        if (failure) return Failed(ConditionOf(*failure));
+        if (status != SANE_STATUS_GOOD) return Failed(ConditionOf(status));
         return Assemble(frames, dpi);
       }
       default:

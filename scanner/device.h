@@ -60,10 +60,11 @@ struct NumberChoice {
 enum class ColourMode { kColor, kGray, kLineart };
 
 struct ScanResult {
-  enum class Outcome { kComplete, kCancelled, kFailed, kTooLarge, kRefused, kNoData };
+  enum class Outcome { kComplete, kCancelled, kFailed };
   Outcome outcome = Outcome::kFailed;
-  SANE_Status status = SANE_STATUS_GOOD;
-  std::string refusal;            // kRefused: why the data cannot be converted
+  // kFailed: why, as the condition that the transfer fails with; its text (DeviceConditionText)
+  // is what the dialog says.
+  TW_UINT16 condition = TWCC_BUMMER;
   std::vector<std::uint8_t> dib;  // kComplete: the packed bitmap
 };
 
@@ -107,6 +108,8 @@ class Device {
 
   // Starts a scan on a worker thread; finished runs on that thread at its end. Only one at a
   // time; TakeResult joins it. A live scan keeps its frame's bytes for LiveBytes as they come.
+  // Everything the helper sends is checked before it is used (see ReadFrames); nothing it
+  // sends, and no exception, ends the thread other than with a result.
   void StartScan(std::function<void()> finished, bool live = false);
   // Of a live scan's current frame: its parameters and the bytes received from offset from on
   // (appended to bytes); false before its first frame began.
@@ -128,6 +131,11 @@ class Device {
   SANE_Status Set(const char* option, bool isText, SANE_Word word, const std::string& text,
                   bool remember);
   void Scan();
+  // The scan's messages until its end. A frame's parameters are checked against each other and
+  // the program's size limit before anything of it is kept, its bytes against what it
+  // announced (or, of unknown height, the limit), the number of frames against what makes one
+  // picture; on the first violation the helper is told to stop and the scan fails with its
+  // condition.
   ScanResult ReadFrames();
 
   std::string name_;

@@ -18,39 +18,44 @@ inline constexpr TW_UINT16 kConditionNoSaneLibrary = TWCC_CUSTOMBASE + 3;
 // The device refused a value of its settings, or something it cannot do, during the scan.
 inline constexpr TW_UINT16 kConditionInvalidValue = TWCC_CUSTOMBASE + 4;
 inline constexpr TW_UINT16 kConditionUnsupported = TWCC_CUSTOMBASE + 5;
+// What the device sends makes a picture beyond the program's size limit.
+inline constexpr TW_UINT16 kConditionPictureTooLarge = TWCC_CUSTOMBASE + 6;
+// The device's frames are of a depth, or a layout, that the program does not read.
+inline constexpr TW_UINT16 kConditionUnsupportedDepth = TWCC_CUSTOMBASE + 7;
+inline constexpr TW_UINT16 kConditionBadFrameLayout = TWCC_CUSTOMBASE + 8;
+// The device sends other data than it announced (more bytes, or no frame to put them in).
+inline constexpr TW_UINT16 kConditionBadImageData = TWCC_CUSTOMBASE + 9;
+
+// Every condition of the device and its text.
+struct DeviceCondition {
+  TW_UINT16 code;
+  const char* text;
+};
+inline constexpr DeviceCondition kDeviceConditions[] = {
+    {TWCC_MAXCONNECTIONS, kDeviceBusy},
+    {TWCC_PAPERJAM, kPaperJam},
+    {TWCC_NOMEDIA, kNoDocuments},
+    {TWCC_INTERLOCK, kCoverOpen},
+    {TWCC_CHECKDEVICEONLINE, kIoError},
+    {TWCC_LOWMEMORY, kOutOfMemory},
+    {TWCC_DENIED, kAccessDenied},
+    {TWCC_BUMMER, kDeviceError},
+    {kConditionNoResponse, kNotResponding},
+    {kConditionNoImageData, kNoImageData},
+    {kConditionNoSaneLibrary, kNoSaneLibrary},
+    {kConditionInvalidValue, kInvalidValue},
+    {kConditionUnsupported, kUnsupported},
+    {kConditionPictureTooLarge, kPictureTooLarge},
+    {kConditionUnsupportedDepth, kUnsupportedDepth},
+    {kConditionBadFrameLayout, kBadFrameLayout},
+    {kConditionBadImageData, kBadImageData},
+};
 
 // Null for a code that is no condition of the device.
 inline const char* DeviceConditionText(TW_UINT16 condition) {
-  switch (condition) {
-    case TWCC_MAXCONNECTIONS:
-      return kDeviceBusy;
-    case TWCC_PAPERJAM:
-      return kPaperJam;
-    case TWCC_NOMEDIA:
-      return kNoDocuments;
-    case TWCC_INTERLOCK:
-      return kCoverOpen;
-    case TWCC_CHECKDEVICEONLINE:
-      return kIoError;
-    case TWCC_LOWMEMORY:
-      return kOutOfMemory;
-    case TWCC_DENIED:
-      return kAccessDenied;
-    case TWCC_BUMMER:
-      return kDeviceError;
-    case kConditionNoResponse:
-      return kNotResponding;
-    case kConditionNoImageData:
-      return kNoImageData;
-    case kConditionNoSaneLibrary:
-      return kNoSaneLibrary;
-    case kConditionInvalidValue:
-      return kInvalidValue;
-    case kConditionUnsupported:
-      return kUnsupported;
-    default:
-      return nullptr;
-  }
+  for (const DeviceCondition& c : kDeviceConditions)
+    if (c.code == condition) return c.text;
+  return nullptr;
 }
 
 }  // namespace scanner

@@ -9,11 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,8 +27,8 @@ namespace {
 
 constexpr const char* kHelperName = "lumivane-sane-helper";
 constexpr int kHelperSocket = 3;
-
-using Clock = std::chrono::steady_clock;
+// A cancel is a few bytes: a helper that cannot take them in at once takes in nothing.
+constexpr Millis kCancelWrite{100};
 
 // The helper lives beside this library (LUMIVANE_SANE_HELPER names another).
 std::string HelperPath() {
@@ -73,8 +75,21 @@ HelperLink::~HelperLink() {
   }
 }
 
+void HelperLink::ReapEnded() {
+  std::erase_if(unreaped_, [](pid_t pid) { return Reap(pid, Millis(0)); });
+}
+
+void HelperLink::Adopt(int fd) {
+  const std::lock_guard lock(mutex_);
+  Drop();
+  adopted_ = true;
+  fd_ = fd;
+}
+
 bool HelperLink::Start() {
+  ReapEnded();
   if (fd_ >= 0) return true;
+  if (adopted_) return false;
   int sockets[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return false;
   // The child's end goes to descriptor 3 (dup2 clears close-on-exec there); it must not already
@@ -122,8 +137,9 @@ void HelperLink::Drop() {
   const pid_t pid = pid_.exchange(-1);
   if (pid > 0) {
     ::kill(pid, SIGKILL);
-    // A process in an uninterruptible wait ends a little later; it is not waited for long.
-    Reap(pid, Millis(200));
+    // A process in an uninterruptible wait ends a little later; it is not waited for long, and
+    // reaped at the next use.
+    if (!Reap(pid, Millis(200))) unreaped_.push_back(pid);
   }
   if (fd >= 0) {
     const std::lock_guard write(writeMutex_);
@@ -136,55 +152,64 @@ void HelperLink::Kill() {
   if (const pid_t pid = pid_.load(); pid > 0) ::kill(pid, SIGKILL);
 }
 
-bool HelperLink::Write(wire::Packer& packer) {
+bool HelperLink::Write(wire::Packer& packer, Clock::time_point deadline) {
   const std::lock_guard write(writeMutex_);
   const std::vector<std::uint8_t>& bytes = packer.Message();
   const int fd = fd_;
   std::size_t done = 0;
   while (fd >= 0 && done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const ssize_t n =
+        ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The helper does not take its messages in: waited for no longer than the deadline.
+      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      pollfd p{fd, POLLOUT, 0};
+      (void)::poll(&p, 1, static_cast<int>(left));
+      continue;
+    }
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return fd >= 0;
 }
 
-std::optional<wire::Unpacker> HelperLink::Read(Millis limit) {
-  const auto deadline = Clock::now() + limit;
+bool HelperLink::Receive(wire::MessageReader& reader, Millis wait) {
   const int fd = fd_;
-  auto readAll = [&](void* out, std::size_t size) {
-    auto* bytes = static_cast<std::uint8_t*>(out);
-    while (size > 0) {
-      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(left));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
-      const ssize_t n = ::recv(fd, bytes, size, MSG_DONTWAIT);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) return false;  // the helper has gone
-      bytes += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  };
-  std::uint8_t head[wire::kHeaderSize];
-  if (fd < 0 || !readAll(head, sizeof head)) return std::nullopt;
-  const std::optional<wire::Header> header = wire::ReadHeader(head);
-  if (!header) return std::nullopt;
-  std::vector<std::uint8_t> payload(header->payloadSize);
-  if (!readAll(payload.data(), payload.size())) return std::nullopt;
-  return wire::Unpacker(header->kind, std::move(payload));
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  const int ready = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+  if (ready < 0) return errno == EINTR;
+  if (ready == 0) return true;
+  // What has arrived, without waiting: up to the end of one message at most.
+  while (!reader.Complete()) {
+    const std::span<std::uint8_t> space = reader.Space();
+    const ssize_t n = ::recv(fd, space.data(), space.size(), MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n <= 0) return false;  // the helper has gone
+    if (!reader.Received(static_cast<std::size_t>(n))) return false;
+  }
+  return true;
+}
+
+std::optional<wire::Unpacker> HelperLink::Read(Clock::time_point deadline) {
+  wire::MessageReader reader;
+  for (;;) {
+    if (std::optional<wire::Unpacker> message = reader.Take()) return message;
+    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
+    if (left.count() <= 0 || !Receive(reader, left)) return std::nullopt;
+  }
 }
 
 std::optional<wire::Unpacker> HelperLink::Call(wire::Packer& request, wire::Kind expected,
                                                Millis limit) {
   const std::lock_guard lock(mutex_);
   if (!Start()) return std::nullopt;
+  const Clock::time_point deadline = Clock::now() + limit;
   std::optional<wire::Unpacker> reply;
-  if (Write(request)) reply = Read(limit);
+  if (Write(request, deadline)) reply = Read(deadline);
   if (!reply || reply->kind() != expected) {
     Drop();
     return std::nullopt;
@@ -194,30 +219,18 @@ std::optional<wire::Unpacker> HelperLink::Call(wire::Packer& request, wire::Kind
 
 HelperLink::Stream HelperLink::Open(wire::Packer& request) {
   std::unique_lock lock(mutex_);
-  const bool sent = Start() && Write(request);
+  const bool sent = Start() && Write(request, Clock::now() + DataLimit());
   if (!sent && fd_ >= 0) Drop();
   return Stream(*this, std::move(lock), sent);
 }
 
-bool HelperLink::Readable(Millis limit, bool& gone) {
-  gone = false;
-  pollfd p{fd_, POLLIN, 0};
-  const int ready = ::poll(&p, 1, static_cast<int>(limit.count()));
-  if (ready < 0 && errno == EINTR) return false;
-  if (ready < 0 || (ready > 0 && !(p.revents & POLLIN))) gone = true;
-  return ready > 0 && (p.revents & POLLIN);
-}
-
-std::optional<wire::Unpacker> HelperLink::Stream::Next(Millis limit) {
+std::optional<wire::Unpacker> HelperLink::Stream::Next(Millis wait) {
   if (!sent_) return std::nullopt;
-  bool gone = false;
-  if (link_.Readable(limit, gone)) {
-    // A message that began arrives whole: its rest is waited for as long as data may take.
-    if (std::optional<wire::Unpacker> message = link_.Read(DataLimit())) return message;
-    gone = true;
+  if (!link_.Receive(reader_, wait)) {
+    Abandon();
+    return std::nullopt;
   }
-  if (gone) Abandon();
-  return std::nullopt;
+  return reader_.Take();
 }
 
 void HelperLink::Stream::Abandon() {
@@ -228,16 +241,17 @@ void HelperLink::Stream::Abandon() {
 
 void HelperLink::SendCancel() {
   wire::Packer cancel(wire::Kind::kCancel);
-  Write(cancel);
+  if (fd_ >= 0 && !Write(cancel, Clock::now() + kCancelWrite)) Kill();
 }
 
 void HelperLink::Shutdown() {
   const std::lock_guard lock(mutex_);
-  const pid_t pid = pid_;
-  if (pid <= 0) return;
+  ReapEnded();
+  if (fd_ < 0 && pid_ <= 0) return;
+  const Clock::time_point deadline = Clock::now() + kExitLimit;
   wire::Packer exit(wire::Kind::kExit);
-  if (Write(exit)) Read(kExitLimit);
-  if (Reap(pid, Millis(50))) pid_ = -1;
+  if (Write(exit, deadline)) Read(deadline);
+  if (const pid_t pid = pid_; pid > 0 && Reap(pid, Millis(50))) pid_ = -1;
   Drop();
 }
 

@@ -362,12 +362,8 @@ TW_UINT16 Enable(Session& source, const TW_IDENTITY& destination, const TW_USERI
     source.dialog->Apply({});
     source.dialog->show();
   } else {
+    // A picture beyond the size limit is refused at its first frame, through the transfer.
     ApplyRequested(source, *source.device);
-    if (!source.device->ParametersFit()) {
-      source.receiver.reset();
-      source.device.reset();
-      return Fail(source.condition, TWCC_LOWMEMORY);
-    }
     StartScan(source);
     if (HaveWidgets()) {
       source.progress = std::make_unique<ProgressWindow>(parent, *source.device,
@@ -404,23 +400,10 @@ TW_UINT16 ProcessEvent(Session& source, TW_EVENT& event) {
   if (source.dialog) {
     // The dialog stays; it says what happened and is ready for the next scan.
     source.dialog->SetScanning(false);
-    switch (result.outcome) {
-      case ScanResult::Outcome::kCancelled:
-        source.dialog->ShowMessage(QString::fromUtf8(kCancelled));
-        break;
-      case ScanResult::Outcome::kTooLarge:
-        source.dialog->ShowMessage(QString::fromUtf8(kPictureTooLarge));
-        break;
-      case ScanResult::Outcome::kRefused:
-        source.dialog->ShowMessage(QString::fromStdString(result.refusal));
-        break;
-      case ScanResult::Outcome::kNoData:
-        source.dialog->ShowMessage(QString::fromUtf8(kNoImageData));
-        break;
-      default:
-        source.dialog->ShowMessage(QString::fromUtf8(StatusMessage(result.status)));
-        break;
-    }
+    const char* text = result.outcome == ScanResult::Outcome::kCancelled
+                           ? kCancelled
+                           : DeviceConditionText(result.condition);
+    source.dialog->ShowMessage(QString::fromUtf8(text ? text : kDeviceError));
     return TWRC_DSEVENT;
   }
   source.progress.reset();
@@ -429,10 +412,7 @@ TW_UINT16 ProcessEvent(Session& source, TW_EVENT& event) {
     return TWRC_DSEVENT;
   }
   // Without a dialog a failure reaches the program through the transfer.
-  source.failure = result.outcome == ScanResult::Outcome::kTooLarge  ? TWCC_LOWMEMORY
-                   : result.outcome == ScanResult::Outcome::kRefused ? TWCC_BUMMER
-                   : result.outcome == ScanResult::Outcome::kNoData  ? kConditionNoImageData
-                                                                     : ConditionOf(result.status);
+  source.failure = result.condition;
   event.TWMessage = MSG_XFERREADY;
   return TWRC_DSEVENT;
 }

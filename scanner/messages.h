@@ -89,6 +89,8 @@ inline constexpr const char* kNoImageData = "画像データがありません�
 inline constexpr const char* kUnsupportedDepth = "この色深度の画像には対応していません。";
 inline constexpr const char* kBadFrameLayout =
     "スキャナーから受け取った画像の形式に対応していません。";
+inline constexpr const char* kBadImageData =
+    "スキャナーから受け取った画像データが予告と一致しません。";
 
 // Settings of the scan dialog added later.
 

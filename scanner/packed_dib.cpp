@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "messages.h"
+#include "device_conditions.h"
 
 namespace scanner {
 namespace {
@@ -100,37 +100,45 @@ std::int64_t LinesOf(std::span<const FrameData> frames) {
   return height;
 }
 
-std::string RefusalOf(std::span<const FrameData> frames) {
-  if (frames.empty()) return kNoImageData;
-  for (const FrameData& frame : frames) {
-    if (frame.depth != 1 && frame.depth != 8 && frame.depth != 16) return kUnsupportedDepth;
-    if (frame.pixelsPerLine <= 0 || frame.bytesPerLine <= 0 ||
-        frame.bytesPerLine < NeededBytesPerLine(frame, SamplesPerPixel(frame.kind)))
-      return kBadFrameLayout;
-  }
-  const FrameData& first = frames.front();
-  if (first.kind == FrameKind::kGray || first.kind == FrameKind::kRgb) {
-    if (frames.size() != 1) return kBadFrameLayout;
-    if (first.kind == FrameKind::kRgb && first.depth == 1) return kUnsupportedDepth;
-    return {};
+TW_UINT16 RefusalOfNext(std::span<const FrameData> before, const FrameData& next) {
+  if (next.depth != 1 && next.depth != 8 && next.depth != 16) return kConditionUnsupportedDepth;
+  const std::int64_t needed = NeededBytesPerLine(next, SamplesPerPixel(next.kind));
+  if (next.pixelsPerLine <= 0 || next.bytesPerLine < needed ||
+      next.bytesPerLine > 2 * needed + kLinePadding)
+    return kConditionBadFrameLayout;
+  const auto alone = [](const FrameData& frame) {
+    return frame.kind == FrameKind::kGray || frame.kind == FrameKind::kRgb;
+  };
+  if (alone(next)) {
+    if (!before.empty()) return kConditionBadFrameLayout;
+    return next.kind == FrameKind::kRgb && next.depth == 1 ? kConditionUnsupportedDepth
+                                                           : TWCC_SUCCESS;
   }
   // Separate red, green and blue frames: each once, all alike.
-  if (frames.size() != 3) return kBadFrameLayout;
-  std::array<bool, 3> seen{};
-  for (const FrameData& frame : frames) {
-    if (frame.kind == FrameKind::kGray || frame.kind == FrameKind::kRgb) return kBadFrameLayout;
-    const auto channel = static_cast<std::size_t>(frame.kind) - 2;
-    if (seen[channel] || frame.depth == 1 || frame.depth != first.depth ||
-        frame.pixelsPerLine != first.pixelsPerLine)
-      return kBadFrameLayout;
-    seen[channel] = true;
-  }
-  return {};
+  if (next.depth == 1) return kConditionUnsupportedDepth;
+  if (before.size() >= 3) return kConditionBadFrameLayout;
+  for (const FrameData& frame : before)
+    if (alone(frame) || frame.kind == next.kind || frame.depth != next.depth ||
+        frame.pixelsPerLine != next.pixelsPerLine)
+      return kConditionBadFrameLayout;
+  return TWCC_SUCCESS;
+}
+
+TW_UINT16 RefusalOf(std::span<const FrameData> frames) {
+  if (frames.empty()) return kConditionNoImageData;
+  for (std::size_t i = 0; i < frames.size(); ++i)
+    if (const TW_UINT16 refusal = RefusalOfNext(frames.first(i), frames[i]);
+        refusal != TWCC_SUCCESS)
+      return refusal;
+  const FrameKind first = frames.front().kind;
+  if (first != FrameKind::kGray && first != FrameKind::kRgb && frames.size() != 3)
+    return kConditionBadFrameLayout;
+  return TWCC_SUCCESS;
 }
 
 std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> frames,
                                                      double dpi) {
-  if (!RefusalOf(frames).empty()) return std::nullopt;
+  if (RefusalOf(frames) != TWCC_SUCCESS) return std::nullopt;
   const FrameData& first = frames.front();
   const std::int64_t width = first.pixelsPerLine;
   const std::int64_t height = LinesOf(frames);

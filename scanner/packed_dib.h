@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/bitmap.h"
+#include "twain/twain.h"
+
 namespace scanner {
 
 enum class FrameKind { kGray, kRgb, kRed, kGreen, kBlue };
@@ -23,8 +26,9 @@ struct FrameData {
   std::vector<std::uint8_t> bytes;
 };
 
-// The largest pixel store the program takes for one picture, at 24 bits per pixel.
-inline constexpr std::int64_t kMaxPictureBytes = 0x7FFFFFFF;
+// The largest pixel store the program takes for one picture, at 24 bits per pixel: the limit of
+// the picture readers. It also bounds the bytes of one scan, whatever a backend announces.
+inline constexpr std::int64_t kMaxPictureBytes = kMaxBitmapBytes;
 
 // Bytes of a 24-bit picture of width x height pixels (rows padded to whole 32-bit words); -1
 // for a size that is not positive.
@@ -34,8 +38,17 @@ bool FitsProgram(std::int64_t width, std::int64_t height);
 // The complete lines that frames give together (0: no image data).
 std::int64_t LinesOf(std::span<const FrameData> frames);
 
-// Why a set of frames cannot be converted; empty when it can.
-std::string RefusalOf(std::span<const FrameData> frames);
+// Why frame next cannot follow frames before in one scan, as the condition that the scan fails
+// with: its depth or its line layout is not one the program reads (a line holds at least what
+// its pixels need and, as padding, at most as much again and kLinePadding), or it makes no
+// picture with them (a gray or colour frame alone; red, green and blue frames once each, of
+// one depth and width). TWCC_SUCCESS when it can.
+inline constexpr std::int64_t kLinePadding = 64;
+TW_UINT16 RefusalOfNext(std::span<const FrameData> before, const FrameData& next);
+
+// Why a set of frames cannot be converted, as the condition that the scan fails with;
+// TWCC_SUCCESS when it can.
+TW_UINT16 RefusalOf(std::span<const FrameData> frames);
 
 // The packed bitmap for frames (one gray or colour frame, or red, green and blue frames in any
 // order) at dpi dots per inch. Colour gives 24 bits, gray 8 bits with a gray table, line art 1

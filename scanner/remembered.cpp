@@ -1,11 +1,18 @@
 #include "remembered.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <cerrno>
+#include <string>
 #include <vector>
 
 namespace scanner {
@@ -30,6 +37,39 @@ constexpr const char* kDevicesArray = "devices";
 constexpr const char* kValuesGroup = "values";
 // Network scanners leave a new entry at each new name; the oldest are forgotten.
 constexpr std::size_t kMaxDevices = 20;
+// The file holds a few kilobytes; it is read only up to this size. Reading is on the window's
+// thread, and the format's reader takes about 2 ms for 64 KiB but half a second for 1 MiB.
+constexpr off_t kMaxFileBytes = 64 << 10;
+
+// A descriptor, closed when it goes.
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int f) : fd(f) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// What is at the file's place: nothing, a file to read (fd open on it), a folder, or anything
+// else (a named pipe, a device, a file too large or that cannot be read). It is opened without
+// waiting: a named pipe or a device there cannot hold the caller.
+enum class FileKind { kMissing, kReadable, kDirectory, kOther };
+FileKind Examine(const QString& path, Descriptor& file) {
+  const QByteArray name = QFile::encodeName(path);
+  file.fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st {};
+  if (file.fd < 0) {
+    if (errno == ENOENT) return FileKind::kMissing;
+    return ::stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) ? FileKind::kDirectory
+                                                                     : FileKind::kOther;
+  }
+  if (::fstat(file.fd, &st) != 0) return FileKind::kOther;
+  if (S_ISDIR(st.st_mode)) return FileKind::kDirectory;
+  return S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes ? FileKind::kReadable
+                                                            : FileKind::kOther;
+}
 
 struct Entry {
   RememberedDevice device;
@@ -66,14 +106,22 @@ std::optional<RememberedDevice> DeviceAt(const QSettings& settings) {
 
 Store Load() {
   Store store;
-  QSettings settings(SettingsPath(), QSettings::IniFormat);
+  Descriptor file(-1);
+  if (Examine(SettingsPath(), file) != FileKind::kReadable) return store;
+  // The format's reader opens the file by a name: the link of the open descriptor, which can
+  // only be the regular file examined (the file's own name might be something else by now).
+  QString name = QStringLiteral("/proc/self/fd/%1").arg(file.fd);
+  if (::access(QFile::encodeName(name).constData(), R_OK) != 0) name = SettingsPath();
+  QSettings settings(name, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError || TextAt(settings, kVersionKey) != kVersion)
     return store;
   settings.beginGroup(kLastGroup);
   store.last = DeviceAt(settings);
   settings.endGroup();
-  const int count = settings.beginReadArray(kDevicesArray);
-  for (int i = 0; i < count && store.devices.size() < kMaxDevices; ++i) {
+  // The writer writes no more entries than kMaxDevices: a larger size is not ours to follow
+  // (a huge one took hours of lookups).
+  const int count = std::min(settings.beginReadArray(kDevicesArray), static_cast<int>(kMaxDevices));
+  for (int i = 0; i < count; ++i) {
     settings.setArrayIndex(i);
     const auto device = DeviceAt(settings);
     if (!device) continue;
@@ -99,6 +147,14 @@ void WriteDevice(QSettings& settings, const RememberedDevice& device) {
 // The whole file anew, so that nothing of an earlier or foreign content stays in it. A file
 // that cannot be written leaves the settings unremembered, which is no error to the user.
 void Save(const Store& store) {
+  // What cannot be read is replaced (the format's writer would keep it, failing to read it); a
+  // folder cannot be, and then nothing is remembered.
+  {
+    Descriptor file(-1);
+    const FileKind kind = Examine(SettingsPath(), file);
+    if (kind == FileKind::kDirectory) return;
+    if (kind == FileKind::kOther) (void)::unlink(QFile::encodeName(SettingsPath()).constData());
+  }
   QSettings settings(SettingsPath(), QSettings::IniFormat);
   settings.clear();
   settings.setValue(kVersionKey, kVersion);

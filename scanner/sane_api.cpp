@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "wire.h"
+
 namespace scanner {
 
 struct SaneApi::Functions {
@@ -31,6 +33,12 @@ template <typename Function>
 bool Resolve(void* library, const char* name, Function& function) {
   function = reinterpret_cast<Function>(::dlsym(library, name));
   return function != nullptr;
+}
+
+// A backend's status, read as the number it returned: one that SANE does not define is an I/O
+// error of the device.
+SANE_Status Checked(const SANE_Status& returned) {
+  return wire::StatusOf(wire::NumberIn(returned)).value_or(SANE_STATUS_IO_ERROR);
 }
 
 const char* StatusName(SANE_Status status) {
@@ -78,7 +86,7 @@ std::unique_ptr<SaneApi> SaneApi::Load() {
 
 SANE_Status SaneApi::Init() {
   SANE_Int version = 0;
-  const SANE_Status s = f_->init(&version, nullptr);
+  const SANE_Status s = Checked(f_->init(&version, nullptr));
   LV_TRACE("sane_init -> %s\n", StatusName(s));
   return s;
 }
@@ -89,13 +97,13 @@ void SaneApi::Exit() {
 }
 
 SANE_Status SaneApi::GetDevices(const SANE_Device*** list) {
-  const SANE_Status s = f_->get_devices(list, SANE_FALSE);
+  const SANE_Status s = Checked(f_->get_devices(list, SANE_FALSE));
   LV_TRACE("sane_get_devices -> %s\n", StatusName(s));
   return s;
 }
 
 SANE_Status SaneApi::Open(const char* name, SANE_Handle* handle) {
-  const SANE_Status s = f_->open(name, handle);
+  const SANE_Status s = Checked(f_->open(name, handle));
   LV_TRACE("sane_open(%s) -> %s\n", name, StatusName(s));
   return s;
 }
@@ -111,27 +119,27 @@ const SANE_Option_Descriptor* SaneApi::Descriptor(SANE_Handle handle, SANE_Int o
 
 SANE_Status SaneApi::Control(SANE_Handle handle, SANE_Int option, SANE_Action action, void* value,
                              SANE_Int* info) {
-  const SANE_Status s = f_->control_option(handle, option, action, value, info);
+  const SANE_Status s = Checked(f_->control_option(handle, option, action, value, info));
   if (action == SANE_ACTION_SET_VALUE)
     LV_TRACE("sane_control_option(%d, set) -> %s\n", option, StatusName(s));
   return s;
 }
 
 SANE_Status SaneApi::Parameters(SANE_Handle handle, SANE_Parameters* parameters) {
-  const SANE_Status s = f_->get_parameters(handle, parameters);
+  const SANE_Status s = Checked(f_->get_parameters(handle, parameters));
   LV_TRACE("sane_get_parameters -> %s (%d x %d)\n", StatusName(s), parameters->pixels_per_line,
            parameters->lines);
   return s;
 }
 
 SANE_Status SaneApi::Start(SANE_Handle handle) {
-  const SANE_Status s = f_->start(handle);
+  const SANE_Status s = Checked(f_->start(handle));
   LV_TRACE("sane_start -> %s\n", StatusName(s));
   return s;
 }
 
 SANE_Status SaneApi::Read(SANE_Handle handle, SANE_Byte* data, SANE_Int size, SANE_Int* length) {
-  const SANE_Status s = f_->read(handle, data, size, length);
+  const SANE_Status s = Checked(f_->read(handle, data, size, length));
   LV_TRACE("sane_read -> %s %d\n", StatusName(s), *length);
   return s;
 }
@@ -143,13 +151,13 @@ void SaneApi::Cancel(SANE_Handle handle) {
 }
 
 SANE_Status SaneApi::SetIoMode(SANE_Handle handle, bool nonBlocking) {
-  const SANE_Status s = f_->set_io_mode(handle, nonBlocking ? SANE_TRUE : SANE_FALSE);
+  const SANE_Status s = Checked(f_->set_io_mode(handle, nonBlocking ? SANE_TRUE : SANE_FALSE));
   LV_TRACE("sane_set_io_mode(%d) -> %s\n", nonBlocking ? 1 : 0, StatusName(s));
   return s;
 }
 
 SANE_Status SaneApi::SelectFd(SANE_Handle handle, SANE_Int* fd) {
-  const SANE_Status s = f_->get_select_fd(handle, fd);
+  const SANE_Status s = Checked(f_->get_select_fd(handle, fd));
   LV_TRACE("sane_get_select_fd -> %s\n", StatusName(s));
   return s;
 }

@@ -167,6 +167,9 @@ class Helper {
     Reply(reply);
   }
 
+  // The options as the manager takes them. The descriptor's enumerations are read as numbers:
+  // an option of a type, unit or constraint that SANE does not define keeps its place (options
+  // are set by index) as a group, which nothing sets.
   std::vector<wire::Option> Options(SANE_Handle handle) {
     std::vector<wire::Option> options;
     for (SANE_Int i = 0;; ++i) {
@@ -174,29 +177,34 @@ class Helper {
       if (!d) break;
       wire::Option& o = options.emplace_back();
       o.name = d->name ? d->name : "";
-      o.type = d->type;
-      o.unit = d->unit;
+      const std::optional<SANE_Value_Type> type =
+          wire::EnumOf(wire::NumberIn(d->type), SANE_TYPE_GROUP);
+      o.type = type.value_or(SANE_TYPE_GROUP);
+      o.unit =
+          wire::EnumOf(wire::NumberIn(d->unit), SANE_UNIT_MICROSECOND).value_or(SANE_UNIT_NONE);
       o.size = d->size;
       o.cap = d->cap;
-      o.constraint = d->constraint_type;
-      if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range) {
+      o.constraint = wire::EnumOf(wire::NumberIn(d->constraint_type), SANE_CONSTRAINT_STRING_LIST)
+                         .value_or(SANE_CONSTRAINT_NONE);
+      if (!type) o.constraint = SANE_CONSTRAINT_NONE;
+      if (o.constraint == SANE_CONSTRAINT_RANGE && d->constraint.range) {
         o.min = d->constraint.range->min;
         o.max = d->constraint.range->max;
         o.quant = d->constraint.range->quant;
-      } else if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list) {
+      } else if (o.constraint == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list) {
         for (SANE_Int k = 1; k <= d->constraint.word_list[0]; ++k)
           o.words.push_back(d->constraint.word_list[k]);
-      } else if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST && d->constraint.string_list) {
+      } else if (o.constraint == SANE_CONSTRAINT_STRING_LIST && d->constraint.string_list) {
         for (const SANE_String_Const* s = d->constraint.string_list; *s; ++s)
           o.strings.emplace_back(*s);
       }
       if (i == 0 || !SANE_OPTION_IS_ACTIVE(d->cap)) continue;
-      if ((d->type == SANE_TYPE_INT || d->type == SANE_TYPE_FIXED || d->type == SANE_TYPE_BOOL) &&
+      if ((o.type == SANE_TYPE_INT || o.type == SANE_TYPE_FIXED || o.type == SANE_TYPE_BOOL) &&
           d->size == sizeof(SANE_Word)) {
         SANE_Word word = 0;
         if (api_->Control(handle, i, SANE_ACTION_GET_VALUE, &word, nullptr) == SANE_STATUS_GOOD)
           o.word = word;
-      } else if (d->type == SANE_TYPE_STRING && d->size > 0) {
+      } else if (o.type == SANE_TYPE_STRING && d->size > 0) {
         std::vector<char> value(static_cast<std::size_t>(d->size) + 1, '\0');
         if (api_->Control(handle, i, SANE_ACTION_GET_VALUE, value.data(), nullptr) ==
             SANE_STATUS_GOOD)
@@ -243,7 +251,7 @@ class Helper {
     SANE_Int info = 0;
     const SANE_Option_Descriptor* d = handle ? api_->Descriptor(handle, index) : nullptr;
     if (d && !request.failed()) {
-      if (isText && d->type == SANE_TYPE_STRING) {
+      if (isText && wire::NumberIn(d->type) == SANE_TYPE_STRING) {
         std::vector<char> buffer(
             std::max<std::size_t>(static_cast<std::size_t>(d->size), text.size() + 1), '\0');
         std::memcpy(buffer.data(), text.data(), text.size());

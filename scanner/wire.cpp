@@ -95,6 +95,15 @@ std::string Unpacker::Text() {
   return std::string(bytes.begin(), bytes.end());
 }
 
+std::size_t Unpacker::Count(std::size_t itemBytes) {
+  const std::int64_t n = Int();
+  if (n < 0 || static_cast<std::uint64_t>(n) > Left() / itemBytes) {
+    Fail();
+    return 0;
+  }
+  return static_cast<std::size_t>(n);
+}
+
 std::optional<Header> ReadHeader(const std::uint8_t (&bytes)[kHeaderSize]) {
   Header header;
   std::memcpy(&header.payloadSize, bytes, sizeof header.payloadSize);
@@ -103,16 +112,49 @@ std::optional<Header> ReadHeader(const std::uint8_t (&bytes)[kHeaderSize]) {
   return header;
 }
 
-namespace {
-
-// A count read back from the other side, limited so that a garbled one cannot ask for memory.
-std::size_t Count(Unpacker& unpacker) {
-  const std::int64_t n = unpacker.Int();
-  if (n < 0 || n > 100000) return 0;
-  return static_cast<std::size_t>(n);
+std::span<std::uint8_t> MessageReader::Space() {
+  if (!header_) return std::span(head_).subspan(have_);
+  return std::span(payload_).subspan(have_);
 }
 
+bool MessageReader::Received(std::size_t n) {
+  have_ += n;
+  if (!header_ && have_ == kHeaderSize) {
+    header_ = ReadHeader(head_);
+    if (!header_) return false;
+    payload_.assign(header_->payloadSize, 0);
+    have_ = 0;
+  }
+  complete_ = header_ && have_ == payload_.size();
+  return true;
+}
+
+std::optional<Unpacker> MessageReader::Take() {
+  if (!complete_) return std::nullopt;
+  Unpacker message(header_->kind, std::move(payload_));
+  header_.reset();
+  payload_ = {};
+  have_ = 0;
+  complete_ = false;
+  return message;
+}
+
+namespace {
+
+// The least that one item of a list takes on the wire: a number is its length and 8 bytes, a
+// text its length and its bytes.
+constexpr std::size_t kIntBytes = 12, kTextBytes = 4;
+constexpr std::size_t kOptionBytes = 2 * kTextBytes + 12 * kIntBytes;
+
 constexpr std::int64_t kAbsent = std::numeric_limits<std::int64_t>::min();
+
+// An enumeration's number from the other side: one it does not have fails the message.
+template <typename Enumeration>
+Enumeration Checked(Unpacker& u, Enumeration last) {
+  const std::optional<Enumeration> value = EnumOf(u.Int(), last);
+  if (!value) u.Fail();
+  return value.value_or(Enumeration{});
+}
 
 }  // namespace
 
@@ -131,20 +173,20 @@ void PackOptions(Packer& packer, const std::vector<Option>& options) {
 }
 
 std::vector<Option> UnpackOptions(Unpacker& u) {
-  std::vector<Option> options(Count(u));
+  std::vector<Option> options(u.Count(kOptionBytes));
   for (Option& o : options) {
     o.name = u.Text();
-    o.type = static_cast<SANE_Value_Type>(u.Word());
-    o.unit = static_cast<SANE_Unit>(u.Word());
+    o.type = Checked(u, SANE_TYPE_GROUP);
+    o.unit = Checked(u, SANE_UNIT_MICROSECOND);
     o.size = u.Word();
     o.cap = u.Word();
-    o.constraint = static_cast<SANE_Constraint_Type>(u.Word());
+    o.constraint = Checked(u, SANE_CONSTRAINT_STRING_LIST);
     o.min = u.Word();
     o.max = u.Word();
     o.quant = u.Word();
-    o.words.resize(Count(u));
+    o.words.resize(u.Count(kIntBytes));
     for (SANE_Word& w : o.words) w = u.Word();
-    o.strings.resize(Count(u));
+    o.strings.resize(u.Count(kTextBytes));
     for (std::string& s : o.strings) s = u.Text();
     if (const std::int64_t word = u.Int(); word != kAbsent) {
       if (!std::in_range<SANE_Word>(word)) u.Fail();  // no SANE word is that large
@@ -159,18 +201,21 @@ std::vector<Option> UnpackOptions(Unpacker& u) {
 }
 
 void PackParameters(Packer& packer, const SANE_Parameters& p) {
-  packer.Int(p.format).Int(p.last_frame).Int(p.bytes_per_line).Int(p.pixels_per_line);
+  packer.Int(NumberIn(p.format)).Int(p.last_frame).Int(p.bytes_per_line).Int(p.pixels_per_line);
   packer.Int(p.lines).Int(p.depth);
 }
 
-SANE_Parameters UnpackParameters(Unpacker& u) {
+std::optional<SANE_Parameters> UnpackParameters(Unpacker& u) {
+  const std::int32_t format = u.Word();
   SANE_Parameters p{};
-  p.format = static_cast<SANE_Frame>(u.Word());
   p.last_frame = u.Word();
   p.bytes_per_line = u.Word();
   p.pixels_per_line = u.Word();
   p.lines = u.Word();
   p.depth = u.Word();
+  const std::optional<SANE_Frame> known = FrameOf(format);
+  if (!known || u.failed()) return std::nullopt;
+  p.format = *known;
   return p;
 }
 

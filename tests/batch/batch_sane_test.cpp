@@ -188,6 +188,46 @@ TEST_F(SaneBatch, DeviceConditionsAreToldAsTheDialogTellsThem) {
   }
 }
 
+// What a backend may announce or send that makes no picture of the program's (the fake SANE's
+// "frame" mode: format, depth, pixels and bytes a line, lines, last frame, bytes a frame): each
+// ends the scan with its own message, exit 1 and no file, never an abort. Under a 512 MB
+// address-space limit (not with AddressSanitizer, which takes more; that build refuses any one
+// allocation beyond 256 MB instead) none takes memory beyond it, though a flood of unknown
+// height may run out of it (the scan thread's allocation fails) before the size limit.
+TEST_F(SaneBatch, HostileFramesEndWithTheirMessageInBoundedMemory) {
+  ASSERT_TRUE(HaveProgram("prlimit"));
+  const std::string mode = dir_ / "mode";
+  const std::string environment =
+      std::string("ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=256 LUMIVANE_SANE_LIBRARY=") +
+      FAKE_SANE_PATH + " FAKE_SANE_MODE=" + ShellQuote(mode) +
+      (kAddressSanitizer ? "" : " prlimit --as=" + std::to_string(512 << 20));
+  using namespace scanner;
+  const struct {
+    const char* frame;
+    const char* message;
+  } cases[] = {
+      {"1 8 20000 2000000 20000 1 -1", kBadFrameLayout},  // 2,000,000 bytes for 20000 pixels
+      {"0 8 1 2147483647 -1 1 -1", kBadFrameLayout},      // 2^31 - 1 bytes for one pixel
+      {"2 8 40 0 30 0 -1", kBadFrameLayout},              // red in lines of 0 bytes
+      {"0 8 40 40 -1 0 400", kBadFrameLayout},            // gray frames without a last one
+      {"77 8 40 40 30 1 1200", kBadFrameLayout},          // a format SANE does not have
+      {"0 7 40 40 30 1 1200", kUnsupportedDepth},
+      {"1 8 30000 90000 30000 1 -1", kPictureTooLarge},  // 2.7 GB of picture
+      {"0 8 40 40 30 1 -1", kBadImageData},              // more lines than announced
+      {"0 1 800 100 -1 1 -1", kPictureTooLarge},         // beyond 90 MB of line art
+      {"0 8 4000 4000 -1 1 -1", kOutOfMemory},           // 512 MB run out before 715 MB
+  };
+  for (const auto& c : cases) {
+    if (kAddressSanitizer && c.message == kOutOfMemory) continue;
+    Write(mode, std::string("frame ") + c.frame + "\n");
+    std::string output;
+    EXPECT_EQ(Tool("--scan fake:0 " + ShellQuote(dir_ / "new.png"), &output, environment), 1)
+        << c.frame;
+    EXPECT_EQ(output, std::string(c.message) + "\n") << c.frame;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "new.png")) << c.frame;
+  }
+}
+
 // The test device's feeder holds ten sheets: --all-pages writes ten pages, each through the
 // effect, equal to scanimage's pages of the same area; a feeder empty from the start is an
 // error that writes nothing.

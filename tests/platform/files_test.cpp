@@ -243,6 +243,8 @@ TEST(SaveFile, EveryKindOfTarget) {
        cannotCreate},
       {"missing folder", false, [&] { return SaveTarget{dir / "missing folder/out.bmp"}; },
        cannotCreate},
+      {"a name longer than a name may be: refused before anything is written", false,
+       [&] { return SaveTarget{dir / (std::string(252, 'n') + ".bmp")}; }, cannotCreate},
       {"empty name", false, [&] { return SaveTarget{""}; }, cannotCreate},
   };
   for (const Case& c : cases) {
@@ -312,8 +314,10 @@ TEST(SaveFile, FailedWriteLeavesTheOldFileAndNoPartialFile) {
        },
        "given up"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [c, named] : {std::pair{cases[0], false}, std::pair{cases[1], false},
+                                 std::pair{cases[0], true}, std::pair{cases[1], true}}) {
+    SCOPED_TRACE(std::string(c.name) + (named ? ", named temporary file" : ""));
+    UseNamedTemporaryFilesOnly(named);
     ScratchDir dir;
     const std::vector<std::uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
     WriteBytes(dir / "keep.bmp", old);
@@ -336,6 +340,7 @@ TEST(SaveFile, FailedWriteLeavesTheOldFileAndNoPartialFile) {
     }
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
+    UseNamedTemporaryFilesOnly(false);
 
     EXPECT_EQ(message, c.error);
     EXPECT_EQ(ReadBytes(dir / "keep.bmp"), old);
@@ -410,7 +415,7 @@ TEST(SaveFile, ReplacementWithAndWithoutATemporaryName) {
         ino_t before = 0;
         if (c.exists) {
           WriteBytes(path, old);
-          ::chmod(path.c_str(), 0640);
+          ::chmod(path.c_str(), 07750);  // set-user-ID, set-group-ID and sticky bits too
           before = StatOf(path).st_ino;
         }
         const auto entriesBefore = Entries(dir.path());
@@ -421,7 +426,7 @@ TEST(SaveFile, ReplacementWithAndWithoutATemporaryName) {
         });
         EXPECT_EQ(entriesDuring, entriesBefore.size() + (named ? 1 : 0));
         EXPECT_EQ(ReadBytes(path), bytes);
-        EXPECT_EQ(StatOf(path).st_mode & 0777, c.exists ? 0640u : 0666u & ~GetUmask());
+        EXPECT_EQ(StatOf(path).st_mode & 07777, c.exists ? 07750u : 0666u & ~GetUmask());
         if (c.exists) {
           EXPECT_NE(StatOf(path).st_ino, before) << "written in place";
         }

@@ -10,6 +10,17 @@
 //   hang-read    the first read never returns
 //   hang-cancel  the first read fails with a paper jam and ending the scan never returns
 //   crash        the first read kills the process
+//   endless      lines of unknown number, one every 10 ms, until cancelled
+//   late         the first read waits 3.5 s
+//   freeze-read, freeze-close, freeze-exit
+//                the first read, closing the device or ending SANE sends the manager half a
+//                message from inside the helper, then never returns
+//   network      the search also finds "net:fake", unless asked for local devices only
+//   frame F D P B L LAST BYTES
+//                each frame has format F (any number), depth D, P pixels and B bytes per line,
+//                L lines and is the last one when LAST is 1; it brings BYTES bytes (-1: without
+//                end), as fast as asked for
+// A scan must end with sane_cancel before the next one starts, or the start is refused.
 // Two more devices, opened by name only (not listed, so that the one device stays the one a
 // search finds), have options of other kinds: "fake:1" a mode list with line art, resolutions as
 // a word list, sources, the area in millimetres, a brightness and an inactive contrast;
@@ -34,15 +45,28 @@ namespace {
 
 constexpr int kWidth = 40, kHeight = 30;
 
-std::string Mode() {
+// The mode's first word, and the numbers after it.
+std::string Mode(std::vector<long long>* numbers = nullptr) {
   const char* path = std::getenv("FAKE_SANE_MODE");
   std::ifstream file(path ? path : "");
   std::string mode;
-  return file >> mode ? mode : "ok";
+  if (!(file >> mode)) return "ok";
+  for (long long n = 0; numbers && file >> n;) numbers->push_back(n);
+  return mode;
+}
+
+// Half a message to the manager, from inside the helper (its socket is descriptor 3); then the
+// helper never answers again.
+[[noreturn]] void Freeze() {
+  const unsigned char half[] = {0x10, 0, 0};
+  (void)!::write(3, half, sizeof half);
+  for (;;) ::pause();
 }
 
 const SANE_Device kDevice{"fake:0", "Fake", "Glass", "flatbed scanner"};
+const SANE_Device kNetworkDevice{"net:fake", "Fake", "Network", "flatbed scanner"};
 const SANE_Device* kDevices[] = {&kDevice, nullptr};
+const SANE_Device* kAllDevices[] = {&kDevice, &kNetworkDevice, nullptr};
 
 constexpr SANE_Int kSettable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
 
@@ -105,7 +129,9 @@ struct OpenDevice {
 OpenDevice devices[std::size(kOptions)];
 
 int line = 0;
+long long frameBytes = 0;  // of the frame under way, in the mode "frame"
 bool scanning = false;
+bool ended = false;  // the last frame was read; a new scan waits for sane_cancel
 
 void OpenWith(OpenDevice& device, const std::vector<FakeOption>& options) {
   device = OpenDevice{};
@@ -178,11 +204,14 @@ SANE_Status sane_init(SANE_Int* version, SANE_Auth_Callback) {
   return SANE_STATUS_GOOD;
 }
 
-void sane_exit() {}
+void sane_exit() {
+  if (Mode() == "freeze-exit") Freeze();
+}
 
-SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool) {
-  if (Mode() == "list-fails") return SANE_STATUS_IO_ERROR;
-  *list = kDevices;
+SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
+  const std::string mode = Mode();
+  if (mode == "list-fails") return SANE_STATUS_IO_ERROR;
+  *list = mode == "network" && !localOnly ? kAllDevices : kDevices;
   return SANE_STATUS_GOOD;
 }
 
@@ -196,7 +225,9 @@ SANE_Status sane_open(SANE_String_Const name, SANE_Handle* h) {
   return SANE_STATUS_INVAL;
 }
 
-void sane_close(SANE_Handle) {}
+void sane_close(SANE_Handle) {
+  if (Mode() == "freeze-close") Freeze();
+}
 
 const SANE_Option_Descriptor* sane_get_option_descriptor(SANE_Handle h, SANE_Int option) {
   const OpenDevice& device = *static_cast<OpenDevice*>(h);
@@ -238,43 +269,69 @@ SANE_Status sane_control_option(SANE_Handle h, SANE_Int option, SANE_Action acti
 }
 
 SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
+  std::vector<long long> n;
+  const std::string mode = Mode(&n);
+  if (mode == "frame" && n.size() == 7) {
+    // Any numbers, as a backend may write them (the format too).
+    const SANE_Int fields[] = {int(n[0]), int(n[5]), int(n[3]), int(n[2]), int(n[4]), int(n[1])};
+    std::memcpy(p, fields, sizeof *p);
+    return SANE_STATUS_GOOD;
+  }
   p->format = SANE_FRAME_GRAY;
   p->last_frame = SANE_TRUE;
   p->bytes_per_line = kWidth;
   p->pixels_per_line = kWidth;
-  p->lines = Mode() == "fuzzy" && !scanning ? 0 : kHeight;
+  p->lines = mode == "endless" ? -1 : mode == "fuzzy" && !scanning ? 0 : kHeight;
   p->depth = 8;
   return SANE_STATUS_GOOD;
 }
 
 SANE_Status sane_start(SANE_Handle) {
+  if (ended) return SANE_STATUS_DEVICE_BUSY;
   scanning = true;
   line = 0;
+  frameBytes = 0;
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_read(SANE_Handle, SANE_Byte* data, SANE_Int size, SANE_Int* length) {
+SANE_Status sane_read(SANE_Handle h, SANE_Byte* data, SANE_Int size, SANE_Int* length) {
   *length = 0;
-  const std::string m = Mode();
+  std::vector<long long> n;
+  const std::string m = Mode(&n);
   if (m == "hang-read")
     for (;;) ::pause();
+  if (m == "freeze-read") Freeze();
   if (m == "crash") std::abort();
   if (m == "hang-cancel") return SANE_STATUS_JAMMED;
-  const int lines = m == "no-data" ? 0 : m == "short" ? 10 : kHeight;
-  if (m == "slow") ::usleep(50000);
-  // One line per read when slow, otherwise as many as fit.
-  const int last = m == "slow" ? std::min(line + 1, lines) : lines;
-  for (; line < last && *length + kWidth <= size; ++line) {
-    for (int x = 0; x < kWidth; ++x) data[*length + x] = static_cast<SANE_Byte>(x + 3 * line);
-    *length += kWidth;
+  if (m == "late" && line == 0) ::usleep(3500000);
+  if (m == "frame" && n.size() == 7) {
+    const long long left = n[6] < 0 ? size : std::min<long long>(size, n[6] - frameBytes);
+    *length = static_cast<SANE_Int>(std::max(0LL, left));
+    std::memset(data, 0x5A, static_cast<std::size_t>(*length));
+    frameBytes += *length;
+  } else {
+    const int lines = m == "no-data" ? 0 : m == "short" ? 10 : m == "endless" ? line + 1 : kHeight;
+    if (m == "slow") ::usleep(50000);
+    if (m == "endless") ::usleep(10000);
+    // One line per read when slow, otherwise as many as fit.
+    const int last = m == "slow" ? std::min(line + 1, lines) : lines;
+    for (; line < last && *length + kWidth <= size; ++line) {
+      for (int x = 0; x < kWidth; ++x) data[*length + x] = static_cast<SANE_Byte>(x + 3 * line);
+      *length += kWidth;
+    }
   }
-  return *length > 0 ? SANE_STATUS_GOOD : SANE_STATUS_EOF;
+  if (*length > 0) return SANE_STATUS_GOOD;
+  SANE_Parameters p{};
+  sane_get_parameters(h, &p);
+  ended = p.last_frame != SANE_FALSE;
+  return SANE_STATUS_EOF;
 }
 
 void sane_cancel(SANE_Handle) {
   if (scanning && Mode() == "hang-cancel")
     for (;;) ::pause();
   scanning = false;
+  ended = false;
 }
 
 SANE_Status sane_set_io_mode(SANE_Handle, SANE_Bool) {

@@ -173,10 +173,10 @@ TEST(PackedDibRefusal, FormatsThePictureCannotTakeAreRefusedWithAReason) {
                                                        {red, green, greenWider},
                                                        {gray, gray}};
   for (std::size_t i = 0; i < refused.size(); ++i) {
-    EXPECT_FALSE(scanner::RefusalOf(refused[i]).empty()) << "case " << i;
+    EXPECT_NE(scanner::RefusalOf(refused[i]), TWCC_SUCCESS) << "case " << i;
     EXPECT_FALSE(scanner::ToPackedDib(refused[i], 100)) << "case " << i;
   }
-  EXPECT_TRUE(scanner::RefusalOf(std::vector{huge}).empty());
+  EXPECT_EQ(scanner::RefusalOf(std::vector{huge}), TWCC_SUCCESS);
   EXPECT_FALSE(scanner::ToPackedDib(std::vector{huge}, 100)) << "beyond the program's limit";
   EXPECT_TRUE(scanner::FitsProgram(22000, 32000));   // 2,112,000,000 bytes
   EXPECT_FALSE(scanner::FitsProgram(22000, 33000));  // 2,178,000,000 bytes

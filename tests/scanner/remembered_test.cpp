@@ -4,11 +4,19 @@
 #include "scanner/remembered.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -139,6 +147,55 @@ TEST_F(RememberedTest, RepeatedUseOfOneDeviceForgetsNoOther) {
   scanner::RememberValues(kNetwork, kNetworkValues);
   for (int i = 0; i < 30; ++i) scanner::RememberValues(kFlatbed, kFlatbedValues);
   EXPECT_EQ(scanner::ValuesFor(kNetwork), kNetworkValues);
+}
+
+// Root reads every file: while this lives, the thread reads by the permissions, as anyone.
+class ReadingByPermissions {
+ public:
+  ReadingByPermissions() {
+    ::syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    ::syscall(SYS_capset, &header_, reduced);
+  }
+  ~ReadingByPermissions() { ::syscall(SYS_capset, &header_, saved_); }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+};
+
+// Anything in the file's place but a small regular file: a named pipe, a folder, a file that
+// cannot be read, one far larger than this program writes, one whose list claims 2^31 - 1
+// entries. None holds the caller more than a moment; each is ignored, and replaced by the next
+// write (a folder cannot be: nothing is remembered then, silently).
+TEST_F(RememberedTest, NoOtherFileHoldsTheCallerAndEachIsReplaced) {
+  const std::string file = ConfigFolder::File().toStdString();
+  const std::string last = "[General]\nversion=1\n[last]\nname=a\nvendor=b\nmodel=c\n";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    bool replaced;
+  } cases[] = {
+      {"named pipe", [&] { ::mkfifo(file.c_str(), 0600); }, true},
+      {"folder", [&] { std::filesystem::create_directory(file); }, false},
+      {"unreadable", [&] { std::ofstream(file) << last, ::chmod(file.c_str(), 0); }, true},
+      {"huge", [&] { std::ofstream(file) << last << std::string(2 << 20, ' '); }, true},
+      {"huge list", [&] { std::ofstream(file) << last << "[devices]\nsize=2147483647\n"; }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(file);
+    c.make();
+    const ReadingByPermissions asAnyone;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scanner::ValuesFor(kFlatbed), RememberedValues{});
+    EXPECT_EQ(scanner::LastDevice().has_value(), std::string(c.name) == "huge list");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    scanner::RememberValues(kFlatbed, kFlatbedValues);
+    EXPECT_EQ(scanner::ValuesFor(kFlatbed), c.replaced ? kFlatbedValues : RememberedValues{});
+  }
+  std::filesystem::remove_all(file);
 }
 
 TEST(RememberedMatch, ThePresentDeviceByNameThenByVendorAndModel) {

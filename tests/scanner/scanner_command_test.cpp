@@ -312,7 +312,8 @@ TEST_F(ScannerTest, AHungOrCrashedBackendIsReportedAndTheNextScanWorks) {
     const char* message;
   } rows[] = {{"hang-read", scanner::kNotResponding},
               {"crash", scanner::kNotResponding},
-              {"no-data", scanner::kNoImageData}};
+              {"no-data", scanner::kNoImageData},
+              {"frame 0 8 1 2147483647 -1 1 -1", scanner::kBadFrameLayout}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.mode);
     std::ofstream(mode) << row.mode << '\n';

@@ -44,15 +44,9 @@ TEST(SettingsTable, EveryNameLeadsBackToItsOwnSettingOnly) {
 // device (success, the protocol's own faults) has none, so that its caller says what it says.
 TEST(DeviceConditions, EachConditionHasATextOfItsOwn) {
   std::set<std::string> texts;
-  for (const TW_UINT16 code :
-       {TW_UINT16{TWCC_MAXCONNECTIONS}, TW_UINT16{TWCC_PAPERJAM}, TW_UINT16{TWCC_NOMEDIA},
-        TW_UINT16{TWCC_INTERLOCK}, TW_UINT16{TWCC_CHECKDEVICEONLINE}, TW_UINT16{TWCC_LOWMEMORY},
-        TW_UINT16{TWCC_DENIED}, TW_UINT16{TWCC_BUMMER}, scanner::kConditionNoResponse,
-        scanner::kConditionNoImageData, scanner::kConditionNoSaneLibrary,
-        scanner::kConditionInvalidValue, scanner::kConditionUnsupported}) {
-    const char* text = scanner::DeviceConditionText(code);
-    ASSERT_NE(text, nullptr) << code;
-    EXPECT_TRUE(texts.emplace(text).second) << code << " shares its text: " << text;
+  for (const scanner::DeviceCondition& c : scanner::kDeviceConditions) {
+    EXPECT_STREQ(scanner::DeviceConditionText(c.code), c.text) << c.code;
+    EXPECT_TRUE(texts.emplace(c.text).second) << c.code << " shares its text: " << c.text;
   }
   for (const TW_UINT16 code : {TW_UINT16{TWCC_SUCCESS}, TW_UINT16{TWCC_BADCAP},
                                TW_UINT16{TWCC_SEQERROR}, TW_UINT16{TWCC_NODS}})
