@@ -6,10 +6,8 @@
 #            place with our libraries found there (the Debian package: scripts/package).
 #            What is installed is built first (a no-op after a full build), so a build of some
 #            targets only, or one older than its sources, is installed as it should be.
-#   run-build: a build made as scripts/run makes it (scripts/build-program, which builds only
-#            the program's targets) installs the same: every file that `cmake --install` takes
-#            from BUILD_DIR and the build makes is made by those targets, as BUILD_DIR's own
-#            dependency graph says (nothing is built).
+#   run-build: every file `cmake --install` takes from what BUILD_DIR builds is made by the
+#            targets scripts/build-program (scripts/run) builds, as BUILD_DIR's graph says.
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
@@ -102,18 +100,13 @@ install)
   ;;
 run-build)
   cd "$build"
-  # The paths the install rules take from BUILD (cmake_install.cmake's FILES in this build's
-  # folders, not in another build configured inside it); a path ending in / is a folder.
-  from_build=$(find . -mindepth 1 -type d -exec test -e '{}/CMakeCache.txt' \; -prune -o \
-    -name cmake_install.cmake -print0 |
-    xargs -0 sed -n 's/^ *file(INSTALL DESTINATION .* FILES \(".*"\))$/\1/p' |
-    grep -o '"[^"]*"' | tr -d '"' | sed -n "s|^$build/||p")
-  # Of those, what the build makes (configured files are there without a build), and what
-  # building the program's targets makes.
+  # The paths the install rules take from BUILD (one ending in / is a folder), and of those the
+  # files that the build makes (configured files are there without a build).
+  from_build=$(grep -rho --include=cmake_install.cmake 'FILES ".*"' . | grep -o '"[^"]*"' |
+    tr -d '"' | sed -n "s|^$build/||p")
   installed=$(ninja -t targets all | sed 's/: [^ ]*$//' | paths=$from_build awk '
-    BEGIN { n = split(ENVIRON["paths"], path, "\n") }
-    { for (i = 1; i <= n; i++)
-        if ($0 == path[i] || (path[i] ~ /\/$/ && index($0, path[i]) == 1)) { print; next } }')
+    BEGIN { n = split(ENVIRON["paths"], p, "\n") }
+    { for (i = 1; i <= n; i++) if ($0 == p[i] || (p[i] ~ /\/$/ && index($0, p[i]) == 1)) print }')
   grep -q '^app/lumivane$' <<<"$installed" || fail "the install takes no program from $build"
   made=$(ninja -t graph "${program_targets[@]}" | sed -n 's/^"[^"]*" \[label="\(.*\)"\]$/\1/p')
   missing=$(grep -vxF -f <(echo "$made") <<<"$installed" || true)
