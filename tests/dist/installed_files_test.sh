@@ -6,12 +6,13 @@
 #            place with our libraries found there (the Debian package: scripts/package).
 #            What is installed is built first (a no-op after a full build), so a build of some
 #            targets only, or one older than its sources, is installed as it should be.
-#   run-build: the same for a fresh build made as scripts/run makes it (scripts/build-program,
-#            which builds only the program's targets), beside BUILD_DIR.
+#   run-build: every file `cmake --install` takes from what BUILD_DIR builds is made by the
+#            targets scripts/build-program (scripts/run) builds, as BUILD_DIR's graph says.
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
 source=$(cd "$(dirname "$0")/../.." && pwd)
+read -ra program_targets <<<"$("$source/scripts/build-program" --targets)"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -65,7 +66,7 @@ check_install() {
   local build=$1
   exec 9>"$build/.lumivane-build.lock"
   flock 9
-  cmake --build "$build" --target lumivane lumivane-batch lumivane_twain_manager \
+  cmake --build "$build" --target "${program_targets[@]}" \
     >"$scratch/install-build.log" 2>&1 || { cat "$scratch/install-build.log" >&2; fail "build of $build"; }
   local before
   before=$(build_state "$build")
@@ -98,17 +99,19 @@ install)
   check_install "$build"
   ;;
 run-build)
-  # Inside the build tree, so that a compiler cache set up for the tree serves it too.
-  fresh=$(mktemp -d "$build/run-build.XXXXXX")
-  trap 'rm -rf "$scratch" "$fresh"' EXIT
-  options=()
-  for launcher in CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER; do
-    value=$(sed -n "s/^$launcher:[A-Z]*=//p" "$build/CMakeCache.txt")
-    [ -z "$value" ] || options+=("-D$launcher=$value")
-  done
-  "$source/scripts/build-program" "$fresh" "${options[@]}" >"$scratch/build.log" 2>&1 ||
-    { cat "$scratch/build.log" >&2; fail "scripts/build-program"; }
-  check_install "$fresh"
+  cd "$build"
+  # The paths the install rules take from BUILD (one ending in / is a folder), and of those the
+  # files that the build makes (configured files are there without a build).
+  from_build=$(grep -rho --include=cmake_install.cmake 'FILES ".*"' . | grep -o '"[^"]*"' |
+    tr -d '"' | sed -n "s|^$build/||p")
+  installed=$(ninja -t targets all | sed 's/: [^ ]*$//' | paths=$from_build awk '
+    BEGIN { n = split(ENVIRON["paths"], p, "\n") }
+    { for (i = 1; i <= n; i++) if ($0 == p[i] || (p[i] ~ /\/$/ && index($0, p[i]) == 1)) print }')
+  grep -q '^app/lumivane$' <<<"$installed" || fail "the install takes no program from $build"
+  made=$(ninja -t graph "${program_targets[@]}" | sed -n 's/^"[^"]*" \[label="\(.*\)"\]$/\1/p')
+  missing=$(grep -vxF -f <(echo "$made") <<<"$installed" || true)
+  [ -z "$missing" ] ||
+    fail "cmake --install takes from the build what scripts/build-program does not build: $missing"
   ;;
 *)
   fail "unknown mode $mode"
