@@ -84,7 +84,9 @@ struct Picture {
 };
 
 struct Straightened {
-  Picture picture;  // empty when nothing of the rectangle lies on the picture
+  // Empty when nothing of the rectangle lies on the picture, when the rectangle could not lie
+  // on it whole (larger than the picture), or when the layout does not match the bytes.
+  Picture picture;
   // The angle was beyond kMaxStraightenDegrees: the result is the rectangle's upright bounding
   // box, not turned. For the caller's trace; nothing to show the user.
   bool takenAsUpright = false;

@@ -57,6 +57,78 @@ void PeelFrame(int lines, Full full, Clear clear) {
   for (int i = 0; i < run; ++i) clear(i);
 }
 
+// Clears the groups of touching marks (side or corner) that have, with the marks within
+// kDustReach pixels of them, fewer than kDustMarks marks: specks, dust and noise, whose blur
+// makes them a few pixels wide, alone or two or three together. A letter of small print is as
+// small, but has its neighbours.
+constexpr int kDustMarks = 12;
+constexpr int kDustReach = 3;
+
+void DropDust(std::vector<std::uint8_t>& marked, int w, int h) {
+  struct Run {
+    int y, x0, x1, group;  // x1 excluded
+  };
+  struct Group {
+    int parent, size, x0, y0, x1, y1;  // its box, x1 and y1 excluded
+  };
+  std::vector<Run> runs;
+  std::vector<Group> groups;
+  auto at = [&](int g) -> Group& { return groups[static_cast<Index>(g)]; };
+  auto root = [&](int g) {
+    while (at(g).parent != g) g = at(g).parent = at(at(g).parent).parent;
+    return g;
+  };
+  auto join = [&](int a, int b) {
+    a = root(a);
+    b = root(b);
+    if (a == b) return;
+    if (at(a).size < at(b).size) std::swap(a, b);
+    Group &into = at(a), &from = at(b);
+    from.parent = a;
+    into.size += from.size;
+    into.x0 = std::min(into.x0, from.x0);
+    into.y0 = std::min(into.y0, from.y0);
+    into.x1 = std::max(into.x1, from.x1);
+    into.y1 = std::max(into.y1, from.y1);
+  };
+  Index above = 0;  // the first run of the row above
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* mark = marked.data() + At(0, y, w);
+    const Index first = runs.size();
+    Index touching = above;  // the first run above that may touch the next run here
+    for (int x = 0; x < w;) {
+      if (!mark[x]) {
+        ++x;
+        continue;
+      }
+      const int x0 = x;
+      while (x < w && mark[x]) ++x;
+      const int g = static_cast<int>(groups.size());
+      groups.push_back({g, x - x0, x0, y, x, y + 1});
+      runs.push_back({y, x0, x, g});
+      // Runs above that touch this one, corners included.
+      while (touching < first && runs[touching].x1 < x0) ++touching;
+      for (Index i = touching; i < first && runs[i].x0 <= x; ++i) join(runs[i].group, g);
+    }
+    above = first;
+  }
+  // A small group is dust when there are few marks around it.
+  std::vector<bool> dust(groups.size(), false);
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const Group& group = groups[g];
+    if (group.parent != static_cast<int>(g) || group.size >= kDustMarks) continue;
+    int around = 0;
+    for (int y = std::max(group.y0 - kDustReach, 0); y < std::min(group.y1 + kDustReach, h); ++y)
+      for (int x = std::max(group.x0 - kDustReach, 0); x < std::min(group.x1 + kDustReach, w); ++x)
+        around += marked[At(x, y, w)];
+    dust[g] = around < kDustMarks;
+  }
+  for (const Run& run : runs)
+    if (dust[static_cast<Index>(root(run.group))])
+      std::fill_n(marked.begin() + static_cast<std::ptrdiff_t>(At(run.x0, run.y, w)),
+                  run.x1 - run.x0, 0);
+}
+
 Marks MarkDifferences(const Rows& picture, const Glass& glass) {
   Marks m;
   const int w = m.w = picture.Width(), h = m.h = picture.Height();
@@ -103,19 +175,9 @@ Marks MarkDifferences(const Rows& picture, const Glass& glass) {
   PeelFrame(
       w, [&](int i) { return columnFull(w - 1 - i); }, [&](int i) { clearColumn(w - 1 - i); });
 
-  // A mark with fewer than two marked neighbours is a speck or noise, not part of a stroke.
-  m.marked.assign(At(0, h, w), 0);
-  for (int y = 0; y < h; ++y) {
-    const std::uint8_t* above = markAt(0, y - 1);
-    const std::uint8_t* here = markAt(0, y);
-    const std::uint8_t* below = markAt(0, y + 1);
-    std::uint8_t* out = m.marked.data() + At(0, y, w);
-    for (int x = 0; x < w; ++x)
-      if (here[x])
-        out[x] = above[x - 1] + above[x] + above[x + 1] + here[x - 1] + here[x + 1] + below[x - 1] +
-                     below[x] + below[x + 1] >=
-                 2;
-  }
+  m.marked.resize(At(0, h, w));
+  for (int y = 0; y < h; ++y) std::copy_n(markAt(0, y), w, m.marked.data() + At(0, y, w));
+  DropDust(m.marked, w, h);
   return m;
 }
 
@@ -376,30 +438,71 @@ Sharpest Search(const Profile& profile, const std::vector<Ink>& ink, double radi
   return sharpest;
 }
 
-std::optional<double> PrintAngle(const Grid& grid, const Part& part) {
+// A part's marks, from their mean position.
+struct Print {
   std::vector<Ink> ink;
-  ink.reserve(static_cast<Index>(part.pixels));
-  double sx = 0, sy = 0;
+  double x = 0, y = 0;  // the mean position of the marks' centres
+  double radius = 0;    // the farthest mark from it
+};
+
+Print Gather(const Grid& grid, const Part& part) {
+  Print print;
+  print.ink.reserve(static_cast<Index>(part.pixels));
   grid.ForEachMark(part, [&](int x, int y, int d) {
-    ink.push_back({static_cast<float>(x), static_cast<float>(y), static_cast<float>(d)});
-    sx += x;
-    sy += y;
+    print.ink.push_back({static_cast<float>(x), static_cast<float>(y), static_cast<float>(d)});
+    print.x += x;
+    print.y += y;
   });
-  if (ink.size() < 2) return std::nullopt;
-  const double mx = sx / static_cast<double>(ink.size());
-  const double my = sy / static_cast<double>(ink.size());
-  double radius = 0;
-  for (Ink& m : ink) {
-    m.x -= static_cast<float>(mx);
-    m.y -= static_cast<float>(my);
-    radius = std::max(radius, static_cast<double>(std::hypot(m.x, m.y)));
+  const auto n = static_cast<double>(std::max<std::size_t>(print.ink.size(), 1));
+  print.x /= n;
+  print.y /= n;
+  for (Ink& m : print.ink) {
+    m.x -= static_cast<float>(print.x);
+    m.y -= static_cast<float>(print.y);
+    print.radius = std::max(print.radius, static_cast<double>(std::hypot(m.x, m.y)));
   }
+  print.x += 0.5;  // pixel centres
+  print.y += 0.5;
+  return print;
+}
+
+std::optional<double> PrintAngle(const Print& print) {
+  if (print.ink.size() < 2) return std::nullopt;
   // Every half degree on a rough profile of a few marks, then closer on a sharp one.
   static const Profile rough(1, 1, 5000), sharp(4, 3, 50000);
-  const Sharpest coarse = Search(rough, ink, radius, 0, kPrintSearch, 0.5);
+  const Sharpest coarse = Search(rough, print.ink, print.radius, 0, kPrintSearch, 0.5);
   if (coarse.score < kStandsOut * coarse.median) return std::nullopt;
-  const Sharpest closer = Search(sharp, ink, radius, coarse.angle, 0.5, 0.1);
-  return Search(sharp, ink, radius, closer.angle, 0.1, 0.02).angle;
+  const Sharpest closer = Search(sharp, print.ink, print.radius, coarse.angle, 0.5, 0.1);
+  return Search(sharp, print.ink, print.radius, closer.angle, 0.1, 0.02).angle;
+}
+
+// The rectangle at the angle from the outermost marks' centres (a pixel the print covers only in
+// part is marked or not as that part is large or small, so its centre is as likely inside the
+// print's edge as outside), less the outermost kStray of the marks on each side: a speck beside
+// the print, not a line of it.
+constexpr double kStray = 0.0005;
+
+RotatedRect PrintRect(const Print& print, double degrees) {
+  const double c = std::cos(Radians(degrees)), s = std::sin(Radians(degrees));
+  std::vector<float> u, v;
+  u.reserve(print.ink.size());
+  v.reserve(print.ink.size());
+  for (const Ink& m : print.ink) {
+    u.push_back(static_cast<float>(m.x * c + m.y * s));
+    v.push_back(static_cast<float>(-m.x * s + m.y * c));
+  }
+  auto span = [&](std::vector<float>& along) {
+    const auto stray = static_cast<std::ptrdiff_t>(kStray * static_cast<double>(along.size()));
+    std::nth_element(along.begin(), along.begin() + stray, along.end());
+    const double low = along[static_cast<Index>(stray)];
+    std::nth_element(along.begin(), along.end() - 1 - stray, along.end());
+    return std::pair{low, static_cast<double>(*(along.end() - 1 - stray))};
+  };
+  const auto [u0, u1] = span(u);
+  const auto [v0, v1] = span(v);
+  const double mu = (u0 + u1) / 2, mv = (v0 + v1) / 2;
+  return Normalised(
+      {print.x + mu * c - mv * s, print.y + mu * s + mv * c, u1 - u0, v1 - v0, degrees});
 }
 
 // The edges of a document that stands out from the glass, found on the full picture along
@@ -506,28 +609,28 @@ class Edges {
 };
 
 // The rectangle of a solid part, its angle and sides taken from the edges where they are found
-// (twice: the first time from afar, the second close to the first result), from the part's
-// extent where they are not (where the document runs off the picture).
+// (three times: from afar, then close to the last result), from the part's extent where they
+// are not (where the document runs off the picture).
+constexpr int kEdgeRounds = 3;
+constexpr double kFirstSearch = 0.05;  // of a side's length, either way: some 3 degrees' turn
+
 RotatedRect FitEdges(const Edges& edges, RotatedRect rect, const std::vector<Point>& extent,
                      double slack) {
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < kEdgeRounds; ++round) {
     std::array<std::optional<Line>, 4> sides;
     double turn = 0, weights = 0;
     for (int side = 0; side < 4; ++side) {
       const double along = side % 2 == 0 ? rect.height : rect.width;
-      const double search = round == 0 ? slack + along * 0.02 : slack / 2 + 1;
-      sides[static_cast<Index>(side)] = edges.FitSide(rect, side, search);
-      if (const auto& line = sides[static_cast<Index>(side)]) {
+      const double search = round == 0 ? slack + along * kFirstSearch : slack / 2 + 1;
+      const auto& line = sides[static_cast<Index>(side)] = edges.FitSide(rect, side, search);
+      if (line) {
+        // An edge that drifts outwards along the side (b > 0) turns the document back.
         const double weight = line->inliers * along * along;
-        turn += weight * std::atan(line->b);
+        turn -= weight * std::atan(line->b);
         weights += weight;
       }
     }
-    if (weights == 0) return rect;
-    if (round == 0) {
-      rect.degrees += Degrees(turn / weights);
-      continue;
-    }
+    if (weights == 0) break;
     // Outward distances from the centre to each side, found or taken from the extent.
     const RotatedRect outer = Enclosing(extent, rect.degrees);
     const double c = std::cos(Radians(rect.degrees)), s = std::sin(Radians(rect.degrees));
@@ -548,6 +651,7 @@ RotatedRect FitEdges(const Edges& edges, RotatedRect rect, const std::vector<Poi
     rect.centerY += du * s + dv * c;
     rect.width = reach[0] + reach[2];
     rect.height = reach[1] + reach[3];
+    rect.degrees += Degrees(turn / weights);
   }
   return Normalised(rect);
 }
@@ -589,13 +693,8 @@ std::vector<RotatedRect> FindDocuments(const PictureView& view) {
     if (part.solid) {
       rect = FitEdges(edges, Scaled(part.rect, f), extent, 2 * f + 2);
     } else {
-      // Print: the outermost marks' centres. A pixel the print covers only in part is marked or
-      // not as the part is large or small, so its centre is as likely inside the print's edge
-      // as outside.
-      const std::optional<double> print = PrintAngle(grid, part);
-      std::vector<Point> centres;
-      for (const Point& p : part.hull) centres.push_back({p.x * f, p.y * f});
-      rect = Normalised(Enclosing(centres, print ? *print : part.rect.degrees));
+      const Print print = Gather(grid, part);
+      rect = Scaled(PrintRect(print, PrintAngle(print).value_or(part.rect.degrees)), f);
     }
     if (std::min(rect.width, rect.height) < smallestSide || rect.width * rect.height < smallestArea)
       continue;

@@ -323,12 +323,14 @@ Straightened Straighten(const PictureView& view, const RotatedRect& document, La
   const Rows picture(view);
   const RotatedRect r = Normalised(document);
   const double c = std::cos(Radians(r.degrees)), s = std::sin(Radians(r.degrees));
-  // The rectangle's upright bounding box; nothing when it misses the picture, or when it is
-  // larger than the picture (no document is).
+  // The rectangle's upright bounding box; nothing when it misses the picture, or when it could
+  // not lie on it (no document is larger than the glass).
   const double halfW = (std::abs(c) * r.width + std::abs(s) * r.height) / 2;
   const double halfH = (std::abs(s) * r.width + std::abs(c) * r.height) / 2;
   if (r.centerX + halfW <= 0 || r.centerY + halfH <= 0 || r.centerX - halfW >= view.width ||
-      r.centerY - halfH >= view.height || halfW > view.width || halfH > view.height)
+      r.centerY - halfH >= view.height ||
+      r.width * r.height > static_cast<double>(view.width) * view.height ||
+      std::max(r.width, r.height) > std::hypot(view.width, view.height))
     return {};
 
   if (std::abs(r.degrees) > kMaxStraightenDegrees) {
