@@ -390,7 +390,7 @@ struct Profile {
     bins.assign(2 * static_cast<Index>(radius * binsPerPixel) + 2 * blur.size() + 4, 0.0);
     const double s = std::sin(Radians(degrees)) * binsPerPixel;
     const double c = std::cos(Radians(degrees)) * binsPerPixel;
-    const double middle = static_cast<double>(bins.size() / 2);
+    const double middle = static_cast<double>(bins.size()) / 2;
     const std::size_t step = std::max<std::size_t>(1, ink.size() / marks);
     for (std::size_t i = 0; i < ink.size(); i += step) {
       const Ink& m = ink[i];
@@ -428,7 +428,7 @@ Sharpest Search(const Profile& profile, const std::vector<Ink>& ink, double radi
       static_cast<int>(std::max_element(scores.begin(), scores.end()) - scores.begin());
   Sharpest sharpest{middle + (top - steps) * step, scores[static_cast<Index>(top)], 0};
   if (top > 0 && top + 1 < static_cast<int>(scores.size())) {
-    const double l = scores[static_cast<Index>(top - 1)], r = scores[static_cast<Index>(top + 1)];
+    const double l = scores[static_cast<Index>(top) - 1], r = scores[static_cast<Index>(top) + 1];
     const double curve = l - 2 * sharpest.score + r;
     if (curve < 0) sharpest.angle += step * 0.5 * (l - r) / curve;
   }

@@ -53,11 +53,11 @@ RowsOut::RowsOut(Picture& picture, int width, int height, int channels, Layout l
   // the bytes are first written by the threads that fill the rows.
   picture.pixels.clear();
   picture.pixels.reserve(bytes);
-  const auto start = reinterpret_cast<std::uintptr_t>(picture.pixels.data());
-  const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
-  const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
-  if (end > first)
-    static_cast<void>(::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE));
+  const std::size_t skip =
+      (kHugePage - reinterpret_cast<std::uintptr_t>(picture.pixels.data()) % kHugePage) % kHugePage;
+  if (bytes > skip + kHugePage)
+    static_cast<void>(::madvise(picture.pixels.data() + skip,
+                                (bytes - skip) / kHugePage * kHugePage, MADV_HUGEPAGE));
   picture.pixels.resize(bytes);
   top_ = picture.pixels.data();
   stride_ = picture.bytesPerLine;

@@ -300,7 +300,7 @@ Straightened Copy(const Rows& picture, int x0, int y0, int x1, int y1, Layout la
   const RowsOut out(result.picture, x1 - x0, y1 - y0, channels, layout);
   for (int y = y0; y < y1; ++y) {
     std::memcpy(out.Row(y - y0), picture.Pixel(x0, y),
-                static_cast<std::size_t>((x1 - x0) * channels));
+                static_cast<std::size_t>(x1 - x0) * static_cast<std::size_t>(channels));
     out.ClearPadding(y - y0);
   }
   return result;
