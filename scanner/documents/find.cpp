@@ -133,10 +133,8 @@ Marks MarkDifferences(const Rows& picture, const Glass& glass) {
   Marks m;
   const int w = m.w = picture.Width(), h = m.h = picture.Height();
   m.difference.resize(At(0, h, w));
-  // Marked pixels, in a border of unmarked ones.
-  const int pw = w + 2;
-  std::vector<std::uint8_t> marked(At(0, h + 2, pw));
-  auto markAt = [&](int x, int y) { return marked.data() + At(x + 1, y + 1, pw); };
+  m.marked.resize(At(0, h, w));
+  auto markAt = [&](int x, int y) { return m.marked.data() + At(x, y, w); };
   const std::array<int, 3>& g = glass.colour;
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* p = picture.Row(y);
@@ -174,9 +172,6 @@ Marks MarkDifferences(const Rows& picture, const Glass& glass) {
   PeelFrame(w, columnFull, clearColumn);
   PeelFrame(
       w, [&](int i) { return columnFull(w - 1 - i); }, [&](int i) { clearColumn(w - 1 - i); });
-
-  m.marked.resize(At(0, h, w));
-  for (int y = 0; y < h; ++y) std::copy_n(markAt(0, y), w, m.marked.data() + At(0, y, w));
   DropDust(m.marked, w, h);
   return m;
 }
