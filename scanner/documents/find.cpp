@@ -509,6 +509,7 @@ constexpr double kSideShare = 0.85;  // of each side, away from the corners
 constexpr double kProfileStep = 0.5;
 constexpr double kInnerFrom = 1.5, kInnerTo = 2.5;  // where the inside is read past the edge
 constexpr double kEnoughOnLine = 0.3;  // share of the lines whose edge must lie on the fit
+constexpr double kAtEdge = 2;          // pixels from the picture's edge
 
 class Edges {
  public:
@@ -534,12 +535,17 @@ class Edges {
 
   // Side 0 to 3 (right, bottom, left, top as the rectangle turns): where its edge lies off the
   // rectangle's side, outwards, as a line along the side; nothing when too few lines across it
-  // meet glass and then the document.
+  // meet glass and then the document, or when the side lies along the picture's edge (the
+  // document runs off the picture there: what lies inside is not its edge).
   std::optional<Line> FitSide(const RotatedRect& r, int side, double search) const {
     const double phi = Radians(r.degrees + 90.0 * side);
     const Point n{std::cos(phi), std::sin(phi)}, t{-n.y, n.x};
     const double half = (side % 2 == 0 ? r.width : r.height) / 2;
     const double along = (side % 2 == 0 ? r.height : r.width) / 2;
+    const Point middle{r.centerX + half * n.x, r.centerY + half * n.y};
+    if (AlongEdge({middle.x - along * t.x, middle.y - along * t.y},
+                  {middle.x + along * t.x, middle.y + along * t.y}))
+      return std::nullopt;
     const int lines =
         std::clamp(static_cast<int>(2 * along / kEdgeSpacing), kFewestLines, kMostLines);
     const int samples = static_cast<int>((2 * search + kInnerTo) / kProfileStep) + 1;
@@ -597,6 +603,15 @@ class Edges {
     if (i >= from || at(i) <= at(i - 1)) return std::nullopt;
     const double share = (level - at(i - 1)) / (at(i) - at(i - 1));
     return search - (static_cast<double>(i - 1) + share) * kProfileStep;
+  }
+
+  // Whether both ends of a side lie at the same edge of the picture.
+  bool AlongEdge(Point a, Point b) const {
+    const double w = picture_.Width(), h = picture_.Height();
+    auto near = [](double p, double q, double at) {
+      return std::abs(p - at) <= kAtEdge && std::abs(q - at) <= kAtEdge;
+    };
+    return near(a.x, b.x, 0) || near(a.x, b.x, w) || near(a.y, b.y, 0) || near(a.y, b.y, h);
   }
 
   const Rows& picture_;
