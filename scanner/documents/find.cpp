@@ -42,8 +42,8 @@ Index At(int x, int y, int w) {
 // The working picture's pixels that differ from the glass, and by how much.
 struct Marks {
   int w = 0, h = 0;
-  std::vector<std::uint8_t> difference;
-  std::vector<std::uint8_t> marked;
+  Bytes difference;  // both written whole
+  Bytes marked;
 };
 
 // Clears a run of nearly full lines at one edge of the picture when it is thin: the glass's
@@ -64,7 +64,7 @@ void PeelFrame(int lines, Full full, Clear clear) {
 constexpr int kDustMarks = 12;
 constexpr int kDustReach = 3;
 
-void DropDust(std::vector<std::uint8_t>& marked, int w, int h) {
+void DropDust(Bytes& marked, int w, int h) {
   struct Run {
     int y, x0, x1, group;  // x1 excluded
   };
@@ -505,6 +505,7 @@ RotatedRect PrintRect(const Print& print, double degrees) {
 constexpr double kEdgeSpacing = 2;  // pixels between lines across a side
 constexpr int kFewestLines = 8;
 constexpr int kMostLines = 100;
+constexpr int kFirstLines = 24;      // while the angle is still rough
 constexpr double kSideShare = 0.85;  // of each side, away from the corners
 constexpr double kProfileStep = 0.5;
 constexpr double kInnerFrom = 1.5, kInnerTo = 2.5;  // where the inside is read past the edge
@@ -537,7 +538,7 @@ class Edges {
   // rectangle's side, outwards, as a line along the side; nothing when too few lines across it
   // meet glass and then the document, or when the side lies along the picture's edge (the
   // document runs off the picture there: what lies inside is not its edge).
-  std::optional<Line> FitSide(const RotatedRect& r, int side, double search) const {
+  std::optional<Line> FitSide(const RotatedRect& r, int side, double search, int most) const {
     const double phi = Radians(r.degrees + 90.0 * side);
     const Point n{std::cos(phi), std::sin(phi)}, t{-n.y, n.x};
     const double half = (side % 2 == 0 ? r.width : r.height) / 2;
@@ -546,8 +547,7 @@ class Edges {
     if (AlongEdge({middle.x - along * t.x, middle.y - along * t.y},
                   {middle.x + along * t.x, middle.y + along * t.y}))
       return std::nullopt;
-    const int lines =
-        std::clamp(static_cast<int>(2 * along / kEdgeSpacing), kFewestLines, kMostLines);
+    const int lines = std::clamp(static_cast<int>(2 * along / kEdgeSpacing), kFewestLines, most);
     const int samples = static_cast<int>((2 * search + kInnerTo) / kProfileStep) + 1;
     std::vector<double> profile(static_cast<Index>(samples));
     std::vector<Point> points;
@@ -632,7 +632,8 @@ RotatedRect FitEdges(const Edges& edges, RotatedRect rect, const std::vector<Poi
     for (int side = 0; side < 4; ++side) {
       const double along = side % 2 == 0 ? rect.height : rect.width;
       const double search = round == 0 ? slack + along * kFirstSearch : slack / 2 + 1;
-      const auto& line = sides[static_cast<Index>(side)] = edges.FitSide(rect, side, search);
+      const auto& line = sides[static_cast<Index>(side)] =
+          edges.FitSide(rect, side, search, round == 0 ? kFirstLines : kMostLines);
       if (line) {
         // An edge that drifts outwards along the side (b > 0) turns the document back.
         const double weight = line->inliers * along * along;

@@ -115,28 +115,26 @@ Reduced::Reduced(const Rows& picture, int longestSide)
   const int w = (picture.Width() + f - 1) / f, h = (picture.Height() + f - 1) / f;
   const int rowBytes = w * channels;
   bytes_.resize(static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(h));
+  const int sourceBytes = picture.Width() * channels;
   ForEachBand(h, std::int64_t{rowBytes} * f * f, [&](int first, int end) {
-    std::vector<int> sums(static_cast<std::size_t>(rowBytes));
+    // The block's rows summed first, sample by sample, then the block's columns.
+    std::vector<int> column(static_cast<std::size_t>(sourceBytes));
     for (int y = first; y < end; ++y) {
-      std::fill(sums.begin(), sums.end(), 0);
+      std::fill(column.begin(), column.end(), 0);
       const int y0 = y * f, y1 = std::min(y0 + f, picture.Height());
       for (int sy = y0; sy < y1; ++sy) {
         const std::uint8_t* row = picture.Row(sy);
-        for (int x = 0; x < w; ++x) {
-          const int x1 = std::min((x + 1) * f, picture.Width());
-          for (int c = 0; c < channels; ++c) {
-            int sum = 0;
-            for (int sx = x * f; sx < x1; ++sx) sum += row[sx * channels + c];
-            sums[Index(x * channels + c)] += sum;
-          }
-        }
+        for (int i = 0; i < sourceBytes; ++i) column[Index(i)] += row[i];
       }
       std::uint8_t* out = bytes_.data() + static_cast<std::ptrdiff_t>(y) * rowBytes;
       for (int x = 0; x < w; ++x) {
-        const int count = (std::min((x + 1) * f, picture.Width()) - x * f) * (y1 - y0);
-        for (int c = 0; c < channels; ++c)
-          out[x * channels + c] =
-              static_cast<std::uint8_t>((sums[Index(x * channels + c)] + count / 2) / count);
+        const int x1 = std::min((x + 1) * f, picture.Width());
+        const int count = (x1 - x * f) * (y1 - y0);
+        for (int c = 0; c < channels; ++c) {
+          int sum = 0;
+          for (int sx = x * f; sx < x1; ++sx) sum += column[Index(sx * channels + c)];
+          out[x * channels + c] = static_cast<std::uint8_t>((sum + count / 2) / count);
+        }
       }
     }
   });

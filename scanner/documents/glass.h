@@ -40,7 +40,7 @@ class Reduced {
 
  private:
   int factor_ = 1;
-  std::vector<std::uint8_t> bytes_;
+  Bytes bytes_;  // written whole
   Rows rows_;
 };
 
