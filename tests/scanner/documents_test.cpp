@@ -111,19 +111,22 @@ std::array<double, 3> SheetColour(const Sheet& sheet, double u, double v) {
             90 + 60 * std::sin(u / 13) * std::cos(v / 17)};
   const auto [left, top, right, bottom] = PrintBlock(r);
   const int line = static_cast<int>(std::floor((v - top) / kPitch));
-  bool ink = u >= left && u < right && v >= top && v < bottom && v - top - line * kPitch < kXHeight;
-  // Words of 8 to 37 pixels, 4 apart, the last one reaching the right margin; letters 2 wide.
-  for (double word = left, i = 0; ink && word < right; i += 1) {
-    const double end = std::min(word + 8 + (line * 7919 + int(i) * 104729) % 30, right);
-    if (right - end < 12) {
-      ink = u >= word && (std::fmod(u - left, 3) < 2 || u > right - 2);
+  // Paragraphs of eight lines, the last one short, a line apart.
+  const double end = line % 9 == 7 ? left + 0.3 * (right - left) : right;
+  bool ink = u >= left && u < end && v >= top && v < bottom && v - top - line * kPitch < kXHeight &&
+             line % 9 != 8;
+  // Words of 8 to 37 pixels, 4 apart, the last one reaching the line's end; letters 2 wide.
+  for (double word = left, i = 0; ink && word < end; i += 1) {
+    const double last = std::min(word + 8 + (line * 7919 + int(i) * 104729) % 30, end);
+    if (end - last < 12) {
+      ink = u >= word && (std::fmod(u - left, 3) < 2 || u > end - 2);
       break;
     }
-    if (u < end + 4) {
-      ink = u < end && std::fmod(u - left, 3) < 2;
+    if (u < last + 4) {
+      ink = u < last && std::fmod(u - left, 3) < 2;
       break;
     }
-    word = end + 4;
+    word = last + 4;
   }
   const double value = ink ? kInk : kPaper;
   return {value, value, value};
