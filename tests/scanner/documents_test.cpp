@@ -319,6 +319,21 @@ TEST(Straighten, CopiesAnUprightRectangleAndRefusesWhatIsNoDocument) {
                             &view.pixels[(181 + y) * view.bytesPerLine + 76 * 3], 48 * 3),
                 0);
   }
+  // Running off the picture's corner: its edge pixels repeated, in both copies alike.
+  const RotatedRect corner{10, 8, 60, 40, 5};
+  const documents::Picture off = Straighten(view, corner).picture;
+  documents::AllowAvx2(false);
+  EXPECT_TRUE(Straighten(view, corner).picture.pixels == off.pixels);
+  documents::AllowAvx2(true);
+  const Frame axes(corner);
+  for (int y = 0; y < off.height; ++y)
+    for (int x = 0; x < off.width; ++x) {
+      const double u = x + 0.5 - off.width / 2.0, v = y + 0.5 - off.height / 2.0;
+      EXPECT_NEAR(
+          Pixel(off, x, y, 1),
+          Sample(view, 10 + u * axes.c - v * axes.s - 0.5, 8 + u * axes.s + v * axes.c - 0.5, 1),
+          3);
+    }
   PictureView shorter = view;
   shorter.pixels = view.pixels.first(view.pixels.size() - 4);  // the padding and a byte
   for (const RotatedRect& r : {RotatedRect{NAN, 200, 50, 40, 3},
