@@ -622,7 +622,7 @@ class Edges {
 // (three times: from afar, then close to the last result), from the part's extent where they
 // are not (where the document runs off the picture).
 constexpr int kEdgeRounds = 3;
-constexpr double kFirstSearch = 0.05;  // of a side's length, either way: some 3 degrees' turn
+constexpr double kFirstSearch = 0.05;  // of a side's length, either way: a turn of some 5 degrees
 
 RotatedRect FitEdges(const Edges& edges, RotatedRect rect, const std::vector<Point>& extent,
                      double slack) {
