@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "platform/bmp.h"
 #include "platform/errors.h"
@@ -434,8 +435,9 @@ TEST(OpenPicture, PngOfEveryKindOpensAsLibpngDecodesIt) {
     ASSERT_EQ(RunShell("cd " + ShellQuote(dir.path()) + " && S=source.png O=made.png && " + c.make),
               0);
     const auto file = ReadBytes(dir / "made.png");
+    const std::string_view tRNS = "tRNS";
     const bool transparent =
-        std::search(file.begin(), file.end(), "tRNS", "tRNS" + 4) != file.end();
+        std::search(file.begin(), file.end(), tRNS.begin(), tRNS.end()) != file.end();
     EXPECT_EQ((std::array<int, 4>{file[24], file[25], file[28], transparent}),
               (std::array<int, 4>{c.depth, c.type, c.interlace, c.transparent}));
     TBitmap picture;
