@@ -27,8 +27,8 @@
 #include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
-#include "scanner/device_conditions.h"
-#include "scanner/settings.h"
+#include "scanner/contract/conditions.h"
+#include "scanner/contract/settings.h"
 #include "twain/TwainUtils.h"
 
 namespace {

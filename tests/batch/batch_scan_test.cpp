@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/bmp.h"
-#include "scanner/messages.h"
+#include "scanner/contract/messages.h"
 #include "support/dib_builder.h"
 #include "support/test_support.h"
 

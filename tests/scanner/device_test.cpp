@@ -1,6 +1,6 @@
 // The device and its helper process on a fake SANE: every way a scan can end, including the
 // ones where the helper must be given up, and the next scan after each.
-#include "scanner/device.h"
+#include "scanner/device/device.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,8 +13,8 @@
 #include <fstream>
 #include <thread>
 
-#include "scanner/device_conditions.h"
-#include "scanner/helper_link.h"
+#include "scanner/contract/conditions.h"
+#include "scanner/device/helper_link.h"
 
 namespace scanner {
 namespace {

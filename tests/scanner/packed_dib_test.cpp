@@ -1,6 +1,6 @@
 // The conversion of scanner frames into the packed bitmap, checked through the program's own
 // bitmap reader against pixels computed here from the frame bytes.
-#include "scanner/packed_dib.h"
+#include "scanner/device/packed_dib.h"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +186,7 @@ TEST(PackedDibRefusal, FormatsThePictureCannotTakeAreRefusedWithAReason) {
 }  // namespace
 
 // Identity texts keep at most 33 bytes and never split a UTF-8 character.
-#include "scanner/identity_text.h"
+#include "scanner/protocol/identity_text.h"
 
 namespace {
 

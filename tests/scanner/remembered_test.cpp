@@ -1,7 +1,7 @@
 // The remembered settings through the real file in a temporary configuration folder: what one
 // session writes the next one reads, a renamed device is found again, and a file of anything
 // else is ignored and replaced.
-#include "scanner/remembered.h"
+#include "scanner/ui/remembered.h"
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "platform/fpu_control.h"
-#include "scanner/device_conditions.h"
-#include "scanner/messages.h"
-#include "scanner/remembered.h"
+#include "scanner/contract/conditions.h"
+#include "scanner/contract/messages.h"
+#include "scanner/ui/remembered.h"
 #include "scanner_fixture.h"
 
 namespace {

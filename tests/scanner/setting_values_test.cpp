@@ -2,7 +2,7 @@
 // as ranges, word lists of integers and of fixed-point numbers, string lists and inactive
 // options: whether each is offered, its value, the values it takes and refuses, and setting one;
 // the device's source for a kind; a setting's value from the container the program sends.
-#include "scanner/setting_values.h"
+#include "scanner/device/setting_values.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,10 +1,10 @@
 // The table of scan settings: every name a setting is known by leads back to that setting and
 // to no other. The texts of the device's conditions, by their codes.
-#include "scanner/settings.h"
+#include "scanner/contract/settings.h"
 
 #include <gtest/gtest.h>
 
-#include "scanner/device_conditions.h"
+#include "scanner/contract/conditions.h"
 
 #include <set>
 #include <string>

@@ -11,15 +11,15 @@
 #include <memory>
 #include <new>
 
-#include "device.h"
-#include "device_conditions.h"
+#include "scanner/device/device.h"
+#include "scanner/contract/conditions.h"
 #include "identity_text.h"
-#include "messages.h"
-#include "remembered.h"
-#include "scan_dialog.h"
-#include "select_dialog.h"
-#include "setting_values.h"
-#include "settings.h"
+#include "scanner/contract/messages.h"
+#include "scanner/ui/remembered.h"
+#include "scanner/ui/scan_dialog.h"
+#include "scanner/ui/select_dialog.h"
+#include "scanner/device/setting_values.h"
+#include "scanner/contract/settings.h"
 
 namespace scanner {
 namespace {

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "wire.h"
+#include "scanner/wire/wire.h"
 
 namespace scanner {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
+#include "scanner/device/device.h"
 
 class QWidget;
 

@@ -19,10 +19,10 @@
 #include <cmath>
 
 #include "document_area.h"
-#include "messages.h"
+#include "scanner/contract/messages.h"
 #include "preview_pane.h"
-#include "setting_values.h"
-#include "settings.h"
+#include "scanner/device/setting_values.h"
+#include "scanner/contract/settings.h"
 
 namespace scanner {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "wire.h"
+#include "scanner/wire/wire.h"
 
 namespace scanner {
 

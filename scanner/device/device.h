@@ -16,7 +16,7 @@
 
 #include "packed_dib.h"
 #include "twain/twain.h"
-#include "wire.h"
+#include "scanner/wire/wire.h"
 
 namespace scanner {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "device_conditions.h"
+#include "scanner/contract/conditions.h"
 
 namespace scanner {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "device.h"
-#include "settings.h"
+#include "scanner/contract/settings.h"
 
 namespace scanner {
 

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <thread>
 
-#include "messages.h"
+#include "scanner/contract/messages.h"
 #include "platform/fpu_control.h"
 #include "remembered.h"
 

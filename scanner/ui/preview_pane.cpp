@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "messages.h"
+#include "scanner/contract/messages.h"
 
 namespace scanner {
 namespace {

@@ -7,9 +7,9 @@
 #include <new>
 #include <span>
 
-#include "device_conditions.h"
+#include "scanner/contract/conditions.h"
 #include "helper_link.h"
-#include "messages.h"
+#include "scanner/contract/messages.h"
 #include "platform/narrow.h"
 
 namespace scanner {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "device.h"
+#include "scanner/device/device.h"
 
 class QCheckBox;
 class QComboBox;

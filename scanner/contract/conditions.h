@@ -3,7 +3,7 @@
 // tool say the same.
 #pragma once
 
-#include "scanner/messages.h"
+#include "messages.h"
 #include "twain/twain.h"
 
 namespace scanner {

@@ -21,7 +21,7 @@ extern "C" void __gcov_dump(void);
 
 #include "platform/fpu_control.h"
 #include "sane_api.h"
-#include "wire.h"
+#include "scanner/wire/wire.h"
 
 namespace scanner {
 namespace {
