@@ -66,7 +66,7 @@ inline constexpr const char* kScanButton = "スキャン(&S)";
 inline constexpr const char* kCloseButton = "閉じる";
 inline constexpr const char* kScanning = "スキャンしています…";
 inline constexpr const char* kPreviewed = "プレビューしました";
-inline constexpr const char* kCancelled = "スキャンを中止しました。";
+inline constexpr const char* kScanCancelled = "スキャンを中止しました。";
 inline constexpr const char* kPictureTooLarge =
     "画像が大きすぎます。解像度か読み取り範囲を小さくしてください。";
 inline constexpr const char* kProgressTitle = "スキャン中";

@@ -1,7 +1,7 @@
 // The library's one export.
 #include <type_traits>
 
-#include "manager.h"
+#include "dispatch.h"
 #include "platform/fpu_control.h"
 
 namespace {

@@ -245,7 +245,7 @@ TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   RecordProperty("dialogReadyAfterCancelMs", static_cast<int>(readyAfter));
   EXPECT_GE(readyAfter, 0);
   EXPECT_LT(readyAfter, 1000);
-  EXPECT_EQ(message.toStdString(), scanner::kCancelled);
+  EXPECT_EQ(message.toStdString(), scanner::kScanCancelled);
   EXPECT_EQ(View().pixels, std::vector<Bgr>(4, Bgr{1, 2, 3}));
   EXPECT_TRUE(Errors().empty());
 

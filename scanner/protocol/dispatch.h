@@ -1,4 +1,5 @@
-// The manager's answer to every triplet: the state of the manager and of the one open source.
+// The manager's answer to every triplet: the manager's own (sources listed and chosen, the source
+// opened and closed) and, routed to it, the open source's (session.h).
 #pragma once
 
 #include "twain/twain.h"

@@ -1,0 +1,316 @@
+#include "session.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <algorithm>
+#include <cstring>
+
+#include "scanner/contract/conditions.h"
+#include "scanner/contract/messages.h"
+#include "scanner/device/setting_values.h"
+#include "scanner/protocol/identity_text.h"
+
+namespace scanner {
+namespace {
+
+bool HaveWidgets() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+}  // namespace
+
+class Session::NoticeEvent final : public QEvent {
+ public:
+  explicit NoticeEvent(Notice notice) : QEvent(NoticeType()), notice_(notice) {}
+  Notice Which() const { return notice_; }
+
+ private:
+  Notice notice_;
+};
+
+QEvent::Type Session::NoticeType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+std::unique_ptr<Device> OpenDevice(const std::string& name, TW_UINT16& condition) {
+  if (name.empty()) {
+    condition = TWCC_NODS;
+    return nullptr;
+  }
+  SANE_Status status = SANE_STATUS_GOOD;
+  std::unique_ptr<Device> device = Device::Open(name, status);
+  if (!device)
+    // An unknown name is refused as an invalid argument.
+    condition = status == SANE_STATUS_INVAL ? TWCC_NODS : ConditionOf(status);
+  return device;
+}
+
+Session::Session(std::string name, std::unique_ptr<Device> device, const TW_IDENTITY& identity)
+    : identity_(identity), name_(std::move(name)), device_(std::move(device)) {}
+
+RememberedDevice Session::Remembered() const {
+  return {name_, TextOf(identity_.Manufacturer), TextOf(identity_.ProductFamily)};
+}
+
+// The user's settings, on the device and in the dialog, again after a preview.
+void Session::RestoreAfterPreview() {
+  if (!beforePreview_) return;
+  if (device_->HasFlag("preview")) device_->SetFlag("preview", false);
+  dialog_->Apply(*beforePreview_);
+  beforePreview_.reset();
+}
+
+void Session::Close() {
+  progress_.reset();
+  // Cancels and joins a scan (before the receiver its end posts to goes), and frees the device
+  // for other programs; a feeder stays open for the next sheet, which a device opened again
+  // would start from the first one.
+  if (device_ && device_->Scanning()) {
+    device_->Cancel();
+    device_->TakeResult();
+  }
+  const bool keep = device_ && ValueOf(*device_, *SettingNamed("source")) == "feeder";
+  // However the dialog closes, its settings are the device's for the next time: during a
+  // preview, the user's, not the preview's.
+  if (dialog_) {
+    RememberValues(Remembered(), beforePreview_.value_or(dialog_->Current()));
+    if (keep) RestoreAfterPreview();
+  }
+  beforePreview_.reset();
+  dialog_.reset();
+  if (!keep) device_.reset();
+  receiver_.reset();
+  image_.reset();
+  failure_.reset();
+  enabled_ = false;
+}
+
+void Session::Post(Notice notice) {
+  QCoreApplication::postEvent(receiver_.get(), new NoticeEvent(notice));  // Qt takes it
+}
+
+void Session::StartScan(bool live) {
+  QObject* receiver = receiver_.get();
+  device_->StartScan(
+      [receiver] { QCoreApplication::postEvent(receiver, new NoticeEvent(Notice::kScanEnded)); },
+      live);
+}
+
+// A preview is a quick scan of the whole glass: the device's own preview where it has one,
+// otherwise its lowest resolution of at least kPreviewDpi; 8 bits, colour where offered.
+constexpr double kPreviewDpi = 50;
+
+void Session::PreviewFromDialog() {
+  Device& device = *device_;
+  if (device.Scanning()) return;
+  beforePreview_ = dialog_->Current();
+  const std::vector<ColourMode> modes = device.Modes();
+  if (std::find(modes.begin(), modes.end(), ColourMode::kColor) != modes.end())
+    device.SetMode(ColourMode::kColor);
+  else if (std::find(modes.begin(), modes.end(), ColourMode::kGray) != modes.end())
+    device.SetMode(ColourMode::kGray);
+  if (const std::optional<NumberChoice> depth = device.Choice("depth"); depth && depth->Takes(8))
+    device.SetNumber("depth", 8);
+  if (device.HasFlag("preview")) {
+    device.SetFlag("preview", true);
+  } else if (const std::optional<NumberChoice> dpi = device.Choice("resolution")) {
+    double lowest = dpi->Clamp(kPreviewDpi);
+    for (double v : dpi->list)
+      if (v >= kPreviewDpi && (lowest < kPreviewDpi || v < lowest)) lowest = v;
+    device.SetNumber("resolution", lowest);
+  }
+  if (device.HasArea())
+    for (std::size_t i = 0; i < kAreaOptions.size(); ++i) {
+      const NumberChoice range = *device.Choice(kAreaOptions[i]);
+      device.SetNumber(kAreaOptions[i], i < 2 ? range.min : range.max);
+    }
+  dialog_->BeginPreview();
+  StartScan(true);
+}
+
+// The end of a preview: the settings are the user's again, the pane has the picture.
+void Session::EndPreview(const ScanResult& result) {
+  RestoreAfterPreview();
+  dialog_->EndPreview(result.outcome == ScanResult::Outcome::kComplete);
+}
+
+void Session::ScanFromDialog() {
+  if (device_->Scanning()) return;
+  if (!device_->ParametersFit()) {
+    dialog_->ShowMessage(QString::fromUtf8(kPictureTooLarge));
+    return;
+  }
+  RememberValues(Remembered(), dialog_->Current());
+  dialog_->SetScanning(true);
+  StartScan();
+}
+
+void Session::ApplyRequested(Device& device) const {
+  for (const auto& [setting, value] : requested_) Apply(device, *setting, value);
+}
+
+TW_UINT16 Session::Enable(const std::string& chosen, const TW_USERINTERFACE& ui,
+                          QWidget* parent) {
+  if (enabled_) return Fail(condition_, TWCC_SEQERROR);
+  // The binding keeps a source open across selections: a different choice is opened here.
+  if (!chosen.empty() && chosen != name_) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    std::unique_ptr<Device> device = OpenDevice(chosen, condition);
+    if (!device) return Fail(condition_, condition);
+    device_ = std::move(device);
+    name_ = chosen;
+    requested_.clear();
+  }
+  if (!device_) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    device_ = OpenDevice(name_, condition);
+    if (!device_) return Fail(condition_, condition);
+  }
+  receiver_ = std::make_unique<QObject>();
+  if (ui.ShowUI != 0) {
+    if (!HaveWidgets()) return Fail(condition_, TWCC_BUMMER);
+    ScanActions actions;
+    actions.scan = [this] { ScanFromDialog(); };
+    actions.preview = [this] { PreviewFromDialog(); };
+    actions.cancel = [this] { device_->Cancel(); };
+    actions.close = [this] {
+      device_->Cancel();
+      Post(Notice::kCloseRequested);
+    };
+    dialog_ = std::make_unique<ScanDialog>(parent, *device_, ui.ModalUI != 0, std::move(actions));
+    // The device's settings of the last time; a value it no longer takes is dropped.
+    dialog_->Apply(ValuesFor(Remembered()));
+    const RememberedDevice known = Remembered();
+    const std::string product = known.vendor + (known.vendor.empty() ? "" : " ") + known.model;
+    dialog_->SetDeviceText(
+        QString::fromStdString(product.empty() ? known.name : product + " (" + known.name + ")"));
+    ApplyRequested(*device_);
+    dialog_->Apply({});
+    dialog_->show();
+  } else {
+    // A picture beyond the size limit is refused at its first frame, through the transfer.
+    ApplyRequested(*device_);
+    StartScan();
+    if (HaveWidgets()) {
+      progress_ =
+          std::make_unique<ProgressWindow>(parent, *device_, [this] { device_->Cancel(); });
+      progress_->show();
+    }
+  }
+  enabled_ = true;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 Session::Disable() {
+  if (!enabled_) return Fail(condition_, TWCC_SEQERROR);
+  Close();
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 Session::ProcessEvent(TW_EVENT& event) {
+  event.TWMessage = MSG_NULL;
+  const auto* message = static_cast<const MSG*>(event.pEvent);
+  if (!enabled_ || !receiver_ || !message || !message->event ||
+      message->receiver != receiver_.get() || message->event->type() != NoticeType())
+    return TWRC_NOTDSEVENT;
+  if (static_cast<const NoticeEvent*>(message->event)->Which() == Notice::kCloseRequested) {
+    event.TWMessage = MSG_CLOSEDSREQ;
+    return TWRC_DSEVENT;
+  }
+  ScanResult result = device_->TakeResult();
+  const bool complete = result.outcome == ScanResult::Outcome::kComplete;
+  const bool preview = beforePreview_.has_value() && dialog_;
+  if (preview) EndPreview(result);
+  if (preview && complete) return TWRC_DSEVENT;
+  if (complete) {
+    image_ = std::move(result.dib);
+    if (dialog_) dialog_->SetScanning(false);
+    event.TWMessage = MSG_XFERREADY;
+    return TWRC_DSEVENT;
+  }
+  if (dialog_) {
+    // The dialog stays; it says what happened and is ready for the next scan.
+    dialog_->SetScanning(false);
+    const char* text = result.outcome == ScanResult::Outcome::kCancelled
+                           ? kScanCancelled
+                           : DeviceConditionText(result.condition);
+    dialog_->ShowMessage(QString::fromUtf8(text ? text : kDeviceError));
+    return TWRC_DSEVENT;
+  }
+  progress_.reset();
+  if (result.outcome == ScanResult::Outcome::kCancelled) {
+    event.TWMessage = MSG_CLOSEDSREQ;
+    return TWRC_DSEVENT;
+  }
+  // Without a dialog a failure reaches the program through the transfer.
+  failure_ = result.condition;
+  event.TWMessage = MSG_XFERREADY;
+  return TWRC_DSEVENT;
+}
+
+TW_UINT16 Session::NativeTransfer(HGLOBAL& handle) {
+  if (failure_) {
+    const TW_UINT16 condition = *failure_;
+    failure_.reset();
+    return Fail(condition_, condition);
+  }
+  if (!image_) return Fail(condition_, TWCC_SEQERROR);
+  const HGLOBAL block = GlobalAlloc(0, image_->size());
+  void* bytes = block ? GlobalLock(block) : nullptr;
+  if (!bytes) {
+    if (block) GlobalFree(block);
+    return Fail(condition_, TWCC_LOWMEMORY);
+  }
+  std::memcpy(bytes, image_->data(), image_->size());
+  GlobalUnlock(block);
+  image_.reset();
+  handle = block;
+  return TWRC_XFERDONE;
+}
+
+TW_UINT16 Session::EndTransfer(TW_PENDINGXFERS& pending) {
+  pending.Count = 0;
+  image_.reset();
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 Session::Capability(TW_UINT16 msg, const TW_CAPABILITY& capability) {
+  if (msg != MSG_SET) return Fail(condition_, TWCC_CAPBADOPERATION);
+  if (enabled_) return Fail(condition_, TWCC_SEQERROR);
+  return SetCapability(capability);
+}
+
+TW_UINT16 Session::SetCapability(const TW_CAPABILITY& capability) {
+  const Setting* setting = SettingFor(capability.Cap);
+  if (!setting) return Fail(condition_, TWCC_CAPUNSUPPORTED);
+  if (capability.ConType != TWON_ONEVALUE) return Fail(condition_, TWCC_BADVALUE);
+  std::optional<std::string> value;
+  if (const auto block = static_cast<HGLOBAL>(capability.hContainer)) {
+    if (const void* bytes = GlobalLock(block)) {
+      value = FromContainer(*setting, bytes, GlobalSize(block));
+      GlobalUnlock(block);
+    }
+  }
+  if (!value) return Fail(condition_, TWCC_BADVALUE);
+  // The value is checked against the device, open or opened for it, with the settings asked
+  // for so far in place (the resolutions a device takes may depend on its mode).
+  std::unique_ptr<Device> opened;
+  Device* device = device_.get();
+  if (!device) {
+    TW_UINT16 condition = TWCC_SUCCESS;
+    opened = OpenDevice(name_, condition);
+    if (!opened) return Fail(condition_, condition);
+    device = opened.get();
+  }
+  ApplyRequested(*device);
+  // A device without the setting at all says so, rather than that the value is out of range.
+  if (!Takes(*device, *setting, *value))
+    return Fail(condition_, Offers(*device, *setting) ? TWCC_BADVALUE : TWCC_CAPUNSUPPORTED);
+  std::erase_if(requested_, [&](const auto& r) { return r.first == setting; });
+  requested_.emplace_back(setting, *value);
+  return TWRC_SUCCESS;
+}
+
+}  // namespace scanner
