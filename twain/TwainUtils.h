@@ -10,6 +10,7 @@
 
 #include "platform/bitmap.h"
 #include "platform/errors.h"
+#include "twain/identity_text.h"
 #include "twain/twain.h"
 
 // The manager library and its entry. LoadTwain raises when the library cannot be loaded or has
@@ -113,9 +114,6 @@ class TTwain {
   bool DSOpen = false;
   bool DSEnabled = false;
 };
-
-// The text of an identity field: up to its terminating zero, never past the field.
-std::string Str32Text(const TW_STR32& field);
 
 // The one object of the program, constructed on first use. A construction that raises leaves
 // none behind, so that the next call tries again.

@@ -9,10 +9,10 @@
 #include <new>
 
 #include "scanner/contract/conditions.h"
-#include "scanner/protocol/identity_text.h"
 #include "scanner/protocol/session.h"
 #include "scanner/ui/remembered.h"
 #include "scanner/ui/select_dialog.h"
+#include "twain/identity_text.h"
 
 namespace scanner {
 namespace {
@@ -47,23 +47,23 @@ void Describe(TW_IDENTITY& identity, const DeviceInfo& device) {
   identity.Version.MajorNum = 1;
   identity.Version.Language = TWLG_USERLOCALE;
   identity.Version.Country = TWCY_JAPAN;
-  SetText(identity.Version.Info, "SANE");
+  SetStr32Text(identity.Version.Info, "SANE");
   identity.ProtocolMajor = TWON_PROTOCOLMAJOR;
   identity.ProtocolMinor = TWON_PROTOCOLMINOR;
   identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-  SetText(identity.Manufacturer, device.vendor);
-  SetText(identity.ProductFamily, device.model);
-  SetText(identity.ProductName, device.name);
+  SetStr32Text(identity.Manufacturer, device.vendor);
+  SetStr32Text(identity.ProductFamily, device.model);
+  SetStr32Text(identity.ProductName, device.name);
 }
 
 // The device an identity stands for: the full name behind an identity handed out here (its
 // product name may be cut), otherwise the product name itself.
 std::string DeviceNameOf(const TW_IDENTITY& identity) {
-  std::string product = TextOf(identity.ProductName);
+  std::string product = Str32Text(identity.ProductName);
   for (const auto& [name, id] : State().ids) {
     TW_STR32 cut{};
-    SetText(cut, name);
-    if (id == identity.Id && TextOf(cut) == product) return name;
+    SetStr32Text(cut, name);
+    if (id == identity.Id && Str32Text(cut) == product) return name;
   }
   return product;
 }
@@ -140,7 +140,7 @@ TW_UINT16 OpenSource(TW_IDENTITY& identity) {
   std::unique_ptr<Device> device = OpenDevice(name, condition);
   if (!device) return ManagerFails(condition);
   CloseSource();
-  DeviceInfo info{name, TextOf(identity.Manufacturer), TextOf(identity.ProductFamily), {}};
+  DeviceInfo info{name, Str32Text(identity.Manufacturer), Str32Text(identity.ProductFamily), {}};
   Describe(identity, info);
   m.source = std::make_unique<Session>(name, std::move(device), identity);
   return TWRC_SUCCESS;

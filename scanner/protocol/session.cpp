@@ -9,7 +9,7 @@
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
 #include "scanner/device/setting_values.h"
-#include "scanner/protocol/identity_text.h"
+#include "twain/identity_text.h"
 
 namespace scanner {
 namespace {
@@ -51,7 +51,7 @@ Session::Session(std::string name, std::unique_ptr<Device> device, const TW_IDEN
     : identity_(identity), name_(std::move(name)), device_(std::move(device)) {}
 
 RememberedDevice Session::Remembered() const {
-  return {name_, TextOf(identity_.Manufacturer), TextOf(identity_.ProductFamily)};
+  return {name_, Str32Text(identity_.Manufacturer), Str32Text(identity_.ProductFamily)};
 }
 
 // The user's settings, on the device and in the dialog, again after a preview.

@@ -186,7 +186,7 @@ TEST(PackedDibRefusal, FormatsThePictureCannotTakeAreRefusedWithAReason) {
 }  // namespace
 
 // Identity texts keep at most 33 bytes and never split a UTF-8 character.
-#include "scanner/protocol/identity_text.h"
+#include "twain/identity_text.h"
 
 namespace {
 
@@ -206,8 +206,8 @@ TEST(IdentityText, CutsAtACharacterBoundaryWithin33Bytes) {
   for (const auto& row : rows) {
     TW_STR32 field;
     std::memset(field.text, 0x7F, sizeof field.text);
-    scanner::SetText(field, row.text);
-    const std::string kept = scanner::TextOf(field);
+    SetStr32Text(field, row.text);
+    const std::string kept = Str32Text(field);
     EXPECT_EQ(kept, row.kept);
     for (std::size_t i = kept.size(); i < sizeof field.text; ++i) ASSERT_EQ(field.text[i], 0);
   }
