@@ -122,7 +122,7 @@ class FrameBytes {
 // The lines of the largest picture of width pixels that the program takes (0: not even one).
 std::int64_t LinesWithin(std::int64_t width) {
   const std::int64_t line = Picture24Bytes(width, 1);
-  return line > 0 ? kMaxPictureBytes / line : 0;
+  return line > 0 ? kMaxBitmapBytes / line : 0;
 }
 
 }  // namespace
@@ -578,7 +578,7 @@ ScanResult Device::ReadFrames() {
         const std::int64_t lines = next.lines > 0 ? next.lines : LinesWithin(next.pixelsPerLine);
         const std::int64_t frameBytes = std::int64_t{next.bytesPerLine} * lines;
         if (!FitsProgram(next.pixelsPerLine, lines) ||
-            (next.lines > 0 && scanBytes + frameBytes * framesLeft > kMaxPictureBytes)) {
+            (next.lines > 0 && scanBytes + frameBytes * framesLeft > kMaxBitmapBytes)) {
           stop(kConditionPictureTooLarge);
           break;
         }
@@ -601,7 +601,7 @@ ScanResult Device::ReadFrames() {
         } else if (arriving.Size() + n > frameLimit) {
           // More than the frame announced; of unknown height, more than a picture may hold.
           stop(frame->lines > 0 ? kConditionBadImageData : kConditionPictureTooLarge);
-        } else if (scanBytes + n > kMaxPictureBytes) {
+        } else if (scanBytes + n > kMaxBitmapBytes) {
           stop(kConditionPictureTooLarge);
         }
         if (stopped) break;

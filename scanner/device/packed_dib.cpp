@@ -10,12 +10,7 @@
 namespace scanner {
 namespace {
 
-constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr double kInchesPerMetre = 1 / 0.0254;
-
-std::int64_t Stride(std::int64_t width, int bitsPerPixel) {
-  return (width * bitsPerPixel + 31) / 32 * 4;
-}
 
 std::int64_t NeededBytesPerLine(const FrameData& frame, int samplesPerPixel) {
   return (static_cast<std::int64_t>(frame.pixelsPerLine) * samplesPerPixel * frame.depth + 7) / 8;
@@ -45,31 +40,20 @@ std::uint8_t Sample(const FrameData& frame, std::int64_t y, std::int64_t index) 
   return To8Bit(sample);
 }
 
-void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t value) {
-  out[at] = static_cast<std::uint8_t>(value);
-  out[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // Header and colour table; returns the offset of the first (bottom) row.
 std::size_t WriteHeader(std::vector<std::uint8_t>& out, std::int64_t width, std::int64_t height,
                         int bits, double dpi, std::span<const std::array<std::uint8_t, 3>> table) {
-  const std::int64_t imageBytes = Stride(width, bits) * height;
+  const std::int64_t imageBytes = RowStride(width, bits) * height;
   const std::size_t offset = kInfoHeaderSize + 4 * table.size();
   out.assign(offset + static_cast<std::size_t>(imageBytes), 0);
   const auto ppm = static_cast<std::uint32_t>(std::lround(dpi * kInchesPerMetre));
-  Put32(out, 0, kInfoHeaderSize);
-  Put32(out, 4, static_cast<std::uint32_t>(width));
-  Put32(out, 8, static_cast<std::uint32_t>(height));
-  Put16(out, 12, 1);
-  Put16(out, 14, static_cast<std::uint16_t>(bits));
-  Put32(out, 20, static_cast<std::uint32_t>(imageBytes));
-  Put32(out, 24, ppm);
-  Put32(out, 28, ppm);
-  Put32(out, 32, static_cast<std::uint32_t>(table.size()));
+  // The sizes fit: the picture is within kMaxBitmapBytes (FitsProgram).
+  PutInfoHeader(out.data(), {.width = static_cast<std::uint32_t>(width),
+                             .height = static_cast<std::uint32_t>(height),
+                             .bitCount = static_cast<std::uint16_t>(bits),
+                             .imageSize = static_cast<std::uint32_t>(imageBytes),
+                             .pixelsPerMetre = ppm,
+                             .coloursUsed = static_cast<std::uint32_t>(table.size())});
   for (std::size_t i = 0; i < table.size(); ++i) {
     const std::size_t at = kInfoHeaderSize + 4 * i;
     out[at] = table[i][2];  // blue, green, red, reserved
@@ -85,12 +69,12 @@ std::int64_t Picture24Bytes(std::int64_t width, std::int64_t height) {
   if (width <= 0 || height <= 0 || width > (std::int64_t{1} << 32) ||
       height > (std::int64_t{1} << 32))
     return -1;
-  return Stride(width, 24) * height;
+  return RowStride(width, 24) * height;
 }
 
 bool FitsProgram(std::int64_t width, std::int64_t height) {
   const std::int64_t bytes = Picture24Bytes(width, height);
-  return bytes > 0 && bytes <= kMaxPictureBytes;
+  return bytes > 0 && bytes <= kMaxBitmapBytes;
 }
 
 std::int64_t LinesOf(std::span<const FrameData> frames) {
@@ -149,7 +133,7 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
     // A set bit is black in the frame and index 1 of the table.
     const std::array<std::array<std::uint8_t, 3>, 2> table{{{255, 255, 255}, {0, 0, 0}}};
     const std::size_t offset = WriteHeader(out, width, height, 1, dpi, table);
-    const std::int64_t stride = Stride(width, 1);
+    const std::int64_t stride = RowStride(width, 1);
     const std::int64_t rowBytes = (width + 7) / 8;
     const auto lastMask = static_cast<std::uint8_t>(0xFF << ((8 - width % 8) % 8));
     for (std::int64_t y = 0; y < height; ++y) {
@@ -168,7 +152,7 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
       table[i] = {v, v, v};
     }
     const std::size_t offset = WriteHeader(out, width, height, 8, dpi, table);
-    const std::int64_t stride = Stride(width, 8);
+    const std::int64_t stride = RowStride(width, 8);
     for (std::int64_t y = 0; y < height; ++y) {
       std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
       for (std::int64_t x = 0; x < width; ++x) row[x] = Sample(first, y, x);
@@ -195,7 +179,7 @@ std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> 
     }
   }
   const std::size_t offset = WriteHeader(out, width, height, 24, dpi, {});
-  const std::int64_t stride = Stride(width, 24);
+  const std::int64_t stride = RowStride(width, 24);
   for (std::int64_t y = 0; y < height; ++y) {
     std::uint8_t* row = out.data() + offset + (height - 1 - y) * stride;
     for (std::int64_t x = 0; x < width; ++x)

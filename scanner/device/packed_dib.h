@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bitmap.h"
+#include "platform/dib_layout.h"
 #include "twain/twain.h"
 
 namespace scanner {
@@ -25,10 +25,6 @@ struct FrameData {
   int lines = -1;  // -1: not known before the end of the frame
   std::vector<std::uint8_t> bytes;
 };
-
-// The largest pixel store the program takes for one picture, at 24 bits per pixel: the limit of
-// the picture readers. It also bounds the bytes of one scan, whatever a backend announces.
-inline constexpr std::int64_t kMaxPictureBytes = kMaxBitmapBytes;
 
 // Bytes of a 24-bit picture of width x height pixels (rows padded to whole 32-bit words); -1
 // for a size that is not positive.
@@ -55,7 +51,7 @@ TW_UINT16 RefusalOf(std::span<const FrameData> frames);
 // bit with a white-black table; 16-bit samples (in the machine's byte order) are rounded to 8
 // bits. The picture has the complete lines received (a frame that came short is cut there, never
 // padded). Nothing for frames that RefusalOf refuses, that hold no complete line, or a picture
-// beyond kMaxPictureBytes.
+// beyond kMaxBitmapBytes.
 std::optional<std::vector<std::uint8_t>> ToPackedDib(std::span<const FrameData> frames, double dpi);
 
 // 16-bit sample to 8 bits, rounded to nearest.
