@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -15,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,53 +152,7 @@ void HelperLink::Kill() {
 
 bool HelperLink::Write(wire::Packer& packer, Clock::time_point deadline) {
   const std::lock_guard write(writeMutex_);
-  const std::vector<std::uint8_t>& bytes = packer.Message();
-  const int fd = fd_;
-  std::size_t done = 0;
-  while (fd >= 0 && done < bytes.size()) {
-    const ssize_t n =
-        ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The helper does not take its messages in: waited for no longer than the deadline.
-      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd, POLLOUT, 0};
-      (void)::poll(&p, 1, static_cast<int>(left));
-      continue;
-    }
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return fd >= 0;
-}
-
-bool HelperLink::Receive(wire::MessageReader& reader, Millis wait) {
-  const int fd = fd_;
-  if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  const int ready = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-  if (ready < 0) return errno == EINTR;
-  if (ready == 0) return true;
-  // What has arrived, without waiting: up to the end of one message at most.
-  while (!reader.Complete()) {
-    const std::span<std::uint8_t> space = reader.Space();
-    const ssize_t n = ::recv(fd, space.data(), space.size(), MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) return false;  // the helper has gone
-    if (!reader.Received(static_cast<std::size_t>(n))) return false;
-  }
-  return true;
-}
-
-std::optional<wire::Unpacker> HelperLink::Read(Clock::time_point deadline) {
-  wire::MessageReader reader;
-  for (;;) {
-    if (std::optional<wire::Unpacker> message = reader.Take()) return message;
-    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
-    if (left.count() <= 0 || !Receive(reader, left)) return std::nullopt;
-  }
+  return wire::WriteMessage(fd_, packer, deadline);
 }
 
 std::optional<wire::Unpacker> HelperLink::Call(wire::Packer& request, wire::Kind expected,
@@ -209,7 +161,7 @@ std::optional<wire::Unpacker> HelperLink::Call(wire::Packer& request, wire::Kind
   if (!Start()) return std::nullopt;
   const Clock::time_point deadline = Clock::now() + limit;
   std::optional<wire::Unpacker> reply;
-  if (Write(request, deadline)) reply = Read(deadline);
+  if (Write(request, deadline)) reply = wire::ReadMessage(fd_, deadline);
   if (!reply || reply->kind() != expected) {
     Drop();
     return std::nullopt;
@@ -226,7 +178,7 @@ HelperLink::Stream HelperLink::Open(wire::Packer& request) {
 
 std::optional<wire::Unpacker> HelperLink::Stream::Next(Millis wait) {
   if (!sent_) return std::nullopt;
-  if (!link_.Receive(reader_, wait)) {
+  if (!wire::Receive(link_.fd_, reader_, wait)) {
     Abandon();
     return std::nullopt;
   }
@@ -250,7 +202,7 @@ void HelperLink::Shutdown() {
   if (fd_ < 0 && pid_ <= 0) return;
   const Clock::time_point deadline = Clock::now() + kExitLimit;
   wire::Packer exit(wire::Kind::kExit);
-  if (Write(exit, deadline)) Read(deadline);
+  if (Write(exit, deadline)) (void)wire::ReadMessage(fd_, deadline);
   if (const pid_t pid = pid_; pid > 0 && Reap(pid, Millis(50))) pid_ = -1;
   Drop();
 }

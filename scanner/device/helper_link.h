@@ -13,12 +13,13 @@
 #include <optional>
 #include <vector>
 
+#include "scanner/wire/socket.h"
 #include "scanner/wire/wire.h"
 
 namespace scanner {
 
-using Millis = std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
+using wire::Clock;
+using wire::Millis;
 
 // How long a scan may go without data (LUMIVANE_SCANNER_TIMEOUT, in seconds, sets it), and the
 // limits for the rest: a cancel and a close are acknowledged within 5 s, the end within 1 s.
@@ -87,11 +88,6 @@ class HelperLink {
   // A whole message, or false when it was not all taken by deadline (the socket then holds part
   // of one: the caller gives the helper up).
   bool Write(wire::Packer& packer, Clock::time_point deadline);
-  // One whole message by deadline.
-  std::optional<wire::Unpacker> Read(Clock::time_point deadline);
-  // Takes in what has arrived, waiting up to wait for the first byte; false when the helper has
-  // gone or sent what cannot be a message.
-  bool Receive(wire::MessageReader& reader, Millis wait);
 
   std::mutex mutex_;       // one request or stream at a time
   std::mutex writeMutex_;  // whole messages on the socket

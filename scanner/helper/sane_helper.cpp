@@ -4,10 +4,8 @@
 // windows: it answers each request, and while a scan runs it sends the data as it arrives and
 // watches the socket for a cancel.
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -21,6 +19,7 @@ extern "C" void __gcov_dump(void);
 
 #include "platform/fpu_control.h"
 #include "sane_api.h"
+#include "scanner/wire/socket.h"
 #include "scanner/wire/wire.h"
 
 namespace scanner {
@@ -33,42 +32,14 @@ using wire::Unpacker;
 constexpr int kSocket = 3;
 constexpr SANE_Int kReadChunk = 64 * 1024;
 
-bool WriteAll(const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(kSocket, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool ReadAll(void* out, std::size_t size) {
-  auto* bytes = static_cast<std::uint8_t*>(out);
-  while (size > 0) {
-    const ssize_t n = ::recv(kSocket, bytes, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The next request; nothing when the manager has gone (or sent nonsense).
+// The next request, however long the manager takes to send it (it ends this process when it
+// gives it up); nothing when the manager has gone (or sent nonsense).
 std::optional<Unpacker> ReadRequest() {
-  std::uint8_t head[wire::kHeaderSize];
-  if (!ReadAll(head, sizeof head)) return std::nullopt;
-  const std::optional<wire::Header> header = wire::ReadHeader(head);
-  if (!header) return std::nullopt;
-  std::vector<std::uint8_t> payload(header->payloadSize);
-  if (!ReadAll(payload.data(), payload.size())) return std::nullopt;
-  return Unpacker(header->kind, std::move(payload));
+  return wire::ReadMessage(kSocket, wire::kNoDeadline);
 }
 
 bool Send(Packer& packer) {
-  return WriteAll(packer.Message());
+  return wire::WriteMessage(kSocket, packer, wire::kNoDeadline);
 }
 
 // Ends the process at once, without static destructors or atexit handlers (a coverage build
