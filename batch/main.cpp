@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -38,9 +37,8 @@ constexpr int kUsage = 2;
 constexpr std::string_view kPngSuffix = ".png";
 
 // The resolution travels as the whole part of a fixed-point number; the other numbers as
-// fixed-point numbers, which hold -32768 up to below 32768.
+// fixed-point numbers (scanner::ToFix32).
 constexpr int kMaxResolution = 32767;
-constexpr double kFix32Limit = 32768;
 
 // A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
 // stands.
@@ -48,12 +46,6 @@ class EDeviceCondition : public Exception {
  public:
   using Exception::Exception;
 };
-
-struct ScanMode {
-  std::string_view name;
-  TW_UINT16 pixelType;
-};
-constexpr ScanMode kScanModes[] = {{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"lineart", TWPT_BW}};
 
 // Whether all that was printed reached standard output (not a full disk or a closed pipe).
 bool StandardOutputWritten() {
@@ -106,33 +98,24 @@ std::optional<int> ParseResolution(std::string_view text) {
 
 // A number that a fixed-point number holds, to the nearest 1/65536.
 std::optional<TW_FIX32> ParseFix32(std::string_view text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  const double steps = std::round(value * 65536);
-  if (!(steps >= -kFix32Limit * 65536 && steps < kFix32Limit * 65536)) return std::nullopt;
-  const auto whole = static_cast<TW_INT16>(std::floor(steps / 65536));
-  return TW_FIX32{whole, static_cast<TW_UINT16>(steps - whole * 65536.0)};
-}
-
-double Fix32Value(TW_FIX32 fix) {
-  return fix.Whole + fix.Frac / 65536.0;
+  const std::optional<double> value = scanner::ParseNumber(text);
+  return value ? scanner::ToFix32(*value) : std::nullopt;
 }
 
 // LEFT,TOP,RIGHT,BOTTOM, a rectangle of some size.
 std::optional<TW_FRAME> ParseArea(std::string_view text) {
+  const std::optional<scanner::AreaValue> area = scanner::ParseArea(text);
+  if (!area) return std::nullopt;
   std::array<TW_FIX32, 4> edges{};
   for (std::size_t i = 0; i < edges.size(); ++i) {
-    const std::size_t comma = text.find(',');
-    if ((comma == std::string_view::npos) != (i + 1 == edges.size())) return std::nullopt;
-    const std::optional<TW_FIX32> edge = ParseFix32(text.substr(0, comma));
+    const std::optional<TW_FIX32> edge = scanner::ToFix32((*area)[i]);
     if (!edge) return std::nullopt;
     edges[i] = *edge;
-    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
   }
   const TW_FRAME frame{edges[0], edges[1], edges[2], edges[3]};
-  if (Fix32Value(frame.Left) >= Fix32Value(frame.Right) ||
-      Fix32Value(frame.Top) >= Fix32Value(frame.Bottom))
+  using scanner::FromFix32;
+  if (FromFix32(frame.Left) >= FromFix32(frame.Right) ||
+      FromFix32(frame.Top) >= FromFix32(frame.Bottom))
     return std::nullopt;
   return frame;
 }
@@ -143,16 +126,15 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
   request.text = value;
   switch (setting.kind) {
     case scanner::SettingKind::kMode:
-      for (const ScanMode& mode : kScanModes)
-        if (mode.name == value) {
-          request.value = mode.pixelType;
-          return std::nullopt;
-        }
+      if (const std::optional<scanner::ColourMode> mode = scanner::ModeNamed(value)) {
+        request.value = scanner::ModeWordOf(*mode).pixelType;
+        return std::nullopt;
+      }
       return FormatMessage(msg::kUsageUnknownMode, value);
     case scanner::SettingKind::kSource:
-      if (value != "flatbed" && value != "feeder")
+      if (value != scanner::kFlatbedWord && value != scanner::kFeederWord)
         return FormatMessage(msg::kUsageUnknownSource, value);
-      request.value = value == "feeder";
+      request.value = value == scanner::kFeederWord;
       return std::nullopt;
     case scanner::SettingKind::kArea:
       if (const std::optional<TW_FRAME> frame = ParseArea(value)) {
@@ -226,7 +208,7 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   // Every sheet is the feeder's: a flatbed would give the same page for ever.
   if (options.allPages) {
     std::optional<Request>& source = options.settings[RowOf(*scanner::SettingNamed("source"))];
-    if (!source) source = Request{true, "feeder"};
+    if (!source) source = Request{true, scanner::kFeederWord};
     if (!std::get<bool>(source->value)) return msg::kUsageAllPagesFromFlatbed;
   }
   const std::size_t firstEffect = scan ? 0 : 1;

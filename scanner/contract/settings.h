@@ -1,6 +1,7 @@
 // Every scan setting in one table: its SANE option, the capability the program sets it through,
 // its label in the scan dialog, and its name, which is both the command-line flag (--name) and
-// the key it is remembered under. A setting's value travels as text in one form everywhere:
+// the key it is remembered under. A setting's value travels as text in one form everywhere
+// (setting_text.h):
 //   mode        color | gray | lineart
 //   resolution  dots per inch
 //   area        LEFT,TOP,RIGHT,BOTTOM in millimetres (SANE's tl-x, tl-y, br-x, br-y)
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "messages.h"
+#include "setting_text.h"
 #include "twain/twain.h"
 
 namespace scanner {

@@ -7,10 +7,10 @@
 #include <new>
 #include <span>
 
-#include "scanner/contract/conditions.h"
 #include "helper_link.h"
-#include "scanner/contract/messages.h"
 #include "platform/narrow.h"
+#include "scanner/contract/conditions.h"
+#include "scanner/contract/messages.h"
 
 namespace scanner {
 namespace {

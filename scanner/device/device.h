@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "packed_dib.h"
-#include "twain/twain.h"
+#include "scanner/contract/setting_text.h"
 #include "scanner/wire/wire.h"
+#include "twain/twain.h"
 
 namespace scanner {
 
@@ -55,9 +56,6 @@ struct NumberChoice {
   double Clamp(double value) const;
   bool Takes(double value) const;
 };
-
-// The picture kinds offered to the user; line art may be a mode of its own or gray at 1 bit.
-enum class ColourMode { kColor, kGray, kLineart };
 
 struct ScanResult {
   enum class Outcome { kComplete, kCancelled, kFailed };

@@ -2,51 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 namespace scanner {
 namespace {
-
-constexpr std::array<std::pair<ColourMode, const char*>, 3> kModeNames{
-    {{ColourMode::kColor, "color"},
-     {ColourMode::kGray, "gray"},
-     {ColourMode::kLineart, "lineart"}}};
-
-std::optional<ColourMode> ModeNamed(const std::string& name) {
-  for (const auto& [mode, text] : kModeNames)
-    if (name == text) return mode;
-  return std::nullopt;
-}
-
-std::string Number(double value) {
-  char text[32];
-  (void)std::snprintf(text, sizeof text, "%.6g", value);  // at most 13 characters
-  return text;
-}
-
-std::optional<double> ParseNumber(const std::string& text) {
-  std::istringstream in(text);
-  double value = 0;
-  if (!(in >> value) || !in.eof()) return std::nullopt;
-  return value;
-}
-
-std::optional<std::array<double, 4>> ParseArea(const std::string& text) {
-  std::array<double, 4> area{};
-  std::istringstream in(text);
-  for (std::size_t i = 0; i < area.size(); ++i) {
-    std::string part;
-    if (!std::getline(in, part, ',')) return std::nullopt;
-    const std::optional<double> value = ParseNumber(part);
-    if (!value) return std::nullopt;
-    area[i] = *value;
-  }
-  if (in.peek() != std::char_traits<char>::eof()) return std::nullopt;
-  return area;
-}
 
 bool IsFeeder(const std::string& source) {
   std::string lower = source;
@@ -55,16 +15,12 @@ bool IsFeeder(const std::string& source) {
   return lower.find("adf") != std::string::npos || lower.find("feeder") != std::string::npos;
 }
 
-double FromFix32(TW_FIX32 fix) {
-  return fix.Whole + fix.Frac / 65536.0;
-}
-
 }  // namespace
 
 std::string SourceNamed(const Device& device, const std::string& kind) {
   const std::vector<std::string> sources = device.Strings("source");
-  if (kind != "feeder" && kind != "flatbed") return {};
-  const bool feeder = kind == "feeder";
+  if (kind != kFeederWord && kind != kFlatbedWord) return {};
+  const bool feeder = kind == kFeederWord;
   // A simplex feeder before a duplex one; the flatbed by its name, else the first that is not a
   // feeder.
   for (const std::string& s : sources)
@@ -97,29 +53,28 @@ std::optional<std::string> ValueOf(const Device& device, const Setting& setting)
   switch (setting.kind) {
     case SettingKind::kMode: {
       const std::optional<ColourMode> mode = device.Mode();
-      for (const auto& [m, text] : kModeNames)
-        if (mode == m) return text;
-      return std::nullopt;
+      if (!mode) return std::nullopt;
+      return ModeWordOf(*mode).word;
     }
     case SettingKind::kNumber: {
       const std::optional<double> value = device.Number(setting.option);
       if (!value) return std::nullopt;
-      return Number(*value);
+      return NumberText(*value);
     }
     case SettingKind::kArea: {
       if (!device.HasArea()) return std::nullopt;
-      std::string text;
-      for (const char* option : kAreaOptions) {
-        const std::optional<double> value = device.Number(option);
+      AreaValue area{};
+      for (std::size_t i = 0; i < area.size(); ++i) {
+        const std::optional<double> value = device.Number(kAreaOptions[i]);
         if (!value) return std::nullopt;
-        text += (text.empty() ? "" : ",") + Number(*value);
+        area[i] = *value;
       }
-      return text;
+      return AreaText(area);
     }
     case SettingKind::kSource: {
       const std::optional<std::string> source = device.String("source");
       if (!source) return std::nullopt;
-      return IsFeeder(*source) ? "feeder" : "flatbed";
+      return IsFeeder(*source) ? kFeederWord : kFlatbedWord;
     }
   }
   return std::nullopt;
@@ -141,7 +96,7 @@ bool Takes(const Device& device, const Setting& setting, const std::string& valu
       return choice->Takes(*number);
     }
     case SettingKind::kArea: {
-      const std::optional<std::array<double, 4>> area = ParseArea(value);
+      const std::optional<AreaValue> area = ParseArea(value);
       if (!area || !device.HasArea()) return false;
       for (std::size_t i = 0; i < area->size(); ++i) {
         const NumberChoice choice = *device.Choice(kAreaOptions[i]);
@@ -163,7 +118,7 @@ SANE_Status Apply(Device& device, const Setting& setting, const std::string& val
     case SettingKind::kNumber:
       return device.SetNumber(setting.option, *ParseNumber(value));
     case SettingKind::kArea: {
-      const std::array<double, 4> area = *ParseArea(value);
+      const AreaValue area = *ParseArea(value);
       for (std::size_t i = 0; i < area.size(); ++i)
         if (const SANE_Status status = device.SetNumber(kAreaOptions[i], area[i]);
             status != SANE_STATUS_GOOD)
@@ -183,8 +138,8 @@ std::optional<std::string> FromContainer(const Setting& setting, const void* con
     if (size < sizeof frame) return std::nullopt;
     std::memcpy(&frame, container, sizeof frame);
     if (frame.ItemType != TWTY_FRAME) return std::nullopt;
-    return Number(FromFix32(frame.Item.Left)) + "," + Number(FromFix32(frame.Item.Top)) + "," +
-           Number(FromFix32(frame.Item.Right)) + "," + Number(FromFix32(frame.Item.Bottom));
+    return AreaText({FromFix32(frame.Item.Left), FromFix32(frame.Item.Top),
+                     FromFix32(frame.Item.Right), FromFix32(frame.Item.Bottom)});
   }
   TW_ONEVALUE one{};
   if (size < sizeof one) return std::nullopt;
@@ -192,21 +147,19 @@ std::optional<std::string> FromContainer(const Setting& setting, const void* con
   switch (setting.kind) {
     case SettingKind::kMode: {
       if (one.ItemType != TWTY_UINT16) return std::nullopt;
-      const auto type = static_cast<TW_UINT16>(one.Item);
-      if (type == TWPT_RGB) return "color";
-      if (type == TWPT_GRAY) return "gray";
-      if (type == TWPT_BW) return "lineart";
-      return std::nullopt;
+      const std::optional<ColourMode> mode = ModeOfPixelType(static_cast<TW_UINT16>(one.Item));
+      if (!mode) return std::nullopt;
+      return ModeWordOf(*mode).word;
     }
     case SettingKind::kNumber: {
       if (one.ItemType != TWTY_FIX32) return std::nullopt;
       TW_FIX32 fix{};
       std::memcpy(&fix, &one.Item, sizeof fix);
-      return Number(FromFix32(fix));
+      return NumberText(FromFix32(fix));
     }
     case SettingKind::kSource:
       if (one.ItemType != TWTY_BOOL) return std::nullopt;
-      return static_cast<TW_UINT16>(one.Item) ? "feeder" : "flatbed";
+      return static_cast<TW_UINT16>(one.Item) ? kFeederWord : kFlatbedWord;
     default:
       return std::nullopt;
   }

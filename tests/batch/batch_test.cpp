@@ -103,6 +103,7 @@ TEST(Batch, UsageErrorsExitTwo) {
            "--scan Flatbed --source flatbed --all-pages " + out,
            "--scan Flatbed --brightness bright " + out,
            "--scan Flatbed --contrast 40000 " + out,
+           "--scan Flatbed --contrast 32768 " + out,
            "--scan Flatbed --area 0,0,10 " + out,
            "--scan Flatbed --area 10,0,5,10 " + out,
            "--scan Flatbed --area 0,10,10,10 " + out,
