@@ -27,6 +27,7 @@
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
 #include "scanner/contract/conditions.h"
+#include "scanner/contract/device_info.h"
 #include "scanner/contract/settings.h"
 #include "twain/TwainUtils.h"
 
@@ -362,11 +363,9 @@ void Scan(TTwain& twain, const Options& options) {
 
 void ListSources(TTwain& twain) {
   const std::vector<TW_IDENTITY> sources = ListedSources(twain);
-  for (const TW_IDENTITY& source : sources) {
-    std::string maker = Str32Text(source.Manufacturer);
-    const std::string model = Str32Text(source.ProductFamily);
-    if (!maker.empty() && !model.empty()) maker += ' ';
-    std::printf("%s\t%s\n", Str32Text(source.ProductName).c_str(), (maker + model).c_str());
+  for (const TW_IDENTITY& identity : sources) {
+    const scanner::DeviceInfo source = scanner::DeviceOf(identity);
+    std::printf("%s\t%s\n", source.name.c_str(), scanner::MakerAndModel(source).c_str());
   }
   if (sources.empty()) (void)std::fprintf(stderr, "%s\n", msg::kNoScanners);
 }

@@ -179,7 +179,7 @@ Discovery FindDevices(bool restart) {
       device.name = reply->Text();
       device.vendor = reply->Text();
       device.model = reply->Text();
-      device.type = reply->Text();
+      reply->Text();  // its type, which nothing shows
       if (!reply->failed()) found.devices.push_back(std::move(device));
     }
   } catch (const std::bad_alloc&) {

@@ -15,15 +15,12 @@
 #include <vector>
 
 #include "packed_dib.h"
+#include "scanner/contract/device_info.h"
 #include "scanner/contract/setting_text.h"
 #include "scanner/wire/wire.h"
 #include "twain/twain.h"
 
 namespace scanner {
-
-struct DeviceInfo {
-  std::string name, vendor, model, type;
-};
 
 // The helper process that talks to SANE did not answer in time, or died: not one of SANE's
 // statuses (its enumeration leaves this value free), shown as such to the user.

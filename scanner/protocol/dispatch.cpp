@@ -128,7 +128,7 @@ TW_UINT16 UserSelect(TW_IDENTITY& identity) {
   const std::optional<DeviceInfo> chosen =
       ChooseDevice(m.parent.data(), DeviceNameOf(identity), !deviceOpen);
   if (!chosen) return TWRC_CANCEL;
-  RememberLastDevice({chosen->name, chosen->vendor, chosen->model});
+  RememberLastDevice(*chosen);
   Describe(identity, *chosen);
   return TWRC_SUCCESS;
 }
@@ -140,9 +140,10 @@ TW_UINT16 OpenSource(TW_IDENTITY& identity) {
   std::unique_ptr<Device> device = OpenDevice(name, condition);
   if (!device) return ManagerFails(condition);
   CloseSource();
-  DeviceInfo info{name, Str32Text(identity.Manufacturer), Str32Text(identity.ProductFamily), {}};
+  DeviceInfo info = DeviceOf(identity);
+  info.name = name;
   Describe(identity, info);
-  m.source = std::make_unique<Session>(name, std::move(device), identity);
+  m.source = std::make_unique<Session>(info, std::move(device), identity);
   return TWRC_SUCCESS;
 }
 
@@ -180,7 +181,9 @@ constexpr SourceRoute kSourceRoutes[] = {
     {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS,
      [](Session& s, const TW_IDENTITY& destination, TW_UINT16, TW_MEMREF data) {
        const auto& ui = *static_cast<TW_USERINTERFACE*>(data);
-       return s.Enable(DeviceNameOf(destination), ui, ParentWidget(ui.hParent));
+       DeviceInfo chosen = DeviceOf(destination);
+       chosen.name = DeviceNameOf(destination);
+       return s.Enable(chosen, ui, ParentWidget(ui.hParent));
      }},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS,
      [](Session& s, const TW_IDENTITY&, TW_UINT16, TW_MEMREF) { return s.Disable(); }},

@@ -47,12 +47,8 @@ std::unique_ptr<Device> OpenDevice(const std::string& name, TW_UINT16& condition
   return device;
 }
 
-Session::Session(std::string name, std::unique_ptr<Device> device, const TW_IDENTITY& identity)
-    : identity_(identity), name_(std::move(name)), device_(std::move(device)) {}
-
-RememberedDevice Session::Remembered() const {
-  return {name_, Str32Text(identity_.Manufacturer), Str32Text(identity_.ProductFamily)};
-}
+Session::Session(DeviceInfo known, std::unique_ptr<Device> device, const TW_IDENTITY& identity)
+    : identity_(identity), known_(std::move(known)), device_(std::move(device)) {}
 
 // The user's settings, on the device and in the dialog, again after a preview.
 void Session::RestoreAfterPreview() {
@@ -75,7 +71,7 @@ void Session::Close() {
   // However the dialog closes, its settings are the device's for the next time: during a
   // preview, the user's, not the preview's.
   if (dialog_) {
-    RememberValues(Remembered(), beforePreview_.value_or(dialog_->Current()));
+    RememberValues(known_, beforePreview_.value_or(dialog_->Current()));
     if (keep) RestoreAfterPreview();
   }
   beforePreview_.reset();
@@ -142,7 +138,7 @@ void Session::ScanFromDialog() {
     dialog_->ShowMessage(QString::fromUtf8(kPictureTooLarge));
     return;
   }
-  RememberValues(Remembered(), dialog_->Current());
+  RememberValues(known_, dialog_->Current());
   dialog_->SetScanning(true);
   StartScan();
 }
@@ -151,21 +147,20 @@ void Session::ApplyRequested(Device& device) const {
   for (const auto& [setting, value] : requested_) Apply(device, *setting, value);
 }
 
-TW_UINT16 Session::Enable(const std::string& chosen, const TW_USERINTERFACE& ui,
-                          QWidget* parent) {
+TW_UINT16 Session::Enable(const DeviceInfo& chosen, const TW_USERINTERFACE& ui, QWidget* parent) {
   if (enabled_) return Fail(condition_, TWCC_SEQERROR);
   // The binding keeps a source open across selections: a different choice is opened here.
-  if (!chosen.empty() && chosen != name_) {
+  if (!chosen.name.empty() && chosen.name != known_.name) {
     TW_UINT16 condition = TWCC_SUCCESS;
-    std::unique_ptr<Device> device = OpenDevice(chosen, condition);
+    std::unique_ptr<Device> device = OpenDevice(chosen.name, condition);
     if (!device) return Fail(condition_, condition);
     device_ = std::move(device);
-    name_ = chosen;
+    known_ = chosen;
     requested_.clear();
   }
   if (!device_) {
     TW_UINT16 condition = TWCC_SUCCESS;
-    device_ = OpenDevice(name_, condition);
+    device_ = OpenDevice(known_.name, condition);
     if (!device_) return Fail(condition_, condition);
   }
   receiver_ = std::make_unique<QObject>();
@@ -181,11 +176,10 @@ TW_UINT16 Session::Enable(const std::string& chosen, const TW_USERINTERFACE& ui,
     };
     dialog_ = std::make_unique<ScanDialog>(parent, *device_, ui.ModalUI != 0, std::move(actions));
     // The device's settings of the last time; a value it no longer takes is dropped.
-    dialog_->Apply(ValuesFor(Remembered()));
-    const RememberedDevice known = Remembered();
-    const std::string product = known.vendor + (known.vendor.empty() ? "" : " ") + known.model;
+    dialog_->Apply(ValuesFor(known_));
+    const std::string product = MakerAndModel(known_);
     dialog_->SetDeviceText(
-        QString::fromStdString(product.empty() ? known.name : product + " (" + known.name + ")"));
+        QString::fromStdString(product.empty() ? known_.name : product + " (" + known_.name + ")"));
     ApplyRequested(*device_);
     dialog_->Apply({});
     dialog_->show();
@@ -194,8 +188,7 @@ TW_UINT16 Session::Enable(const std::string& chosen, const TW_USERINTERFACE& ui,
     ApplyRequested(*device_);
     StartScan();
     if (HaveWidgets()) {
-      progress_ =
-          std::make_unique<ProgressWindow>(parent, *device_, [this] { device_->Cancel(); });
+      progress_ = std::make_unique<ProgressWindow>(parent, *device_, [this] { device_->Cancel(); });
       progress_->show();
     }
   }
@@ -300,7 +293,7 @@ TW_UINT16 Session::SetCapability(const TW_CAPABILITY& capability) {
   Device* device = device_.get();
   if (!device) {
     TW_UINT16 condition = TWCC_SUCCESS;
-    opened = OpenDevice(name_, condition);
+    opened = OpenDevice(known_.name, condition);
     if (!opened) return Fail(condition_, condition);
     device = opened.get();
   }

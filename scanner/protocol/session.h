@@ -31,7 +31,7 @@ std::unique_ptr<Device> OpenDevice(const std::string& name, TW_UINT16& condition
 class Session {
  public:
   // The source of the device opened; identity is how the manager hands it out.
-  Session(std::string name, std::unique_ptr<Device> device, const TW_IDENTITY& identity);
+  Session(DeviceInfo known, std::unique_ptr<Device> device, const TW_IDENTITY& identity);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -43,7 +43,7 @@ class Session {
   // MSG_ENABLEDS: chosen is the device the program chose since the source was opened (the
   // binding keeps a source open across selections; empty: none); parent the window for the
   // source's own (the manager's parent when the program gives none).
-  TW_UINT16 Enable(const std::string& chosen, const TW_USERINTERFACE& ui, QWidget* parent);
+  TW_UINT16 Enable(const DeviceInfo& chosen, const TW_USERINTERFACE& ui, QWidget* parent);
   TW_UINT16 Disable();
   TW_UINT16 ProcessEvent(TW_EVENT& event);
   TW_UINT16 NativeTransfer(HGLOBAL& handle);
@@ -68,13 +68,12 @@ class Session {
   void RestoreAfterPreview();
   void ApplyRequested(Device& device) const;
   TW_UINT16 SetCapability(const TW_CAPABILITY& capability);
-  RememberedDevice Remembered() const;
 
   // Members end in reverse order, which is the order of teardown: the windows, which show the
   // device, first; then the device, which ends and joins its scan; then the receiver that scan
   // posts to; the protocol's state last.
   TW_IDENTITY identity_{};
-  std::string name_;
+  DeviceInfo known_;  // the device as the user knows it: shown, and what its settings go under
   // Settings the program asked for through capabilities, in the order asked, for the next scan.
   std::vector<std::pair<const Setting*, std::string>> requested_;
   TW_UINT16 condition_ = TWCC_SUCCESS;

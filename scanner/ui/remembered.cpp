@@ -72,12 +72,12 @@ FileKind Examine(const QString& path, Descriptor& file) {
 }
 
 struct Entry {
-  RememberedDevice device;
+  DeviceInfo device;
   RememberedValues values;
 };
 
 struct Store {
-  std::optional<RememberedDevice> last;
+  std::optional<DeviceInfo> last;
   std::vector<Entry> devices;
 };
 
@@ -96,12 +96,12 @@ std::optional<std::string> TextAt(const QSettings& settings, const QString& key)
   return value.toString().toStdString();
 }
 
-std::optional<RememberedDevice> DeviceAt(const QSettings& settings) {
+std::optional<DeviceInfo> DeviceAt(const QSettings& settings) {
   const auto name = TextAt(settings, "name");
   const auto vendor = TextAt(settings, "vendor");
   const auto model = TextAt(settings, "model");
   if (!name || name->empty() || !vendor || !model) return std::nullopt;
-  return RememberedDevice{*name, *vendor, *model};
+  return DeviceInfo{*name, *vendor, *model};
 }
 
 Store Load() {
@@ -138,7 +138,7 @@ Store Load() {
   return store;
 }
 
-void WriteDevice(QSettings& settings, const RememberedDevice& device) {
+void WriteDevice(QSettings& settings, const DeviceInfo& device) {
   settings.setValue("name", QString::fromStdString(device.name));
   settings.setValue("vendor", QString::fromStdString(device.vendor));
   settings.setValue("model", QString::fromStdString(device.model));
@@ -177,8 +177,8 @@ void Save(const Store& store) {
   settings.sync();
 }
 
-std::optional<std::size_t> Find(const std::vector<Entry>& entries, const RememberedDevice& device) {
-  std::vector<RememberedDevice> devices;
+std::optional<std::size_t> Find(const std::vector<Entry>& entries, const DeviceInfo& device) {
+  std::vector<DeviceInfo> devices;
   devices.reserve(entries.size());
   for (const Entry& entry : entries) devices.push_back(entry.device);
   return FindRemembered(devices, device);
@@ -186,24 +186,24 @@ std::optional<std::size_t> Find(const std::vector<Entry>& entries, const Remembe
 
 }  // namespace
 
-std::optional<RememberedDevice> LastDevice() {
+std::optional<DeviceInfo> LastDevice() {
   return Load().last;
 }
 
-void RememberLastDevice(const RememberedDevice& device) {
+void RememberLastDevice(const DeviceInfo& device) {
   if (device.name.empty()) return;
   Store store = Load();
   store.last = device;
   Save(store);
 }
 
-RememberedValues ValuesFor(const RememberedDevice& device) {
+RememberedValues ValuesFor(const DeviceInfo& device) {
   const Store store = Load();
   const auto found = Find(store.devices, device);
   return found ? store.devices[*found].values : RememberedValues{};
 }
 
-void RememberValues(const RememberedDevice& device, const RememberedValues& values) {
+void RememberValues(const DeviceInfo& device, const RememberedValues& values) {
   if (device.name.empty()) return;
   Store store = Load();
   // The entry of this name gives way to the new one, at the front.
@@ -214,8 +214,8 @@ void RememberValues(const RememberedDevice& device, const RememberedValues& valu
   Save(store);
 }
 
-std::optional<std::size_t> FindRemembered(std::span<const RememberedDevice> present,
-                                          const RememberedDevice& remembered) {
+std::optional<std::size_t> FindRemembered(std::span<const DeviceInfo> present,
+                                          const DeviceInfo& remembered) {
   const auto byName = std::find_if(present.begin(), present.end(), [&](const auto& device) {
     return device.name == remembered.name;
   });

@@ -19,10 +19,10 @@
 #include <cmath>
 
 #include "document_area.h"
-#include "scanner/contract/messages.h"
 #include "preview_pane.h"
-#include "scanner/device/setting_values.h"
+#include "scanner/contract/messages.h"
 #include "scanner/contract/settings.h"
+#include "scanner/device/setting_values.h"
 
 namespace scanner {
 namespace {

@@ -10,9 +10,9 @@
 #include <QVBoxLayout>
 #include <thread>
 
-#include "scanner/contract/messages.h"
 #include "platform/fpu_control.h"
 #include "remembered.h"
+#include "scanner/contract/messages.h"
 
 namespace scanner {
 namespace {
@@ -96,12 +96,9 @@ class SelectDialog final : public QDialog {
     devices_ = found_.devices;
     // The device chosen before in this program, else the one chosen last time, found by its
     // name or else by its maker and model; else the first.
-    std::vector<RememberedDevice> present;
-    for (const DeviceInfo& device : devices_)
-      present.push_back({device.name, device.vendor, device.model});
-    const std::optional<RememberedDevice> last =
-        previous_.empty() ? LastDevice() : RememberedDevice{previous_, {}, {}};
-    const std::optional<std::size_t> known = last ? FindRemembered(present, *last) : std::nullopt;
+    const std::optional<DeviceInfo> last =
+        previous_.empty() ? LastDevice() : DeviceInfo{previous_, {}, {}};
+    const std::optional<std::size_t> known = last ? FindRemembered(devices_, *last) : std::nullopt;
     QTreeWidgetItem* selected = nullptr;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const DeviceInfo& device = devices_[i];
