@@ -261,35 +261,32 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   return ok && !deviceFailed && printed ? 0 : kFailed;
 }
 
-// What the message says before the source's condition when it refuses the setting.
-// The picture of a source whose transfer failed: what the device's condition is, as the scan
-// dialog says it.
-bool AcquireTellingTheCondition(TTwain& twain, TBitmap& picture) {
+// One sheet into picture; false when the feeder is empty and emptyFeederEnds. A transfer that
+// failed is told by the device's condition, as the scan dialog tells it, where it has one.
+bool AcquireSheet(TTwain& twain, TBitmap& picture, bool emptyFeederEnds) {
   try {
-    return twain.Acquire(picture, false, nullptr);
+    if (!twain.Acquire(picture, false, nullptr)) throw Exception(msg::kScanNoImage);
+    return true;
   } catch (const ETwainTransferFailed&) {
+    // Asked once: asking clears it.
     const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
-    const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-    if (!text) throw;
-    throw EDeviceCondition(text);
+    if (code == TWCC_NOMEDIA && emptyFeederEnds) return false;
+    if (const char* text = code ? scanner::DeviceConditionText(*code) : nullptr)
+      throw EDeviceCondition(text);
+    throw;
   }
 }
 
-// The sources the manager lists; when it cannot list them, what it says about it (SANE missing,
-// its helper not answering) as the window's selection dialog says it.
-std::vector<TW_IDENTITY> ListedSources(TTwain& twain) {
-  if (!twain.DSMOpen) twain.OpenDSM(nullptr);
-  std::vector<TW_IDENTITY> sources;
-  for (TW_UINT16 msg = MSG_GETFIRST;; msg = MSG_GETNEXT) {
-    TW_IDENTITY identity{};
-    const TW_UINT16 result = twain.Send(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &identity);
-    if (result == TWRC_ENDOFLIST) return sources;
-    if (result != TWRC_SUCCESS) {
-      const std::optional<TW_UINT16> code = twain.ConditionCode(nullptr);
-      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-      throw EDeviceCondition(text ? text : scanner::kDeviceError);
-    }
-    sources.push_back(identity);
+// Runs step, which lists the manager's sources. A manager that cannot list them (SANE missing,
+// its helper not answering) is told as the window's selection dialog tells it; one that does
+// not open, as the binding does.
+template <typename Step>
+void Listing(TTwain& twain, const Step& step) {
+  try {
+    step();
+  } catch (const ETwainError& error) {
+    if (!twain.DSMOpen) throw;
+    throw EDeviceCondition(scanner::ConditionMessage(error.Condition()));
   }
 }
 
@@ -318,14 +315,8 @@ void Scan(TTwain& twain, const Options& options) {
   // A scan takes a while and a device's turn: it is not started for a file that cannot be
   // written afterwards.
   CheckFileCreatable(options.allPages ? PageFile(options.words.back(), 1) : options.words.back());
-  try {
-    twain.SelectSourceByName(nullptr, options.source);
-  } catch (const Exception& error) {
-    // A manager that could not list its sources (the binding's error) says why when asked
-    // again; an unknown or ambiguous name is said as it is.
-    if (error.Message().rfind(msg::kTwainErrorPrefix, 0) == 0) ListedSources(twain);
-    throw;
-  }
+  // An unknown or ambiguous name is said as it is.
+  Listing(twain, [&] { twain.SelectSourceByName(nullptr, options.source); });
   if (!twain.DSOpen) twain.OpenDS();
   // The source first: what the others may take can depend on it.
   const scanner::Setting& source = *scanner::SettingNamed("source");
@@ -337,7 +328,7 @@ void Scan(TTwain& twain, const Options& options) {
       Set(twain, setting, *request);
   if (!options.allPages) {
     TBitmap picture;
-    if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
+    AcquireSheet(twain, picture, false);
     ApplyAndWrite(picture, options, options.words.back());
     return;
   }
@@ -345,24 +336,14 @@ void Scan(TTwain& twain, const Options& options) {
   // ends the run once a page is written.
   for (int page = 1;; ++page) {
     TBitmap picture;
-    bool transferred = false;
-    try {
-      transferred = twain.Acquire(picture, false, nullptr);
-    } catch (const ETwainTransferFailed&) {
-      // Asked once: asking clears it.
-      const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
-      if (code == TWCC_NOMEDIA && page > 1) return;
-      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-      if (!text) throw;
-      throw EDeviceCondition(text);
-    }
-    if (!transferred) throw Exception(msg::kScanNoImage);
+    if (!AcquireSheet(twain, picture, page > 1)) return;
     ApplyAndWrite(picture, options, PageFile(options.words.back(), page));
   }
 }
 
 void ListSources(TTwain& twain) {
-  const std::vector<TW_IDENTITY> sources = ListedSources(twain);
+  std::vector<TW_IDENTITY> sources;
+  Listing(twain, [&] { sources = twain.ListSources(nullptr); });
   for (const TW_IDENTITY& identity : sources) {
     const scanner::DeviceInfo source = scanner::DeviceOf(identity);
     std::printf("%s\t%s\n", source.name.c_str(), scanner::MakerAndModel(source).c_str());

@@ -253,16 +253,24 @@ std::optional<TW_UINT16> TTwain::ConditionCode(pTW_IDENTITY destination) {
   return status.ConditionCode;
 }
 
-std::string TTwain::ConditionText(pTW_IDENTITY destination) {
-  const std::optional<TW_UINT16> code = ConditionCode(destination);
+namespace {
+
+std::string TextOfCondition(std::optional<TW_UINT16> code) {
   if (!code) return {};
   for (const ConditionTextRow& row : ConditionTexts)
     if (row.code == *code) return row.text;
   return {};
 }
 
+}  // namespace
+
+std::string TTwain::ConditionText(pTW_IDENTITY destination) {
+  return TextOfCondition(ConditionCode(destination));
+}
+
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
-  throw Exception(msg::kTwainErrorPrefix + ConditionText(destination));
+  const std::optional<TW_UINT16> code = ConditionCode(destination);
+  throw ETwainError(msg::kTwainErrorPrefix + TextOfCondition(code), code);
 }
 
 // ---- Sources and capabilities without a dialog ---------------------------------------------
@@ -298,8 +306,7 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
   // unfinished UTF-8 character may be missing at its end.
   if (!found && name.size() > kStr32TextBytes) {
     found = only([&](const std::string& product) {
-      return product.size() + kStr32CutShortBy >= kStr32TextBytes &&
-             name.starts_with(product);
+      return product.size() + kStr32CutShortBy >= kStr32TextBytes && name.starts_with(product);
     });
   }
   if (!found) throw Exception(FormatMessage(msg::kTwainNoSuchSource, name));

@@ -28,6 +28,18 @@ class ETwainTransferFailed : public Exception {
   using Exception::Exception;
 };
 
+// A triplet that failed: "TWAIN: <condition text>"; the condition code that its destination
+// told, when it told one.
+class ETwainError : public Exception {
+ public:
+  ETwainError(const std::string& message, std::optional<TW_UINT16> condition)
+      : Exception(message), condition_(condition) {}
+  std::optional<TW_UINT16> Condition() const { return condition_; }
+
+ private:
+  std::optional<TW_UINT16> condition_;
+};
+
 struct ConditionTextRow {
   std::int32_t code;
   const char* text;
@@ -53,7 +65,7 @@ class TTwain {
                       TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 Send(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                  TW_MEMREF data);
-  // Send, raising "TWAIN: <condition>" on any result but TWRC_SUCCESS.
+  // Send, raising "TWAIN: <condition>" (ETwainError) on any result but TWRC_SUCCESS.
   TW_UINT16 SendOrRaise(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                         TW_MEMREF data);
 

@@ -1,7 +1,9 @@
 // The texts of the scan dialog for a device's conditions, by the condition code that the
-// manager gives a transfer that failed without the dialog. The dialog and the command-line
-// tool say the same.
+// manager gives a transfer that failed without the dialog: the one mapping from a condition to
+// what the user reads, in the dialogs and from the command-line tool alike.
 #pragma once
+
+#include <optional>
 
 #include "messages.h"
 #include "twain/twain.h"
@@ -56,6 +58,13 @@ inline const char* DeviceConditionText(TW_UINT16 condition) {
   for (const DeviceCondition& c : kDeviceConditions)
     if (c.code == condition) return c.text;
   return nullptr;
+}
+
+// The text of a failure that the device's condition tells, or that the scanner failed when it
+// tells none of its own (or nothing at all).
+inline const char* ConditionMessage(std::optional<TW_UINT16> condition) {
+  const char* text = condition ? DeviceConditionText(*condition) : nullptr;
+  return text ? text : kDeviceError;
 }
 
 }  // namespace scanner

@@ -155,11 +155,6 @@ TW_UINT16 ConditionOf(SANE_Status status) {
   }
 }
 
-const char* StatusMessage(SANE_Status status) {
-  const char* text = DeviceConditionText(ConditionOf(status));
-  return text ? text : kDeviceError;
-}
-
 Discovery FindDevices(bool restart) {
   // Called on a worker thread: nothing may leave it but the result.
   Discovery found;

@@ -26,10 +26,9 @@ namespace scanner {
 // statuses (its enumeration leaves this value free), shown as such to the user.
 inline constexpr SANE_Status kNoResponse = static_cast<SANE_Status>(15);
 
-// The condition code a status is reported with, and what the dialogs say about it (kNoResponse
-// included; the batch tool says the same through the condition's text).
+// The condition code a status is reported with (kNoResponse included); its text is
+// ConditionMessage's.
 TW_UINT16 ConditionOf(SANE_Status status);
-const char* StatusMessage(SANE_Status status);
 
 // The devices SANE sees, found in the helper process.
 struct Discovery {

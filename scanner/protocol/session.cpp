@@ -226,10 +226,9 @@ TW_UINT16 Session::ProcessEvent(TW_EVENT& event) {
   if (dialog_) {
     // The dialog stays; it says what happened and is ready for the next scan.
     dialog_->SetScanning(false);
-    const char* text = result.outcome == ScanResult::Outcome::kCancelled
-                           ? kScanCancelled
-                           : DeviceConditionText(result.condition);
-    dialog_->ShowMessage(QString::fromUtf8(text ? text : kDeviceError));
+    dialog_->ShowMessage(QString::fromUtf8(result.outcome == ScanResult::Outcome::kCancelled
+                                               ? kScanCancelled
+                                               : ConditionMessage(result.condition)));
     return TWRC_DSEVENT;
   }
   progress_.reset();

@@ -12,6 +12,7 @@
 
 #include "platform/fpu_control.h"
 #include "remembered.h"
+#include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
 
 namespace scanner {
@@ -111,7 +112,7 @@ class SelectDialog final : public QDialog {
       status_->setText(QString::fromUtf8(kNoSaneLibrary));
     else if (found_.status != SANE_STATUS_GOOD)
       status_->setText(QString::fromUtf8(kSearchFailed) +
-                       QString::fromUtf8(StatusMessage(found_.status)));
+                       QString::fromUtf8(ConditionMessage(ConditionOf(found_.status))));
     else if (devices_.empty())
       status_->setText(QString::fromUtf8(kNoDevices));
     else
