@@ -51,6 +51,16 @@ inline constexpr const char* kDivisionByZero = "0 による除算";
 inline constexpr const char* kUnknownError = "error";
 inline constexpr const char* kNoApplication = "no application object";
 
+// The window program's command line: its help and its refusals (%s: what was wrong).
+inline constexpr const char* kProgramDescription =
+    "Opens FILE (a JPEG, PNG or bitmap file, read as the open command reads it) in the image "
+    "editor's window.";
+inline constexpr const char* kProgramFile = "FILE";
+inline constexpr const char* kProgramFileHelp = "the picture to open";
+inline constexpr const char* kProgramFileSyntax = "[FILE]";
+inline constexpr const char* kProgramOneFile = "one FILE at most";
+inline constexpr const char* kProgramUsageError = "lumivane: %s\nTry 'lumivane --help'.\n";
+
 // The command-line tool.
 // Its usage; the effects' names follow it on the same line.
 inline constexpr const char* kBatchUsage =

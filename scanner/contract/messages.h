@@ -1,13 +1,29 @@
-// Every text the scanner manager shows, in one place.
+// Every text the scanner manager shows, in one place; a text that the program's own catalogue
+// (platform/messages.h) holds is taken from there.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "platform/messages.h"
+
 namespace scanner {
+
+// A text of the program's catalogue as a sentence of the scanner's dialogs, which end with "。".
+template <const char* const& kText>
+inline constexpr auto kSentence = [] {
+  constexpr std::string_view text = kText, stop = "。";
+  std::array<char, text.size() + stop.size() + 1> sentence{};
+  std::copy(stop.begin(), stop.end(), std::copy(text.begin(), text.end(), sentence.begin()));
+  return sentence;
+}();
 
 // Selection dialog.
 inline constexpr const char* kSelectTitle = "スキャナーの選択";
 inline constexpr const char* kSearching = "スキャナーを探しています…";
 inline constexpr const char* kSelectButton = "選択";
-inline constexpr const char* kCancelButton = "キャンセル";
+inline constexpr const char* kCancelButton = msg::kCancelButton;
 inline constexpr const char* kRescanButton = "再検索";
 inline constexpr const char* kDeviceHeaderVendor = "メーカー";
 inline constexpr const char* kDeviceHeaderModel = "モデル";
@@ -77,7 +93,7 @@ inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
 inline constexpr const char* kNoDocuments = "原稿がありません。";
 inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
 inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
-inline constexpr const char* kOutOfMemory = "メモリが足りません。";
+inline constexpr const char* kOutOfMemory = kSentence<msg::kOutOfMemory>.data();
 inline constexpr const char* kAccessDenied = "スキャナーへのアクセスが拒否されました。";
 inline constexpr const char* kInvalidValue = "スキャナーが受け付けない設定です。";
 inline constexpr const char* kUnsupported = "スキャナーがこの操作に対応していません。";
