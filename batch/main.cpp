@@ -55,8 +55,25 @@ bool StandardOutputWritten() {
   return false;
 }
 
+// The usage: its synopsis of --scan takes the settings from the scanner's table, in lines of at
+// most kUsageWidth characters.
+constexpr std::size_t kUsageWidth = 90;
+constexpr std::size_t kUsageIndent = 22;  // under --scan
+
 void PrintUsage(std::FILE* out) {
-  (void)std::fputs(msg::kBatchUsage, out);
+  std::string usage = msg::kBatchUsage;
+  std::size_t column = usage.size() - usage.rfind('\n') - 1;
+  const auto add = [&](const std::string& item) {
+    const bool wrap = column + 1 + item.size() > kUsageWidth;
+    usage += wrap ? "\n" + std::string(kUsageIndent, ' ') : " ";
+    column = (wrap ? kUsageIndent : column + 1) + item.size();
+    usage += item;
+  };
+  for (const scanner::Setting& setting : scanner::kSettings)
+    add("[--" + std::string(setting.name) + " " + scanner::UsageForm(setting) + "]");
+  add("[--all-pages]");
+  usage += msg::kBatchUsageAfterScan;
+  (void)std::fputs(usage.c_str(), out);
   for (const EffectCommand& command : EffectCommands())
     (void)std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
   (void)std::fprintf(out, "\n");
@@ -143,14 +160,14 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
         return std::nullopt;
       }
       return FormatMessage(msg::kUsageBadArea, value);
-    case scanner::SettingKind::kNumber:
-      if (setting.capability == ICAP_XRESOLUTION) {
-        const std::optional<int> dpi = ParseResolution(value);
-        if (!dpi) return FormatMessage(msg::kUsageBadResolution, value);
+    case scanner::SettingKind::kResolution:
+      if (const std::optional<int> dpi = ParseResolution(value)) {
         request.value = TW_FIX32{static_cast<TW_INT16>(*dpi), 0};
         request.text = std::to_string(*dpi);
         return std::nullopt;
       }
+      return FormatMessage(msg::kUsageBadResolution, value);
+    case scanner::SettingKind::kNumber:
       if (const std::optional<TW_FIX32> number = ParseFix32(value)) {
         request.value = *number;
         return std::nullopt;
@@ -298,7 +315,10 @@ void Set(TTwain& twain, const scanner::Setting& setting, const Request& request)
         std::visit([&](const auto& value) { twain.SetCapability(capability, value); },
                    request.value);
   } catch (const Exception& error) {
-    throw Exception(FormatMessage(setting.refused, request.text) + error.Message());
+    const std::string refused = setting.refused
+                                    ? std::string(setting.refused)
+                                    : FormatMessage(scanner::kSettingRefused, setting.label);
+    throw Exception(FormatMessage(refused, request.text) + error.Message());
   }
 }
 

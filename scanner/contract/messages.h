@@ -47,7 +47,6 @@ inline constexpr const char* kModeColor = "カラー";
 inline constexpr const char* kModeGray = "グレースケール";
 inline constexpr const char* kModeLineart = "白黒";
 inline constexpr const char* kResolutionLabel = "解像度";
-inline constexpr const char* kResolutionUnit = " dpi";
 inline constexpr const char* kAreaLabel = "読み取り範囲";
 inline constexpr const char* kAreaLeft = "左";
 inline constexpr const char* kAreaTop = "上";
@@ -64,8 +63,13 @@ inline constexpr const char* kScanModeRefused = "読み取りモード %s を設
 inline constexpr const char* kScanResolutionRefused = "解像度 %s dpi を設定できません: ";
 inline constexpr const char* kScanAreaRefused = "読み取り範囲 %s mm を設定できません: ";
 inline constexpr const char* kScanSourceRefused = "原稿の読み取り元 %s を設定できません: ";
-inline constexpr const char* kScanBrightnessRefused = "明るさ %s を設定できません: ";
-inline constexpr const char* kScanContrastRefused = "コントラスト %s を設定できません: ";
+// The same for a setting without a sentence of its own: its label (%s), then the value (%s).
+inline constexpr const char* kSettingRefused = "%s %s を設定できません: ";
+// The units of numbers in the dialog, after the value.
+inline constexpr const char* kUnitMillimetre = " mm";
+inline constexpr const char* kUnitPixel = " px";
+inline constexpr const char* kUnitDpi = " dpi";
+inline constexpr const char* kUnitPercent = " %";
 inline constexpr const char* kSizeForm = "%1 × %2 ピクセル、%3";
 inline constexpr const char* kMegabytes = "%1 MB";
 inline constexpr const char* kKilobytes = "%1 KB";

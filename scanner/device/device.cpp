@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include <sane/saneopts.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -11,6 +13,7 @@
 #include "platform/narrow.h"
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
+#include "scanner/contract/settings.h"
 
 namespace scanner {
 namespace {
@@ -336,9 +339,13 @@ std::string Device::UnitSuffix(const char* option) const {
   if (!d) return {};
   switch (d->unit) {
     case SANE_UNIT_MM:
-      return " mm";
+      return kUnitMillimetre;
     case SANE_UNIT_PIXEL:
-      return " px";
+      return kUnitPixel;
+    case SANE_UNIT_DPI:
+      return kUnitDpi;
+    case SANE_UNIT_PERCENT:
+      return kUnitPercent;
     default:
       return {};
   }
@@ -362,7 +369,7 @@ SANE_Status Device::SetFlag(const char* option, bool value) {
 }
 
 bool Device::HasArea() const {
-  for (const char* option : {"tl-x", "tl-y", "br-x", "br-y"})
+  for (const char* option : kAreaOptions)
     if (!Choice(option)) return false;
   return true;
 }
@@ -373,9 +380,14 @@ bool Has(const std::vector<std::string>& list, const char* value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+constexpr const char* kColorMode = SANE_VALUE_SCAN_MODE_COLOR;
+constexpr const char* kGrayMode = SANE_VALUE_SCAN_MODE_GRAY;
+// Line art: SANE's name for it, and one that some backends use.
+constexpr const char* kLineartModes[] = {SANE_VALUE_SCAN_MODE_LINEART, "Binary"};
+
 // The SANE mode that stands for line art, if the device has one.
 const char* LineartMode(const std::vector<std::string>& modes) {
-  for (const char* name : {"Lineart", "Binary"})
+  for (const char* name : kLineartModes)
     if (Has(modes, name)) return name;
   return nullptr;
 }
@@ -383,38 +395,41 @@ const char* LineartMode(const std::vector<std::string>& modes) {
 }  // namespace
 
 std::vector<ColourMode> Device::Modes() const {
-  const std::vector<std::string> modes = Strings("mode");
+  const std::vector<std::string> modes = Strings(SANE_NAME_SCAN_MODE);
   std::vector<ColourMode> offered;
-  if (Has(modes, "Color")) offered.push_back(ColourMode::kColor);
-  if (Has(modes, "Gray")) offered.push_back(ColourMode::kGray);
-  const std::optional<NumberChoice> depth = Choice("depth");
-  if (LineartMode(modes) || (Has(modes, "Gray") && depth && depth->Takes(1)))
+  if (Has(modes, kColorMode)) offered.push_back(ColourMode::kColor);
+  if (Has(modes, kGrayMode)) offered.push_back(ColourMode::kGray);
+  const std::optional<NumberChoice> depth = Choice(SANE_NAME_BIT_DEPTH);
+  if (LineartMode(modes) || (Has(modes, kGrayMode) && depth && depth->Takes(1)))
     offered.push_back(ColourMode::kLineart);
   return offered;
 }
 
 std::optional<ColourMode> Device::Mode() const {
-  const std::optional<std::string> mode = String("mode");
+  const std::optional<std::string> mode = String(SANE_NAME_SCAN_MODE);
   if (!mode) return std::nullopt;
-  if (*mode == "Color") return ColourMode::kColor;
-  if (*mode == "Lineart" || *mode == "Binary") return ColourMode::kLineart;
-  if (*mode == "Gray") return Number("depth") == 1.0 ? ColourMode::kLineart : ColourMode::kGray;
+  if (*mode == kColorMode) return ColourMode::kColor;
+  if (LineartMode({*mode})) return ColourMode::kLineart;
+  if (*mode == kGrayMode)
+    return Number(SANE_NAME_BIT_DEPTH) == 1.0 ? ColourMode::kLineart : ColourMode::kGray;
   return std::nullopt;
 }
 
 SANE_Status Device::SetMode(ColourMode mode) {
-  const std::vector<std::string> modes = Strings("mode");
-  const std::optional<NumberChoice> depth = Choice("depth");
+  const std::vector<std::string> modes = Strings(SANE_NAME_SCAN_MODE);
+  const std::optional<NumberChoice> depth = Choice(SANE_NAME_BIT_DEPTH);
   if (mode == ColourMode::kLineart) {
-    if (const char* lineart = LineartMode(modes)) return SetString("mode", lineart);
+    if (const char* lineart = LineartMode(modes)) return SetString(SANE_NAME_SCAN_MODE, lineart);
     if (!depth || !depth->Takes(1)) return SANE_STATUS_INVAL;
-    const SANE_Status status = SetString("mode", "Gray");
-    return status != SANE_STATUS_GOOD ? status : SetNumber("depth", 1);
+    const SANE_Status status = SetString(SANE_NAME_SCAN_MODE, kGrayMode);
+    return status != SANE_STATUS_GOOD ? status : SetNumber(SANE_NAME_BIT_DEPTH, 1);
   }
-  const SANE_Status status = SetString("mode", mode == ColourMode::kColor ? "Color" : "Gray");
+  const SANE_Status status =
+      SetString(SANE_NAME_SCAN_MODE, mode == ColourMode::kColor ? kColorMode : kGrayMode);
   if (status != SANE_STATUS_GOOD) return status;
   // Gray at 1 bit is line art: leave it for 8 bits.
-  if (Number("depth") == 1.0 && depth && depth->Takes(8)) return SetNumber("depth", 8);
+  if (Number(SANE_NAME_BIT_DEPTH) == 1.0 && depth && depth->Takes(8))
+    return SetNumber(SANE_NAME_BIT_DEPTH, 8);
   return SANE_STATUS_GOOD;
 }
 
@@ -503,7 +518,7 @@ void Device::Scan() {
 ScanResult Device::ReadFrames() {
   if (const SANE_Status status = Current(); status != SANE_STATUS_GOOD)
     return Failed(ConditionOf(status));
-  const double dpi = Number("resolution").value_or(0);
+  const double dpi = Number(SANE_NAME_SCAN_RESOLUTION).value_or(0);
   Packer request(Kind::kStart);
   request.Int(id_);
   HelperLink::Stream stream = Link().Open(request);

@@ -74,7 +74,7 @@ class Device {
 
   const std::string& Name() const { return name_; }
 
-  // A string option ("mode", "source"): the values offered, the current one, setting one.
+  // A string option (SANE_NAME_SCAN_MODE, ...): the values offered, the current one, setting one.
   std::vector<std::string> Strings(const char* option) const;
   std::optional<std::string> String(const char* option) const;
   SANE_Status SetString(const char* option, const std::string& value);
@@ -82,7 +82,7 @@ class Device {
   // to what it takes first).
   std::optional<NumberChoice> Choice(const char* option) const;
   std::optional<double> Number(const char* option) const;
-  // The unit of a number option as shown after its value (" mm", " px"; empty for others).
+  // The unit of a number option as shown after its value (" mm", " dpi", ...; empty for none).
   std::string UnitSuffix(const char* option) const;
   SANE_Status SetNumber(const char* option, double value);
   // A flag option ("preview"): whether the device has it, setting it.

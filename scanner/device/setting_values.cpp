@@ -18,7 +18,7 @@ bool IsFeeder(const std::string& source) {
 }  // namespace
 
 std::string SourceNamed(const Device& device, const std::string& kind) {
-  const std::vector<std::string> sources = device.Strings("source");
+  const std::vector<std::string> sources = device.Strings(SANE_NAME_SCAN_SOURCE);
   if (kind != kFeederWord && kind != kFlatbedWord) return {};
   const bool feeder = kind == kFeederWord;
   // A simplex feeder before a duplex one; the flatbed by its name, else the first that is not a
@@ -36,15 +36,17 @@ std::string SourceNamed(const Device& device, const std::string& kind) {
 }
 
 bool Offers(const Device& device, const Setting& setting) {
+  if (setting.onlyIn && device.Mode() != setting.onlyIn) return false;
   switch (setting.kind) {
     case SettingKind::kMode:
       return !device.Modes().empty();
+    case SettingKind::kResolution:
     case SettingKind::kNumber:
       return device.Choice(setting.option).has_value();
     case SettingKind::kArea:
       return device.HasArea();
     case SettingKind::kSource:
-      return device.Strings("source").size() > 1;
+      return device.Strings(setting.option).size() > 1;
   }
   return false;
 }
@@ -56,6 +58,7 @@ std::optional<std::string> ValueOf(const Device& device, const Setting& setting)
       if (!mode) return std::nullopt;
       return ModeWordOf(*mode).word;
     }
+    case SettingKind::kResolution:
     case SettingKind::kNumber: {
       const std::optional<double> value = device.Number(setting.option);
       if (!value) return std::nullopt;
@@ -72,7 +75,7 @@ std::optional<std::string> ValueOf(const Device& device, const Setting& setting)
       return AreaText(area);
     }
     case SettingKind::kSource: {
-      const std::optional<std::string> source = device.String("source");
+      const std::optional<std::string> source = device.String(setting.option);
       if (!source) return std::nullopt;
       return IsFeeder(*source) ? kFeederWord : kFlatbedWord;
     }
@@ -87,11 +90,12 @@ bool Takes(const Device& device, const Setting& setting, const std::string& valu
       const std::vector<ColourMode> modes = device.Modes();
       return mode && std::find(modes.begin(), modes.end(), *mode) != modes.end();
     }
+    case SettingKind::kResolution:
     case SettingKind::kNumber: {
       const std::optional<double> number = ParseNumber(value);
       const std::optional<NumberChoice> choice = device.Choice(setting.option);
       // A resolution is a count of dots: zero or less is none.
-      if (!number || !choice || (setting.capability == ICAP_XRESOLUTION && *number <= 0))
+      if (!number || !choice || (setting.kind == SettingKind::kResolution && *number <= 0))
         return false;
       return choice->Takes(*number);
     }
@@ -115,6 +119,7 @@ SANE_Status Apply(Device& device, const Setting& setting, const std::string& val
   switch (setting.kind) {
     case SettingKind::kMode:
       return device.SetMode(*ModeNamed(value));
+    case SettingKind::kResolution:
     case SettingKind::kNumber:
       return device.SetNumber(setting.option, *ParseNumber(value));
     case SettingKind::kArea: {
@@ -126,9 +131,43 @@ SANE_Status Apply(Device& device, const Setting& setting, const std::string& val
       return SANE_STATUS_GOOD;
     }
     case SettingKind::kSource:
-      return device.SetString("source", SourceNamed(device, value));
+      return device.SetString(setting.option, SourceNamed(device, value));
   }
   return SANE_STATUS_INVAL;
+}
+
+SettingValues ValuesOf(const Device& device) {
+  SettingValues values;
+  for (const Setting& setting : kSettings)
+    if (Offers(device, setting))
+      if (std::optional<std::string> value = ValueOf(device, setting))
+        values[setting.name] = std::move(*value);
+  return values;
+}
+
+void ApplyValues(Device& device, const SettingValues& values) {
+  for (const Setting& setting : kSettings)
+    if (const auto it = values.find(setting.name); it != values.end())
+      if (Offers(device, setting) && Takes(device, setting, it->second))
+        Apply(device, setting, it->second);
+}
+
+std::vector<std::string> ChoicesOf(const Device& device, const Setting& setting) {
+  if (setting.kind == SettingKind::kSource) return device.Strings(setting.option);
+  std::vector<std::string> words;
+  if (setting.kind == SettingKind::kMode)
+    for (const ColourMode mode : device.Modes()) words.emplace_back(ModeWordOf(mode).word);
+  return words;
+}
+
+std::optional<std::string> ChoiceOf(const Device& device, const Setting& setting) {
+  if (setting.kind == SettingKind::kSource) return device.String(setting.option);
+  return ValueOf(device, setting);
+}
+
+SANE_Status SetChoice(Device& device, const Setting& setting, const std::string& choice) {
+  if (setting.kind == SettingKind::kSource) return device.SetString(setting.option, choice);
+  return Apply(device, setting, choice);
 }
 
 std::optional<std::string> FromContainer(const Setting& setting, const void* container,
@@ -151,6 +190,7 @@ std::optional<std::string> FromContainer(const Setting& setting, const void* con
       if (!mode) return std::nullopt;
       return ModeWordOf(*mode).word;
     }
+    case SettingKind::kResolution:
     case SettingKind::kNumber: {
       if (one.ItemType != TWTY_FIX32) return std::nullopt;
       TW_FIX32 fix{};

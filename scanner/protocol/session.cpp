@@ -8,6 +8,7 @@
 
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
+#include "scanner/device/preview_settings.h"
 #include "scanner/device/setting_values.h"
 #include "twain/identity_text.h"
 
@@ -53,8 +54,8 @@ Session::Session(DeviceInfo known, std::unique_ptr<Device> device, const TW_IDEN
 // The user's settings, on the device and in the dialog, again after a preview.
 void Session::RestoreAfterPreview() {
   if (!beforePreview_) return;
-  if (device_->HasFlag("preview")) device_->SetFlag("preview", false);
-  dialog_->Apply(*beforePreview_);
+  scanner::EndPreview(*device_, *beforePreview_);
+  dialog_->Refresh();
   beforePreview_.reset();
 }
 
@@ -67,11 +68,11 @@ void Session::Close() {
     device_->Cancel();
     device_->TakeResult();
   }
-  const bool keep = device_ && ValueOf(*device_, *SettingNamed("source")) == "feeder";
+  const bool keep = device_ && ValueOf(*device_, TableRow("source")) == kFeederWord;
   // However the dialog closes, its settings are the device's for the next time: during a
   // preview, the user's, not the preview's.
   if (dialog_) {
-    RememberValues(known_, beforePreview_.value_or(dialog_->Current()));
+    RememberValues(known_, beforePreview_.value_or(ValuesOf(*device_)));
     if (keep) RestoreAfterPreview();
   }
   beforePreview_.reset();
@@ -94,36 +95,17 @@ void Session::StartScan(bool live) {
       live);
 }
 
-// A preview is a quick scan of the whole glass: the device's own preview where it has one,
-// otherwise its lowest resolution of at least kPreviewDpi; 8 bits, colour where offered.
-constexpr double kPreviewDpi = 50;
-
 void Session::PreviewFromDialog() {
-  Device& device = *device_;
-  if (device.Scanning()) return;
-  beforePreview_ = dialog_->Current();
-  const std::vector<ColourMode> modes = device.Modes();
-  if (std::find(modes.begin(), modes.end(), ColourMode::kColor) != modes.end())
-    device.SetMode(ColourMode::kColor);
-  else if (std::find(modes.begin(), modes.end(), ColourMode::kGray) != modes.end())
-    device.SetMode(ColourMode::kGray);
-  if (const std::optional<NumberChoice> depth = device.Choice("depth"); depth && depth->Takes(8))
-    device.SetNumber("depth", 8);
-  if (device.HasFlag("preview")) {
-    device.SetFlag("preview", true);
-  } else if (const std::optional<NumberChoice> dpi = device.Choice("resolution")) {
-    double lowest = dpi->Clamp(kPreviewDpi);
-    for (double v : dpi->list)
-      if (v >= kPreviewDpi && (lowest < kPreviewDpi || v < lowest)) lowest = v;
-    device.SetNumber("resolution", lowest);
-  }
-  if (device.HasArea())
-    for (std::size_t i = 0; i < kAreaOptions.size(); ++i) {
-      const NumberChoice range = *device.Choice(kAreaOptions[i]);
-      device.SetNumber(kAreaOptions[i], i < 2 ? range.min : range.max);
-    }
+  if (device_->Scanning()) return;
+  beforePreview_ = ValuesOf(*device_);
+  SetForPreview(*device_);
   dialog_->BeginPreview();
   StartScan(true);
+}
+
+void Session::CloseFromDialog() {
+  device_->Cancel();
+  Post(Notice::kCloseRequested);
 }
 
 // The end of a preview: the settings are the user's again, the pane has the picture.
@@ -138,7 +120,7 @@ void Session::ScanFromDialog() {
     dialog_->ShowMessage(QString::fromUtf8(kPictureTooLarge));
     return;
   }
-  RememberValues(known_, dialog_->Current());
+  RememberValues(known_, ValuesOf(*device_));
   dialog_->SetScanning(true);
   StartScan();
 }
@@ -166,29 +148,29 @@ TW_UINT16 Session::Enable(const DeviceInfo& chosen, const TW_USERINTERFACE& ui, 
   receiver_ = std::make_unique<QObject>();
   if (ui.ShowUI != 0) {
     if (!HaveWidgets()) return Fail(condition_, TWCC_BUMMER);
-    ScanActions actions;
-    actions.scan = [this] { ScanFromDialog(); };
-    actions.preview = [this] { PreviewFromDialog(); };
-    actions.cancel = [this] { device_->Cancel(); };
-    actions.close = [this] {
-      device_->Cancel();
-      Post(Notice::kCloseRequested);
-    };
-    dialog_ = std::make_unique<ScanDialog>(parent, *device_, ui.ModalUI != 0, std::move(actions));
-    // The device's settings of the last time; a value it no longer takes is dropped.
-    dialog_->Apply(ValuesFor(known_));
-    const std::string product = MakerAndModel(known_);
-    dialog_->SetDeviceText(
-        QString::fromStdString(product.empty() ? known_.name : product + " (" + known_.name + ")"));
+    // The device's settings of the last time (a value it no longer takes is dropped), then
+    // those the program asked for.
+    ApplyValues(*device_, ValuesFor(known_));
     ApplyRequested(*device_);
-    dialog_->Apply({});
+    dialog_ = std::make_unique<ScanDialog>(parent, *device_, known_, ui.ModalUI != 0);
+    QObject* receiver = receiver_.get();
+    QObject::connect(dialog_.get(), &ScanDialog::scanRequested, receiver,
+                     [this] { ScanFromDialog(); });
+    QObject::connect(dialog_.get(), &ScanDialog::previewRequested, receiver,
+                     [this] { PreviewFromDialog(); });
+    QObject::connect(dialog_.get(), &ScanDialog::cancelRequested, receiver,
+                     [this] { device_->Cancel(); });
+    QObject::connect(dialog_.get(), &ScanDialog::closeRequested, receiver,
+                     [this] { CloseFromDialog(); });
     dialog_->show();
   } else {
     // A picture beyond the size limit is refused at its first frame, through the transfer.
     ApplyRequested(*device_);
     StartScan();
     if (HaveWidgets()) {
-      progress_ = std::make_unique<ProgressWindow>(parent, *device_, [this] { device_->Cancel(); });
+      progress_ = std::make_unique<ProgressWindow>(parent, *device_);
+      QObject::connect(progress_.get(), &ProgressWindow::cancelRequested, receiver_.get(),
+                       [this] { device_->Cancel(); });
       progress_->show();
     }
   }

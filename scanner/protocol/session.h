@@ -13,6 +13,7 @@
 
 #include "scanner/contract/settings.h"
 #include "scanner/device/device.h"
+#include "scanner/ui/progress_window.h"
 #include "scanner/ui/remembered.h"
 #include "scanner/ui/scan_dialog.h"
 #include "twain/twain.h"
@@ -62,8 +63,10 @@ class Session {
 
   void Post(Notice notice);
   void StartScan(bool live = false);
+  // What the dialog asks for.
   void ScanFromDialog();
   void PreviewFromDialog();
+  void CloseFromDialog();
   void EndPreview(const ScanResult& result);
   void RestoreAfterPreview();
   void ApplyRequested(Device& device) const;
@@ -80,7 +83,7 @@ class Session {
   bool enabled_ = false;
   std::optional<std::vector<std::uint8_t>> image_;  // ready for the native transfer
   std::optional<TW_UINT16> failure_;                // the transfer fails with this condition
-  // While a preview runs: the dialog's settings to give back after it.
+  // While a preview runs: the user's settings to give back after it.
   std::optional<SettingValues> beforePreview_;
   std::unique_ptr<QObject> receiver_;
   std::unique_ptr<Device> device_;

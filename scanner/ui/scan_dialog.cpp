@@ -11,48 +11,37 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "document_area.h"
-#include "preview_pane.h"
 #include "scanner/contract/messages.h"
-#include "scanner/contract/settings.h"
-#include "scanner/device/setting_values.h"
+#include "scanner/ui/document_area.h"
+#include "scanner/ui/preview_pane.h"
+#include "scanner/ui/progress_window.h"
 
 namespace scanner {
 namespace {
 
-constexpr int kProgressIntervalMs = 100;
-// The table's entry of that name; a name missing from the table does not compile.
-consteval const Setting* TableEntry(std::string_view name) {
-  const Setting* setting = SettingNamed(name);
-  if (setting == nullptr) throw "not a setting";
-  return setting;
-}
-constexpr std::array<const Setting*, 2> kSliderSettings{TableEntry("brightness"),
-                                                        TableEntry("contrast")};
 constexpr std::array<const char*, 4> kAreaNames{"areaLeft", "areaTop", "areaRight", "areaBottom"};
 constexpr std::array<const char*, 4> kAreaLabels{kAreaLeft, kAreaTop, kAreaRight, kAreaBottom};
 
-const char* ModeText(ColourMode mode) {
-  switch (mode) {
-    case ColourMode::kColor:
-      return kModeColor;
-    case ColourMode::kGray:
-      return kModeGray;
-    case ColourMode::kLineart:
-      return kModeLineart;
+// A choice as the dialog lists it: a mode by its caption, a source by its kind (a duplex feeder
+// with its own name after it), another as the device names it.
+QString ChoiceText(const Setting& setting, const std::string& choice) {
+  if (setting.kind == SettingKind::kMode) {
+    switch (ModeNamed(choice).value_or(ColourMode::kColor)) {
+      case ColourMode::kColor:
+        return QString::fromUtf8(kModeColor);
+      case ColourMode::kGray:
+        return QString::fromUtf8(kModeGray);
+      case ColourMode::kLineart:
+        return QString::fromUtf8(kModeLineart);
+    }
   }
-  return "";
-}
-
-QString SourceText(const std::string& source) {
-  QString name = QString::fromStdString(source);
+  const QString name = QString::fromStdString(choice);
   if (name.contains("flatbed", Qt::CaseInsensitive)) return QString::fromUtf8(kSourceFlatbed);
   if (name.contains("ADF", Qt::CaseInsensitive) || name.contains("feeder", Qt::CaseInsensitive))
     return QString::fromUtf8(kSourceFeeder) + (name.contains("duplex", Qt::CaseInsensitive)
@@ -75,111 +64,157 @@ QPushButton* Button(QWidget* parent, const char* text, const char* name) {
   return button;
 }
 
+// A number option's whole range, as the spin boxes and sliders take it.
+void SetRange(auto& field, const NumberChoice& choice) {
+  field.setRange(static_cast<int>(std::ceil(choice.min)), static_cast<int>(std::floor(choice.max)));
+}
+
 }  // namespace
 
-void ShowProgress(QProgressBar& bar, std::int64_t received, std::int64_t expected) {
-  if (expected <= 0) {
-    bar.setRange(0, 0);
-    return;
+template <typename Apply>
+auto ScanDialog::Changed(Apply apply) {
+  return [this, apply](auto...) {
+    if (refreshing_) return;
+    message_->clear();
+    apply();
+    Refresh();
+  };
+}
+
+ScanDialog::Row ScanDialog::ChoiceRow(const Setting& setting) {
+  auto* combo = new QComboBox(this);
+  combo->setObjectName(QString::fromUtf8(setting.name) + "Combo");
+  connect(combo, &QComboBox::currentIndexChanged, this, Changed([this, combo, &setting] {
+            SetChoice(device_, setting, combo->currentData().toString().toStdString());
+          }));
+  auto show = [this, combo, &setting] {
+    const std::vector<std::string> choices = ChoicesOf(device_, setting);
+    QStringList listed;
+    for (int i = 0; i < combo->count(); ++i) listed << combo->itemData(i).toString();
+    if (listed.size() != static_cast<qsizetype>(choices.size()) ||
+        !std::equal(choices.begin(), choices.end(), listed.begin(),
+                    [](const std::string& a, const QString& b) { return b.toStdString() == a; })) {
+      combo->clear();
+      for (const std::string& choice : choices)
+        combo->addItem(ChoiceText(setting, choice), QString::fromStdString(choice));
+    }
+    if (const std::optional<std::string> current = ChoiceOf(device_, setting))
+      if (const int index = combo->findData(QString::fromStdString(*current)); index >= 0)
+        combo->setCurrentIndex(index);
+  };
+  return {&setting, combo, show, {}};
+}
+
+ScanDialog::Row ScanDialog::NumberRow(const Setting& setting) {
+  auto* box = new QSpinBox(this);
+  box->setObjectName(QString::fromUtf8(setting.name) + "Spin");
+  box->setKeyboardTracking(false);
+  connect(box, &QSpinBox::valueChanged, this,
+          Changed([this, box, &setting] { device_.SetNumber(setting.option, box->value()); }));
+  auto show = [this, box, &setting] {
+    box->setSuffix(QString::fromStdString(device_.UnitSuffix(setting.option)));
+    if (const std::optional<NumberChoice> choice = device_.Choice(setting.option))
+      SetRange(*box, *choice);
+    if (const std::optional<double> value = device_.Number(setting.option))
+      box->setValue(static_cast<int>(std::lround(*value)));
+  };
+  return {&setting, box, show, [box] { box->interpretText(); }};
+}
+
+ScanDialog::Row ScanDialog::AreaRow(const Setting& setting) {
+  auto* corners = new QWidget(this);
+  auto* grid = new QGridLayout(corners);
+  grid->setContentsMargins(0, 0, 0, 0);
+  for (std::size_t i = 0; i < kAreaOptions.size(); ++i) {
+    auto* box = new QDoubleSpinBox(corners);
+    box->setObjectName(kAreaNames[i]);
+    box->setDecimals(1);
+    box->setKeyboardTracking(false);
+    connect(box, &QDoubleSpinBox::valueChanged, this,
+            Changed([this, box, i] { device_.SetNumber(kAreaOptions[i], box->value()); }));
+    area_[i] = box;
+    const auto row = static_cast<int>(i / 2), column = static_cast<int>(i % 2) * 2;
+    grid->addWidget(new QLabel(QString::fromUtf8(kAreaLabels[i]), corners), row, column);
+    grid->addWidget(box, row, column + 1);
   }
-  bar.setRange(0, 1000);
-  bar.setValue(static_cast<int>(std::min<std::int64_t>(1000, received * 1000 / expected)));
+  auto show = [this] {
+    std::array<double, 4> area{};
+    for (std::size_t i = 0; i < area_.size(); ++i) {
+      const std::optional<NumberChoice> choice = device_.Choice(kAreaOptions[i]);
+      const std::optional<double> value = device_.Number(kAreaOptions[i]);
+      if (!choice || !value) return;
+      area_[i]->setRange(choice->min, choice->max);
+      area_[i]->setSuffix(QString::fromStdString(device_.UnitSuffix(kAreaOptions[i])));
+      area_[i]->setValue(*value);
+      area[i] = *value;
+    }
+    pane_->setArea(QRectF(QPointF(area[0], area[1]), QPointF(area[2], area[3])));
+  };
+  auto typed = [this] {
+    for (QDoubleSpinBox* box : area_) box->interpretText();
+  };
+  return {&setting, corners, show, typed};
 }
 
-SettingValues ValuesOf(const Device& device) {
-  SettingValues values;
-  for (const Setting& setting : kSettings)
-    if (Offers(device, setting))
-      if (std::optional<std::string> value = ValueOf(device, setting))
-        values[setting.name] = std::move(*value);
-  return values;
+ScanDialog::Row ScanDialog::SliderRow(const Setting& setting) {
+  auto* slider = new QSlider(Qt::Horizontal, this);
+  slider->setObjectName(QString::fromUtf8(setting.name) + "Slider");
+  connect(slider, &QSlider::valueChanged, this, Changed([this, slider, &setting] {
+            device_.SetNumber(setting.option, slider->value());
+          }));
+  auto show = [this, slider, &setting] {
+    if (const std::optional<NumberChoice> choice = device_.Choice(setting.option))
+      SetRange(*slider, *choice);
+    if (const std::optional<double> value = device_.Number(setting.option))
+      slider->setValue(static_cast<int>(std::lround(*value)));
+  };
+  return {&setting, slider, show, {}};
 }
 
-void ApplyValues(Device& device, const SettingValues& values) {
-  for (const Setting& setting : kSettings)
-    if (const auto it = values.find(setting.name); it != values.end())
-      if (Offers(device, setting) && Takes(device, setting, it->second))
-        Apply(device, setting, it->second);
-}
-
-ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions actions)
-    : QDialog(parent), device_(device), actions_(std::move(actions)) {
+ScanDialog::ScanDialog(QWidget* parent, Device& device, const DeviceInfo& known, bool modal)
+    : QDialog(parent), device_(device) {
   setObjectName("ScanDialog");
   setWindowTitle(QString::fromUtf8(kScanTitle));
   setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
-  auto* form = new QFormLayout;
-
-  mode_ = new QComboBox(this);
-  mode_->setObjectName("modeCombo");
-  for (ColourMode mode : device_.Modes())
-    mode_->addItem(QString::fromUtf8(ModeText(mode)), static_cast<int>(mode));
-  form->addRow(QString::fromUtf8(kModeLabel), mode_);
-  mode_->setVisible(mode_->count() > 0);
-
-  resolution_ = new QSpinBox(this);
-  resolution_->setObjectName("resolutionSpin");
-  resolution_->setSuffix(QString::fromUtf8(kResolutionUnit));
-  resolution_->setKeyboardTracking(false);
-  if (const std::optional<NumberChoice> choice = device_.Choice("resolution")) {
-    resolution_->setRange(static_cast<int>(std::ceil(choice->min)),
-                          static_cast<int>(std::floor(choice->max)));
-    form->addRow(QString::fromUtf8(kResolutionLabel), resolution_);
-  } else {
-    resolution_->hide();
-  }
-
-  if (device_.HasArea()) {
-    auto* grid = new QGridLayout;
-    for (std::size_t i = 0; i < kAreaOptions.size(); ++i) {
-      auto* box = new QDoubleSpinBox(this);
-      box->setObjectName(kAreaNames[i]);
-      const NumberChoice choice = *device_.Choice(kAreaOptions[i]);
-      box->setRange(choice.min, choice.max);
-      box->setDecimals(1);
-      box->setKeyboardTracking(false);
-      box->setSuffix(QString::fromStdString(device_.UnitSuffix(kAreaOptions[i])));
-      area_[i] = box;
-      grid->addWidget(new QLabel(QString::fromUtf8(kAreaLabels[i]), this), static_cast<int>(i / 2),
-                      static_cast<int>(i % 2) * 2);
-      grid->addWidget(box, static_cast<int>(i / 2), static_cast<int>(i % 2) * 2 + 1);
-    }
-    form->addRow(QString::fromUtf8(kAreaLabel), grid);
-  }
-
-  const std::vector<std::string> sources = device_.Strings("source");
-  if (sources.size() > 1) {
-    source_ = new QComboBox(this);
-    source_->setObjectName("sourceCombo");
-    for (const std::string& source : sources)
-      source_->addItem(SourceText(source), QString::fromStdString(source));
-    form->addRow(QString::fromUtf8(kSourceLabel), source_);
-  }
-
-  // Brightness and contrast, only where the device has them.
-  for (std::size_t i = 0; i < kSliderSettings.size(); ++i) {
-    const Setting& setting = *kSliderSettings[i];
-    const std::optional<NumberChoice> choice = device_.Choice(setting.option);
-    if (!choice) continue;
-    auto* slider = new QSlider(Qt::Horizontal, this);
-    slider->setObjectName(QString::fromUtf8(setting.name) + "Slider");
-    slider->setRange(static_cast<int>(std::ceil(choice->min)),
-                     static_cast<int>(std::floor(choice->max)));
-    sliders_[i] = slider;
-    form->addRow(QString::fromUtf8(setting.label), slider);
-  }
-
-  device_label_ = new QLabel(this);
-  device_label_->setObjectName("deviceLabel");
-  device_label_->setText(
-      QString::fromUtf8(kDeviceLine).arg(QString::fromStdString(device_.Name())));
-  size_ = new QLabel(this);
-  size_->setObjectName("sizeLabel");
   message_ = new QLabel(this);
   message_->setObjectName("messageLabel");
   message_->setWordWrap(true);
   // Room for two lines whether a message is shown or not, so that nothing moves when one comes
   // or goes.
   message_->setMinimumHeight(message_->fontMetrics().lineSpacing() * 2);
+  // The glass beside the settings; it shows the area, which the area's row sets.
+  pane_ = new PreviewPane(this);
+  pane_->setGlass(Glass());
+  pane_->setAreaEnabled(device_.HasArea());
+
+  // Every row of the table, in its order; those the device does not offer now are hidden.
+  form_ = new QFormLayout;
+  for (const Setting& setting : kSettings) {
+    switch (setting.control) {
+      case Control::kChoice:
+        rows_.push_back(ChoiceRow(setting));
+        break;
+      case Control::kNumber:
+        rows_.push_back(NumberRow(setting));
+        break;
+      case Control::kArea:
+        rows_.push_back(AreaRow(setting));
+        break;
+      case Control::kSlider:
+        rows_.push_back(SliderRow(setting));
+        break;
+    }
+    form_->addRow(QString::fromUtf8(setting.label), rows_.back().field);
+  }
+
+  auto* deviceLine = new QLabel(this);
+  deviceLine->setObjectName("deviceLabel");
+  const std::string product = MakerAndModel(known);
+  deviceLine->setText(QString::fromUtf8(kDeviceLine)
+                          .arg(QString::fromStdString(
+                              product.empty() ? known.name : product + " (" + known.name + ")")));
+  size_ = new QLabel(this);
+  size_->setObjectName("sizeLabel");
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progressBar");
   progress_->setRange(0, 1000);
@@ -201,12 +236,8 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   buttons->addWidget(cancel_);
   buttons->addWidget(close_);
 
-  // The glass beside the settings.
-  pane_ = new PreviewPane(this);
-  pane_->setGlass(Glass());
-  pane_->setAreaEnabled(device_.HasArea());
   // From the area's boxes Tab goes on to the area on the glass, which the arrow keys move.
-  if (area_[3]) setTabOrder(area_[3], pane_);
+  setTabOrder(area_[3], pane_);
   whole_->setVisible(device_.HasArea());
   detect_->setVisible(device_.HasArea());
   auto* previewButtons = new QHBoxLayout;
@@ -219,8 +250,8 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   glass->addLayout(previewButtons);
 
   auto* settings = new QVBoxLayout;
-  settings->addWidget(device_label_);
-  settings->addLayout(form);
+  settings->addWidget(deviceLine);
+  settings->addLayout(form_);
   settings->addWidget(size_);
   settings->addStretch();
   auto* columns = new QHBoxLayout;
@@ -235,32 +266,6 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   timer_ = new QTimer(this);
   timer_->setInterval(kProgressIntervalMs);
   connect(timer_, &QTimer::timeout, this, [this] { ShowProgress(); });
-  auto changed = [this](auto apply) {
-    return [this, apply](auto...) {
-      if (refreshing_) return;
-      message_->clear();
-      apply();
-      Refresh();
-    };
-  };
-  connect(mode_, &QComboBox::currentIndexChanged, this, changed([this] {
-            device_.SetMode(static_cast<ColourMode>(mode_->currentData().toInt()));
-          }));
-  connect(resolution_, &QSpinBox::valueChanged, this,
-          changed([this] { device_.SetNumber("resolution", resolution_->value()); }));
-  for (std::size_t i = 0; i < area_.size(); ++i)
-    if (area_[i])
-      connect(area_[i], &QDoubleSpinBox::valueChanged, this,
-              changed([this, i] { device_.SetNumber(kAreaOptions[i], area_[i]->value()); }));
-  if (source_)
-    connect(source_, &QComboBox::currentIndexChanged, this, changed([this] {
-              device_.SetString("source", source_->currentData().toString().toStdString());
-            }));
-  for (std::size_t i = 0; i < sliders_.size(); ++i)
-    if (QSlider* slider = sliders_[i])
-      connect(slider, &QSlider::valueChanged, this, changed([this, i, slider] {
-                device_.SetNumber(kSliderSettings[i]->option, slider->value());
-              }));
   connect(pane_, &PreviewPane::areaChanged, this, [this](const QRectF& area) {
     if (refreshing_) return;
     message_->clear();
@@ -272,13 +277,13 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions 
   });
   connect(preview_, &QPushButton::clicked, this, [this] {
     ApplyTyped();
-    actions_.preview();
+    emit previewRequested();
   });
   connect(scan_, &QPushButton::clicked, this, [this] {
     ApplyTyped();
-    actions_.scan();
+    emit scanRequested();
   });
-  connect(cancel_, &QPushButton::clicked, this, [this] { actions_.cancel(); });
+  connect(cancel_, &QPushButton::clicked, this, &ScanDialog::cancelRequested);
   connect(close_, &QPushButton::clicked, this, [this] { reject(); });
   SetScanning(false);
   Refresh();
@@ -288,15 +293,16 @@ ScanDialog::~ScanDialog() = default;
 
 QRectF ScanDialog::Glass() const {
   if (!device_.HasArea()) return {};
-  const NumberChoice left = *device_.Choice("tl-x"), top = *device_.Choice("tl-y");
-  const NumberChoice right = *device_.Choice("br-x"), bottom = *device_.Choice("br-y");
+  const NumberChoice left = *device_.Choice(kAreaOptions[0]),
+                     top = *device_.Choice(kAreaOptions[1]);
+  const NumberChoice right = *device_.Choice(kAreaOptions[2]);
+  const NumberChoice bottom = *device_.Choice(kAreaOptions[3]);
   return QRectF(QPointF(left.min, top.min), QPointF(right.max, bottom.max));
 }
 
 void ScanDialog::ApplyTyped() {
-  if (!resolution_->isHidden()) resolution_->interpretText();
-  for (QDoubleSpinBox* box : area_)
-    if (box) box->interpretText();
+  for (const Row& row : rows_)
+    if (row.typed && !row.field->isHidden()) row.typed();
 }
 
 void ScanDialog::SetArea(const QRectF& area) {
@@ -309,48 +315,13 @@ void ScanDialog::SetArea(const QRectF& area) {
   Refresh();
 }
 
-void ScanDialog::SetDeviceText(const QString& text) {
-  device_label_->setText(QString::fromUtf8(kDeviceLine).arg(text));
-}
-
-void ScanDialog::Apply(const SettingValues& values) {
-  ApplyValues(device_, values);
-  Refresh();
-}
-
-SettingValues ScanDialog::Current() const {
-  return ValuesOf(device_);
-}
-
 void ScanDialog::Refresh() {
   refreshing_ = true;
-  if (const std::optional<ColourMode> mode = device_.Mode()) {
-    const int index = mode_->findData(static_cast<int>(*mode));
-    if (index >= 0) mode_->setCurrentIndex(index);
+  for (const Row& row : rows_) {
+    const bool offered = Offers(device_, *row.setting);
+    form_->setRowVisible(row.field, offered);
+    if (offered) row.show();
   }
-  if (const std::optional<double> dpi = device_.Number("resolution"))
-    resolution_->setValue(static_cast<int>(std::lround(*dpi)));
-  std::array<double, 4> area{};
-  bool haveArea = device_.HasArea();
-  for (std::size_t i = 0; i < area_.size(); ++i)
-    if (area_[i]) {
-      if (const std::optional<double> value = device_.Number(kAreaOptions[i])) {
-        area_[i]->setValue(*value);
-        area[i] = *value;
-      } else {
-        haveArea = false;
-      }
-    }
-  if (haveArea) pane_->setArea(QRectF(QPointF(area[0], area[1]), QPointF(area[2], area[3])));
-  if (source_)
-    if (const std::optional<std::string> source = device_.String("source")) {
-      const int index = source_->findData(QString::fromStdString(*source));
-      if (index >= 0) source_->setCurrentIndex(index);
-    }
-  for (std::size_t i = 0; i < sliders_.size(); ++i)
-    if (sliders_[i])
-      if (const std::optional<double> value = device_.Number(kSliderSettings[i]->option))
-        sliders_[i]->setValue(static_cast<int>(std::lround(*value)));
   SANE_Parameters p{};
   if (device_.Parameters(p) == SANE_STATUS_GOOD) {
     const int passes = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3;
@@ -415,15 +386,9 @@ void ScanDialog::EndPreview(bool complete) {
 
 void ScanDialog::SetScanning(bool scanning) {
   if (scanning && !focusBefore_) focusBefore_ = focusWidget();
-  for (QWidget* control : {static_cast<QWidget*>(mode_), static_cast<QWidget*>(resolution_),
-                           static_cast<QWidget*>(source_), static_cast<QWidget*>(scan_),
-                           static_cast<QWidget*>(preview_), static_cast<QWidget*>(whole_),
-                           static_cast<QWidget*>(pane_)})
-    if (control) control->setEnabled(!scanning);
-  for (QDoubleSpinBox* box : area_)
-    if (box) box->setEnabled(!scanning);
-  for (QSlider* slider : sliders_)
-    if (slider) slider->setEnabled(!scanning);
+  for (const Row& row : rows_) row.field->setEnabled(!scanning);
+  for (QWidget* control : std::initializer_list<QWidget*>{scan_, preview_, whole_, pane_})
+    control->setEnabled(!scanning);
   cancel_->setEnabled(scanning);
   if (scanning) {
     message_->setText(QString::fromUtf8(kScanning));
@@ -467,32 +432,7 @@ void ScanDialog::reject() {
   // Closing by any way (the close button, the window's, Escape): what was typed counts, and
   // the source remembers the settings as it closes.
   ApplyTyped();
-  actions_.close();
-}
-
-ProgressWindow::ProgressWindow(QWidget* parent, const Device& device, std::function<void()> cancel)
-    : QWidget(parent, Qt::Dialog), device_(device), cancel_(std::move(cancel)) {
-  setObjectName("ScanProgressWindow");
-  setWindowTitle(QString::fromUtf8(kProgressTitle));
-  auto* label = new QLabel(QString::fromUtf8(kScanning), this);  // the window owns its children
-  progress_ = new QProgressBar(this);
-  progress_->setObjectName("progressBar");
-  auto* cancelButton = Button(this, kCancelButton, "cancelButton");
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(label);
-  layout->addWidget(progress_);
-  layout->addWidget(cancelButton, 0, Qt::AlignRight);
-  connect(cancelButton, &QPushButton::clicked, this, [this] { cancel_(); });
-  auto* timer = new QTimer(this);
-  connect(timer, &QTimer::timeout, this,
-          [this] { ShowProgress(*progress_, device_.BytesReceived(), device_.BytesExpected()); });
-  timer->start(kProgressIntervalMs);
-  ShowProgress(*progress_, 0, 0);
-}
-
-void ProgressWindow::closeEvent(QCloseEvent* event) {
-  event->ignore();
-  cancel_();
+  emit closeRequested();
 }
 
 }  // namespace scanner

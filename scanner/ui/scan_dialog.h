@@ -1,55 +1,43 @@
-// The source's own windows: the scan dialog and the small progress window of a scan without it.
+// The source's own window: the scan dialog. Its settings are the table's rows that the device
+// offers; a change goes to the device at once (it is idle whenever the settings are enabled).
+// What the user asks for beyond that (a scan, a preview, to cancel, to close) it reports by its
+// signals, and the source answers through its functions.
 #pragma once
 
 #include <QDialog>
 #include <QPointer>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <functional>
-#include <map>
-#include <optional>
-#include <string>
+#include <vector>
 
+#include "scanner/contract/device_info.h"
 #include "scanner/device/device.h"
+#include "scanner/device/setting_values.h"
 
 class QCheckBox;
-class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QSlider;
-class QSpinBox;
 class QTimer;
 
 namespace scanner {
 
 class PreviewPane;
 
-// The table's settings by name, each in its text form: what the dialog shows, and what is
-// remembered per device for the next time.
-using SettingValues = std::map<std::string, std::string>;
-
-// The device's values of every setting of the table it offers.
-SettingValues ValuesOf(const Device& device);
-// Sets the values the device takes, in the table's order; the others are dropped.
-void ApplyValues(Device& device, const SettingValues& values);
-
-struct ScanActions {
-  std::function<void()> scan, preview, cancel, close;
-};
-
 class ScanDialog final : public QDialog {
+  Q_OBJECT
+
  public:
-  // The controls show what device offers; changes go to device at once (it is idle whenever the
-  // controls are enabled).
-  ScanDialog(QWidget* parent, Device& device, bool modal, ScanActions actions);
+  // known: the device as the user knows it (maker, model, name), on a line of the dialog.
+  ScanDialog(QWidget* parent, Device& device, const DeviceInfo& known, bool modal);
   ~ScanDialog() override;
 
-  void Apply(const SettingValues& values);
-  SettingValues Current() const;
-  // The device as the user knows it (maker, model, name), on a line of the dialog.
-  void SetDeviceText(const QString& text);
+  // The device's values again, or after they were changed elsewhere (after a preview).
+  void Refresh();
   void SetScanning(bool scanning);
   // A preview runs like a scan; its lines go to the pane as they come. At its end, complete
   // says whether it gave a picture; the area is then set to the document found on it, when
@@ -58,33 +46,51 @@ class ScanDialog final : public QDialog {
   void EndPreview(bool complete);
   void ShowMessage(const QString& text);
 
+ signals:
+  // What was typed and not yet applied has been applied first.
+  void scanRequested();
+  void previewRequested();
+  void cancelRequested();
+  // However the user closes the dialog (the close button, the window's, Escape); the source
+  // closes it.
+  void closeRequested();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 
  private:
-  // A number typed into a box and not yet applied (Return or leaving the box applies it) is
-  // applied before anything the buttons start.
+  // One row of the table: its field, what shows the device's value (and range) in it, and what
+  // applies a number typed into it and not yet applied (Return or leaving the box applies it).
+  struct Row {
+    const Setting* setting;
+    QWidget* field;
+    std::function<void()> show;
+    std::function<void()> typed;
+  };
+  Row ChoiceRow(const Setting& setting);
+  Row NumberRow(const Setting& setting);
+  Row AreaRow(const Setting& setting);
+  Row SliderRow(const Setting& setting);
+  // apply, then what the device's values are now, unless the dialog itself is showing them.
+  template <typename Apply>
+  auto Changed(Apply apply);
+
   void ApplyTyped();
-  void Refresh();
   void ShowProgress();
   void TakePreviewLines();
   QRectF Glass() const;
   void SetArea(const QRectF& area);
 
   Device& device_;
-  ScanActions actions_;
-  QComboBox* mode_ = nullptr;
-  QSpinBox* resolution_ = nullptr;
+  QFormLayout* form_ = nullptr;
+  std::vector<Row> rows_;
   std::array<QDoubleSpinBox*, 4> area_{};
-  QComboBox* source_ = nullptr;
-  std::array<QSlider*, 2> sliders_{};  // brightness, contrast
   PreviewPane* pane_ = nullptr;
   QCheckBox* detect_ = nullptr;
   QPushButton* preview_ = nullptr;
   QPushButton* whole_ = nullptr;
-  QLabel* device_label_ = nullptr;
   QLabel* size_ = nullptr;
   QLabel* message_ = nullptr;
   QProgressBar* progress_ = nullptr;
@@ -98,22 +104,5 @@ class ScanDialog final : public QDialog {
   SANE_Parameters previewParameters_{};
   std::vector<std::uint8_t> previewBytes_;
 };
-
-// A scan without the dialog: progress and a cancel button.
-class ProgressWindow final : public QWidget {
- public:
-  ProgressWindow(QWidget* parent, const Device& device, std::function<void()> cancel);
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  const Device& device_;
-  std::function<void()> cancel_;
-  QProgressBar* progress_;
-};
-
-// The progress bar shows received of expected bytes, or is busy when the size is not known.
-void ShowProgress(QProgressBar& bar, std::int64_t received, std::int64_t expected);
 
 }  // namespace scanner
