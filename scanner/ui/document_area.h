@@ -26,9 +26,9 @@ struct DocumentArea {
   bool found = false;  // whether rect is a document rather than the whole image
 };
 
-// The bounding box of what differs from the glass's background (estimated on the border of the
-// image), with a small margin, inside the image. Isolated specks and noise are not a document.
-// An image whose layout does not match its bytes finds nothing.
+// The upright bounding box of the largest document on the glass (documents::FindDocuments), with
+// a small margin, inside the image. Isolated specks and noise are not a document. An image whose
+// layout does not match its bytes finds nothing.
 DocumentArea FindDocumentArea(const PreviewBytes& image);
 
 }  // namespace scanner

@@ -39,7 +39,7 @@ TEST(Batch, BitmapRoundTripIsByteExact) {
 TEST(Batch, JpegDecodesLikeTheReferenceDecoder) {
   ASSERT_TRUE(HaveProgram("convert") && HaveProgram("djpeg"));
   ScratchDir dir;
-  ASSERT_EQ(RunShell("convert -size 50x31 plasma:fractal -seed 11 -quality 70 " +
+  ASSERT_EQ(RunShell("convert -seed 11 -size 50x31 plasma:fractal -quality 70 " +
                      ShellQuote(dir / "in.jpg")),
             0);
   ASSERT_EQ(RunShell("djpeg -ppm -outfile " + ShellQuote(dir / "ref.ppm") + " " +

@@ -208,8 +208,8 @@ TEST(JpegDecoder, PixelsAreIdenticalToTheReferenceDecoder) {
   for (const auto& [w, h] :
        {std::pair{37, 23}, std::pair{1, 1}, std::pair{16, 9}, std::pair{301, 7}}) {
     const std::string source = dir / "source.png";
-    ASSERT_EQ(RunShell("convert -size " + std::to_string(w) + "x" + std::to_string(h) +
-                       " plasma:fractal -seed 7 " + ShellQuote(source)),
+    ASSERT_EQ(RunShell("convert -seed 7 -size " + std::to_string(w) + "x" + std::to_string(h) +
+                       " plasma:fractal " + ShellQuote(source)),
               0);
     for (const JpegKind& kind : kKinds) {
       SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(w) + "x" + std::to_string(h));
@@ -248,7 +248,7 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
   ASSERT_TRUE(HaveProgram("convert"));
   ScratchDir dir;
   const std::string jpeg = dir / "picture.jpg";
-  ASSERT_EQ(RunShell("convert -size 40x30 plasma:fractal -seed 3 -quality 80 " + ShellQuote(jpeg)),
+  ASSERT_EQ(RunShell("convert -seed 3 -size 40x30 plasma:fractal -quality 80 " + ShellQuote(jpeg)),
             0);
   const auto bytes = ReadBytes(jpeg);
   std::mt19937 random(5);
@@ -258,6 +258,8 @@ TEST(JpegDecoder, DamagedFilesFailWithTheDecodersNumberOrDecode) {
       EXPECT_TRUE(h);
     } catch (const EJPEG& e) {
       EXPECT_EQ(e.Message().rfind("JPEG エラー #", 0), 0u) << e.Message();
+    } catch (const EOutOfResources& e) {  // a changed frame header may announce any size
+      EXPECT_EQ(e.Message(), msg::kImageTooLarge);
     }
   };
   for (std::size_t size = 0; size < bytes.size(); size += 7)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "platform/bmp.h"
 #include "platform/errors.h"
@@ -105,7 +106,7 @@ TEST(Messages, FullStopIsAppendedAfterCharactersThatSortAboveIt) {
 // another size (with the header's CRC made right again).
 std::vector<std::uint8_t> MadePng(std::uint32_t width = 30, std::uint32_t height = 20) {
   ScratchDir dir;
-  EXPECT_EQ(RunShell("convert -size 30x20 plasma:fractal -seed 2 -interlace PNG PNG64:" +
+  EXPECT_EQ(RunShell("convert -seed 2 -size 30x20 plasma:fractal -interlace PNG PNG64:" +
                      ShellQuote(dir / "made.png")),
             0);
   auto file = ReadBytes(dir / "made.png");
@@ -426,16 +427,17 @@ TEST(OpenPicture, PngOfEveryKindOpensAsLibpngDecodesIt) {
   };
   ScratchDir dir;
   ASSERT_EQ(RunShell("cd " + ShellQuote(dir.path()) +
-                     " && convert -size 37x23 plasma:fractal "
-                     "-seed 7 -alpha set -channel A -fx i/w +channel source.png"),
+                     " && convert -seed 7 -size 37x23 plasma:fractal "
+                     "-alpha set -channel A -fx i/w +channel source.png"),
             0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.make);
     ASSERT_EQ(RunShell("cd " + ShellQuote(dir.path()) + " && S=source.png O=made.png && " + c.make),
               0);
     const auto file = ReadBytes(dir / "made.png");
+    const std::string_view tRNS = "tRNS";
     const bool transparent =
-        std::search(file.begin(), file.end(), "tRNS", "tRNS" + 4) != file.end();
+        std::search(file.begin(), file.end(), tRNS.begin(), tRNS.end()) != file.end();
     EXPECT_EQ((std::array<int, 4>{file[24], file[25], file[28], transparent}),
               (std::array<int, 4>{c.depth, c.type, c.interlace, c.transparent}));
     TBitmap picture;

@@ -75,7 +75,7 @@ def with_size(jpeg, width, height):
 
 
 for kind, args in (('progressive', ['-interlace', 'Plane']), ('baseline', [])):
-    subprocess.run(['convert', '-size', '16x16', 'plasma:fractal', '-seed', '3', '-quality', '50',
+    subprocess.run(['convert', '-seed', '3', '-size', '16x16', 'plasma:fractal', '-quality', '50',
                     *args, f'/tmp/seed-{kind}.jpg'], check=True)
     small = open(f'/tmp/seed-{kind}.jpg', 'rb').read()
     # Cut after the first scan's start: a few hundred bytes.
