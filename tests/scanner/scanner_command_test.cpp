@@ -2,6 +2,7 @@
 // scanimage gives them, the dialogs, the lifecycle, cancelling and the device's errors.
 #include <dlfcn.h>
 
+#include <QSlider>
 #include <QTest>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "platform/fpu_control.h"
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
+#include "scanner/contract/settings.h"
 #include "scanner/ui/remembered.h"
 #include "scanner_fixture.h"
 
@@ -635,6 +637,71 @@ TEST_F(ScannerTest, CapabilitiesOfADeviceOfListedValues) {
   EXPECT_EQ(bitmap.Width(), 40);
   EXPECT_EQ(bitmap.Height(), 30);
   EXPECT_TRUE(Errors().empty());
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+}
+
+// The scan dialog's slider whose label is the text, if its row is shown.
+QSlider* SliderLabelled(const char* text) {
+  QWidget* dialog = DialogDriver::Shown("ScanDialog");
+  for (QLabel* label : dialog ? dialog->findChildren<QLabel*>() : QList<QLabel*>{})
+    if (label->text() == QString::fromUtf8(text) && label->isVisible())
+      return qobject_cast<QSlider*>(label->buddy());
+  return nullptr;
+}
+
+// Each slider on a device that has its option (the fake SANE's fake:1), found by its label from
+// the catalogue, moved and scanned: the device has the value when the scan starts. A slider of
+// one mode is shown in that mode only.
+TEST_F(ScannerTest, ASliderFoundByItsLabelSetsItsOptionAndShowsInItsModeOnly) {
+  using scanner::ColourMode;
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  const std::filesystem::path record = scratch_.path() / "started-with";
+  ::setenv("FAKE_SANE_RECORD", record.c_str(), 1);
+  const std::pair<ColourMode, const char*> modes[] = {
+      {ColourMode::kColor, scanner::kModeColor},
+      {ColourMode::kGray, scanner::kModeGray},
+      {ColourMode::kLineart, scanner::kModeLineart}};
+  const struct {
+    const char* label;
+    const char* option;
+    int value;
+    std::optional<ColourMode> onlyIn;
+  } rows[] = {{scanner::kBrightnessLabel, SANE_NAME_BRIGHTNESS, -37, std::nullopt},
+              {scanner::kThresholdLabel, SANE_NAME_THRESHOLD, 99, ColourMode::kLineart}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.option);
+    std::vector<bool> shown, wanted;
+    std::deque<Step> steps{ScanReady()};
+    for (const auto& [mode, caption] : modes) {
+      steps.push_back(PickMode(caption));
+      steps.push_back([&] {
+        shown.push_back(SliderLabelled(row.label) != nullptr);
+        return true;
+      });
+      wanted.push_back(!row.onlyIn || row.onlyIn == mode);
+    }
+    steps.push_back(PickMode(row.onlyIn ? scanner::kModeLineart : scanner::kModeColor));
+    steps.push_back([&] {
+      QSlider* slider = SliderLabelled(row.label);
+      if (slider) slider->setValue(row.value);
+      return slider != nullptr;
+    });
+    steps.push_back(Click("ScanDialog", "scanButton"));
+    DialogDriver driver(std::move(steps));
+    GlobalTwain().OpenDSM(form_.get());
+    std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "fake:1");
+    TBitmap bitmap;
+    EXPECT_TRUE(GlobalTwain().Acquire(bitmap, true, form_.get()));
+    EXPECT_TRUE(driver.Done()) << driver.failure;
+    EXPECT_EQ(shown, wanted);
+    std::ifstream in(record);
+    const std::string started(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(started.find(std::string(row.option) + " " + std::to_string(row.value) + "\n"),
+              std::string::npos)
+        << started;
+  }
+  EXPECT_TRUE(Errors().empty());
+  ::unsetenv("FAKE_SANE_RECORD");
   ::unsetenv("LUMIVANE_SANE_LIBRARY");
 }
 
