@@ -387,7 +387,7 @@ void ScanDialog::EndPreview(bool complete) {
 void ScanDialog::SetScanning(bool scanning) {
   if (scanning && !focusBefore_) focusBefore_ = focusWidget();
   for (const Row& row : rows_) row.field->setEnabled(!scanning);
-  for (QWidget* control : std::initializer_list<QWidget*>{scan_, preview_, whole_, pane_})
+  for (QWidget* control : std::initializer_list<QWidget*>{scan_, preview_, whole_, detect_, pane_})
     control->setEnabled(!scanning);
   cancel_->setEnabled(scanning);
   if (scanning) {

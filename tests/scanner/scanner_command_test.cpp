@@ -2,6 +2,7 @@
 // scanimage gives them, the dialogs, the lifecycle, cancelling and the device's errors.
 #include <dlfcn.h>
 
+#include <QCheckBox>
 #include <QSlider>
 #include <QTest>
 
@@ -230,20 +231,35 @@ TEST_F(ScannerTest, ABusyDeviceAndAMissingOneGiveTheBindingsTexts) {
   EXPECT_EQ(message, "TWAIN: No Data Source");
 }
 
+// The scan dialog's controls that are shown and enabled, by name.
+QStringList EnabledControls() {
+  QStringList names;
+  for (QWidget* w : DialogDriver::Shown("ScanDialog")->findChildren<QWidget*>())
+    if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+         qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSlider*>(w) ||
+         w->objectName() == "previewPane") &&
+        w->isVisible() && w->isEnabled())
+      names << w->objectName();
+  names.sort();
+  return names;
+}
+
 TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   Configure("test-picture Grid\nread-delay true\nread-delay-duration 200000\n");
   form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
   QElapsedTimer clock;
   qint64 readyAfter = -1;
   QString message;
+  QStringList enabledWhileScanning;
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
               Do([&] { clock.start(); }), WaitFor([&] { return clock.elapsed() > 300; }),
-              Do([&] { clock.restart(); }), Click("ScanDialog", "cancelButton"), ScanReady(),
-              Do([&] {
+              Do([&] { enabledWhileScanning = EnabledControls(); }), Do([&] { clock.restart(); }),
+              Click("ScanDialog", "cancelButton"), ScanReady(), Do([&] {
                 readyAfter = clock.elapsed();
                 message = ScanMessage();
               }),
               Click("ScanDialog", "closeButton")});
+  EXPECT_EQ(enabledWhileScanning.join(' ').toStdString(), "cancelButton closeButton");
   RecordProperty("dialogReadyAfterCancelMs", static_cast<int>(readyAfter));
   EXPECT_GE(readyAfter, 0);
   EXPECT_LT(readyAfter, 1000);
@@ -396,6 +412,22 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
   ExpectSamePicture(
       View(), Scanimage("test:0", "-l " + mm(typed[0]) + " -t " + mm(typed[1]) + " -x " +
                                       mm(typed[2] - typed[0]) + " -y " + mm(typed[3] - typed[1])));
+}
+
+// A preview sets the area to the document found on it only with 自動検出 checked.
+TEST_F(ScannerTest, APreviewSetsTheAreaOnlyWhenDetectionIsChecked) {
+  Configure("test-picture Grid\n");
+  const std::array<double, 4> set{10, 20, 60, 80};
+  for (const bool detect : {false, true}) {
+    std::array<double, 4> after{};
+    RunCommand({Choose("test:0"), ScanReady(), SetArea(set[0], set[1], set[2], set[3]), Do([&] {
+                  DialogDriver::Find<QCheckBox>("ScanDialog", "detectCheck")->setChecked(detect);
+                }),
+                Click("ScanDialog", "previewButton"),
+                WaitFor([] { return ScanReady()() && ScanMessage() == scanner::kPreviewed; }),
+                Do([&] { after = AreaBoxes(); }), Click("ScanDialog", "closeButton")});
+    EXPECT_EQ(after == set, !detect) << detect;
+  }
 }
 
 // The next day: the same device preselected and its settings back; a value the device no
