@@ -41,7 +41,7 @@ QString ChoiceText(const Setting& setting, const std::string& choice) {
         return QString::fromUtf8(kModeLineart);
     }
   }
-  const QString name = QString::fromStdString(choice);
+  QString name = QString::fromStdString(choice);
   if (name.contains("flatbed", Qt::CaseInsensitive)) return QString::fromUtf8(kSourceFlatbed);
   if (name.contains("ADF", Qt::CaseInsensitive) || name.contains("feeder", Qt::CaseInsensitive))
     return QString::fromUtf8(kSourceFeeder) + (name.contains("duplex", Qt::CaseInsensitive)
