@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "app/TorvaskUnit1.h"
+#include "platform/errors.h"
+#include "platform/messages.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -38,19 +40,20 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Opens FILE (JPEG when its name ends in \".jpg\", a bitmap file otherwise) "
-                     "in the image editor's window."));
+  parser.setApplicationDescription(QString::fromUtf8(msg::kProgramDescription));
   parser.addHelpOption();
   parser.addVersionOption();
-  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the picture to open"),
-                               QStringLiteral("[FILE]"));
+  parser.addPositionalArgument(QString::fromUtf8(msg::kProgramFile),
+                               QString::fromUtf8(msg::kProgramFileHelp),
+                               QString::fromUtf8(msg::kProgramFileSyntax));
   // A word that starts with "-" is an option, never a file name: a file called so is given as
   // ./-name, or after "--".
   const QStringList arguments = QCoreApplication::arguments();
   if (!parser.parse(arguments)) {
-    (void)std::fprintf(stderr, "lumivane: %s\nTry 'lumivane --help'.\n",
-                       parser.errorText().toLocal8Bit().constData());
+    (void)std::fputs(
+        FormatMessage(msg::kProgramUsageError, parser.errorText().toLocal8Bit().constData())
+            .c_str(),
+        stderr);
     return kUsage;
   }
   if (parser.isSet(QStringLiteral("version"))) {
@@ -61,7 +64,7 @@ int main(int argc, char* argv[]) {
   parser.process(arguments);
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
-    (void)std::fprintf(stderr, "lumivane: one FILE at most\nTry 'lumivane --help'.\n");
+    (void)std::fputs(FormatMessage(msg::kProgramUsageError, msg::kProgramOneFile).c_str(), stderr);
     return kUsage;
   }
 

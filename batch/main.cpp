@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -27,8 +26,9 @@
 #include "platform/files.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
-#include "scanner/device_conditions.h"
-#include "scanner/settings.h"
+#include "scanner/contract/conditions.h"
+#include "scanner/contract/device_info.h"
+#include "scanner/contract/settings.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -38,9 +38,8 @@ constexpr int kUsage = 2;
 constexpr std::string_view kPngSuffix = ".png";
 
 // The resolution travels as the whole part of a fixed-point number; the other numbers as
-// fixed-point numbers, which hold -32768 up to below 32768.
+// fixed-point numbers (scanner::ToFix32).
 constexpr int kMaxResolution = 32767;
-constexpr double kFix32Limit = 32768;
 
 // A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
 // stands.
@@ -49,12 +48,6 @@ class EDeviceCondition : public Exception {
   using Exception::Exception;
 };
 
-struct ScanMode {
-  std::string_view name;
-  TW_UINT16 pixelType;
-};
-constexpr ScanMode kScanModes[] = {{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"lineart", TWPT_BW}};
-
 // Whether all that was printed reached standard output (not a full disk or a closed pipe).
 bool StandardOutputWritten() {
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
@@ -62,8 +55,25 @@ bool StandardOutputWritten() {
   return false;
 }
 
+// The usage: its synopsis of --scan takes the settings from the scanner's table, in lines of at
+// most kUsageWidth characters.
+constexpr std::size_t kUsageWidth = 90;
+constexpr std::size_t kUsageIndent = 22;  // under --scan
+
 void PrintUsage(std::FILE* out) {
-  (void)std::fputs(msg::kBatchUsage, out);
+  std::string usage = msg::kBatchUsage;
+  std::size_t column = usage.size() - usage.rfind('\n') - 1;
+  const auto add = [&](const std::string& item) {
+    const bool wrap = column + 1 + item.size() > kUsageWidth;
+    usage += wrap ? "\n" + std::string(kUsageIndent, ' ') : " ";
+    column = (wrap ? kUsageIndent : column + 1) + item.size();
+    usage += item;
+  };
+  for (const scanner::Setting& setting : scanner::kSettings)
+    add("[--" + std::string(setting.name) + " " + scanner::UsageForm(setting) + "]");
+  add("[--all-pages]");
+  usage += msg::kBatchUsageAfterScan;
+  (void)std::fputs(usage.c_str(), out);
   for (const EffectCommand& command : EffectCommands())
     (void)std::fprintf(out, " %.*s", static_cast<int>(command.name.size()), command.name.data());
   (void)std::fprintf(out, "\n");
@@ -106,33 +116,24 @@ std::optional<int> ParseResolution(std::string_view text) {
 
 // A number that a fixed-point number holds, to the nearest 1/65536.
 std::optional<TW_FIX32> ParseFix32(std::string_view text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  const double steps = std::round(value * 65536);
-  if (!(steps >= -kFix32Limit * 65536 && steps < kFix32Limit * 65536)) return std::nullopt;
-  const auto whole = static_cast<TW_INT16>(std::floor(steps / 65536));
-  return TW_FIX32{whole, static_cast<TW_UINT16>(steps - whole * 65536.0)};
-}
-
-double Fix32Value(TW_FIX32 fix) {
-  return fix.Whole + fix.Frac / 65536.0;
+  const std::optional<double> value = scanner::ParseNumber(text);
+  return value ? scanner::ToFix32(*value) : std::nullopt;
 }
 
 // LEFT,TOP,RIGHT,BOTTOM, a rectangle of some size.
 std::optional<TW_FRAME> ParseArea(std::string_view text) {
+  const std::optional<scanner::AreaValue> area = scanner::ParseArea(text);
+  if (!area) return std::nullopt;
   std::array<TW_FIX32, 4> edges{};
   for (std::size_t i = 0; i < edges.size(); ++i) {
-    const std::size_t comma = text.find(',');
-    if ((comma == std::string_view::npos) != (i + 1 == edges.size())) return std::nullopt;
-    const std::optional<TW_FIX32> edge = ParseFix32(text.substr(0, comma));
+    const std::optional<TW_FIX32> edge = scanner::ToFix32((*area)[i]);
     if (!edge) return std::nullopt;
     edges[i] = *edge;
-    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
   }
   const TW_FRAME frame{edges[0], edges[1], edges[2], edges[3]};
-  if (Fix32Value(frame.Left) >= Fix32Value(frame.Right) ||
-      Fix32Value(frame.Top) >= Fix32Value(frame.Bottom))
+  using scanner::FromFix32;
+  if (FromFix32(frame.Left) >= FromFix32(frame.Right) ||
+      FromFix32(frame.Top) >= FromFix32(frame.Bottom))
     return std::nullopt;
   return frame;
 }
@@ -143,16 +144,15 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
   request.text = value;
   switch (setting.kind) {
     case scanner::SettingKind::kMode:
-      for (const ScanMode& mode : kScanModes)
-        if (mode.name == value) {
-          request.value = mode.pixelType;
-          return std::nullopt;
-        }
+      if (const std::optional<scanner::ColourMode> mode = scanner::ModeNamed(value)) {
+        request.value = scanner::ModeWordOf(*mode).pixelType;
+        return std::nullopt;
+      }
       return FormatMessage(msg::kUsageUnknownMode, value);
     case scanner::SettingKind::kSource:
-      if (value != "flatbed" && value != "feeder")
+      if (value != scanner::kFlatbedWord && value != scanner::kFeederWord)
         return FormatMessage(msg::kUsageUnknownSource, value);
-      request.value = value == "feeder";
+      request.value = value == scanner::kFeederWord;
       return std::nullopt;
     case scanner::SettingKind::kArea:
       if (const std::optional<TW_FRAME> frame = ParseArea(value)) {
@@ -160,14 +160,14 @@ std::optional<std::string> ParseSetting(const scanner::Setting& setting, const s
         return std::nullopt;
       }
       return FormatMessage(msg::kUsageBadArea, value);
-    case scanner::SettingKind::kNumber:
-      if (setting.capability == ICAP_XRESOLUTION) {
-        const std::optional<int> dpi = ParseResolution(value);
-        if (!dpi) return FormatMessage(msg::kUsageBadResolution, value);
+    case scanner::SettingKind::kResolution:
+      if (const std::optional<int> dpi = ParseResolution(value)) {
         request.value = TW_FIX32{static_cast<TW_INT16>(*dpi), 0};
         request.text = std::to_string(*dpi);
         return std::nullopt;
       }
+      return FormatMessage(msg::kUsageBadResolution, value);
+    case scanner::SettingKind::kNumber:
       if (const std::optional<TW_FIX32> number = ParseFix32(value)) {
         request.value = *number;
         return std::nullopt;
@@ -226,7 +226,7 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
   // Every sheet is the feeder's: a flatbed would give the same page for ever.
   if (options.allPages) {
     std::optional<Request>& source = options.settings[RowOf(*scanner::SettingNamed("source"))];
-    if (!source) source = Request{true, "feeder"};
+    if (!source) source = Request{true, scanner::kFeederWord};
     if (!std::get<bool>(source->value)) return msg::kUsageAllPagesFromFlatbed;
   }
   const std::size_t firstEffect = scan ? 0 : 1;
@@ -278,35 +278,32 @@ int WithScanner(const char* program, const std::function<void(TTwain&)>& command
   return ok && !deviceFailed && printed ? 0 : kFailed;
 }
 
-// What the message says before the source's condition when it refuses the setting.
-// The picture of a source whose transfer failed: what the device's condition is, as the scan
-// dialog says it.
-bool AcquireTellingTheCondition(TTwain& twain, TBitmap& picture) {
+// One sheet into picture; false when the feeder is empty and emptyFeederEnds. A transfer that
+// failed is told by the device's condition, as the scan dialog tells it, where it has one.
+bool AcquireSheet(TTwain& twain, TBitmap& picture, bool emptyFeederEnds) {
   try {
-    return twain.Acquire(picture, false, nullptr);
+    if (!twain.Acquire(picture, false, nullptr)) throw Exception(msg::kScanNoImage);
+    return true;
   } catch (const ETwainTransferFailed&) {
+    // Asked once: asking clears it.
     const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
-    const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-    if (!text) throw;
-    throw EDeviceCondition(text);
+    if (code == TWCC_NOMEDIA && emptyFeederEnds) return false;
+    if (const char* text = code ? scanner::DeviceConditionText(*code) : nullptr)
+      throw EDeviceCondition(text);
+    throw;
   }
 }
 
-// The sources the manager lists; when it cannot list them, what it says about it (SANE missing,
-// its helper not answering) as the window's selection dialog says it.
-std::vector<TW_IDENTITY> ListedSources(TTwain& twain) {
-  if (!twain.DSMOpen) twain.OpenDSM(nullptr);
-  std::vector<TW_IDENTITY> sources;
-  for (TW_UINT16 msg = MSG_GETFIRST;; msg = MSG_GETNEXT) {
-    TW_IDENTITY identity{};
-    const TW_UINT16 result = twain.Send(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &identity);
-    if (result == TWRC_ENDOFLIST) return sources;
-    if (result != TWRC_SUCCESS) {
-      const std::optional<TW_UINT16> code = twain.ConditionCode(nullptr);
-      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-      throw EDeviceCondition(text ? text : scanner::kDeviceError);
-    }
-    sources.push_back(identity);
+// Runs step, which lists the manager's sources. A manager that cannot list them (SANE missing,
+// its helper not answering) is told as the window's selection dialog tells it; one that does
+// not open, as the binding does.
+template <typename Step>
+void Listing(TTwain& twain, const Step& step) {
+  try {
+    step();
+  } catch (const ETwainError& error) {
+    if (!twain.DSMOpen) throw;
+    throw EDeviceCondition(scanner::ConditionMessage(error.Condition()));
   }
 }
 
@@ -318,7 +315,10 @@ void Set(TTwain& twain, const scanner::Setting& setting, const Request& request)
         std::visit([&](const auto& value) { twain.SetCapability(capability, value); },
                    request.value);
   } catch (const Exception& error) {
-    throw Exception(FormatMessage(setting.refused, request.text) + error.Message());
+    const std::string refused = setting.refused
+                                    ? std::string(setting.refused)
+                                    : FormatMessage(scanner::kSettingRefused, setting.label);
+    throw Exception(FormatMessage(refused, request.text) + error.Message());
   }
 }
 
@@ -335,14 +335,8 @@ void Scan(TTwain& twain, const Options& options) {
   // A scan takes a while and a device's turn: it is not started for a file that cannot be
   // written afterwards.
   CheckFileCreatable(options.allPages ? PageFile(options.words.back(), 1) : options.words.back());
-  try {
-    twain.SelectSourceByName(nullptr, options.source);
-  } catch (const Exception& error) {
-    // A manager that could not list its sources (the binding's error) says why when asked
-    // again; an unknown or ambiguous name is said as it is.
-    if (error.Message().rfind(msg::kTwainErrorPrefix, 0) == 0) ListedSources(twain);
-    throw;
-  }
+  // An unknown or ambiguous name is said as it is.
+  Listing(twain, [&] { twain.SelectSourceByName(nullptr, options.source); });
   if (!twain.DSOpen) twain.OpenDS();
   // The source first: what the others may take can depend on it.
   const scanner::Setting& source = *scanner::SettingNamed("source");
@@ -354,7 +348,7 @@ void Scan(TTwain& twain, const Options& options) {
       Set(twain, setting, *request);
   if (!options.allPages) {
     TBitmap picture;
-    if (!AcquireTellingTheCondition(twain, picture)) throw Exception(msg::kScanNoImage);
+    AcquireSheet(twain, picture, false);
     ApplyAndWrite(picture, options, options.words.back());
     return;
   }
@@ -362,29 +356,17 @@ void Scan(TTwain& twain, const Options& options) {
   // ends the run once a page is written.
   for (int page = 1;; ++page) {
     TBitmap picture;
-    bool transferred = false;
-    try {
-      transferred = twain.Acquire(picture, false, nullptr);
-    } catch (const ETwainTransferFailed&) {
-      // Asked once: asking clears it.
-      const std::optional<TW_UINT16> code = twain.ConditionCode(&twain.SourceIdentity);
-      if (code == TWCC_NOMEDIA && page > 1) return;
-      const char* text = code ? scanner::DeviceConditionText(*code) : nullptr;
-      if (!text) throw;
-      throw EDeviceCondition(text);
-    }
-    if (!transferred) throw Exception(msg::kScanNoImage);
+    if (!AcquireSheet(twain, picture, page > 1)) return;
     ApplyAndWrite(picture, options, PageFile(options.words.back(), page));
   }
 }
 
 void ListSources(TTwain& twain) {
-  const std::vector<TW_IDENTITY> sources = ListedSources(twain);
-  for (const TW_IDENTITY& source : sources) {
-    std::string maker = Str32Text(source.Manufacturer);
-    const std::string model = Str32Text(source.ProductFamily);
-    if (!maker.empty() && !model.empty()) maker += ' ';
-    std::printf("%s\t%s\n", Str32Text(source.ProductName).c_str(), (maker + model).c_str());
+  std::vector<TW_IDENTITY> sources;
+  Listing(twain, [&] { sources = twain.ListSources(nullptr); });
+  for (const TW_IDENTITY& identity : sources) {
+    const scanner::DeviceInfo source = scanner::DeviceOf(identity);
+    std::printf("%s\t%s\n", source.name.c_str(), scanner::MakerAndModel(source).c_str());
   }
   if (sources.empty()) (void)std::fprintf(stderr, "%s\n", msg::kNoScanners);
 }

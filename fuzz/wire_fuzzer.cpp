@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scanner/device.h"
-#include "scanner/helper_link.h"
+#include "scanner/device/device.h"
+#include "scanner/device/helper_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The input waits whole in the socket before the manager reads it.

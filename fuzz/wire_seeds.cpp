@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scanner/wire.h"
+#include "scanner/wire/wire.h"
 
 namespace {
 

@@ -86,10 +86,6 @@ int BitsPerPixel(PixelFormat format) {
   return 24;
 }
 
-std::int64_t RowStride(std::int64_t width, int bitsPerPixel) {
-  return ((width * bitsPerPixel + 31) / 32) * 4;
-}
-
 BitmapObject::BitmapObject(std::int32_t width, std::int32_t height, PixelFormat format, Fill fill)
     : width_(width), height_(height), format_(format) {
   if (width <= 0 || height <= 0) throw EInvalidGraphic(msg::kInvalidBitmap);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "dib_layout.h"
 #include "pixel_store.h"
 
 // Bits per pixel of a bitmap object. 1, 4 and 8 bits index a colour table; 16 and 32 bits
@@ -29,17 +30,6 @@ struct ChannelMasks {
 inline constexpr ChannelMasks kMasks555{0x7C00, 0x03E0, 0x001F};
 inline constexpr ChannelMasks kMasks565{0xF800, 0x07E0, 0x001F};
 inline constexpr ChannelMasks kMasks888{0x00FF0000, 0x0000FF00, 0x000000FF};
-
-// Largest pixel store of one bitmap object. Anything larger is refused before allocation.
-// Fuzzing builds lower it, so that every input runs in a few milliseconds and megabytes.
-#ifdef LUMIVANE_FUZZING
-inline constexpr std::int64_t kMaxBitmapBytes = 4 << 20;
-#else
-inline constexpr std::int64_t kMaxBitmapBytes = 0x7FFFFFFF;
-#endif
-
-// Bytes of one row: whole 32-bit words.
-std::int64_t RowStride(std::int64_t width, int bitsPerPixel);
 
 // A bitmap object: a device-independent raster of positive width and height. Rows are stored
 // top-down and padded to a multiple of 4 bytes; row 0 is the top row.

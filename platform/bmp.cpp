@@ -13,7 +13,6 @@ constexpr std::uint16_t kFileType = 0x4D42;  // "BM"
 constexpr std::size_t kFileHeaderSize = kBitmapFileHeaderSize;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kShortOs2HeaderSize = 16;
-constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kLargestHeaderSize = 124;  // V5
 // The headers, masks and the colour table entries that are kept lie within the first bytes of
 // a file (a V5 header and 256 entries end before 1200). Fields are read from this many bytes,
@@ -402,15 +401,6 @@ HBITMAP DecodePixels(const DibLayout& d, ByteSource& source, std::uint64_t at) {
   return HBITMAP(DecodeRows(d, source, at));
 }
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
 // Sizes of the file a bitmap object is written as.
 struct FileLayout {
   int bitCount;
@@ -480,25 +470,24 @@ void WriteBitmapFile(const BitmapObject& object, ByteSink& sink) {
   const std::size_t stride = object.Stride();
   std::vector<std::uint8_t> chunk;
   chunk.reserve(std::min(kChunkBytes, l.offBits + l.imageSize));
-  Put16(chunk, kFileType);
-  Put32(chunk, static_cast<std::uint32_t>(l.offBits + l.imageSize));
-  Put32(chunk, 0);
-  Put32(chunk, static_cast<std::uint32_t>(l.offBits));
-  Put32(chunk, kInfoHeaderSize);
-  Put32(chunk, static_cast<std::uint32_t>(object.Width()));
-  Put32(chunk, static_cast<std::uint32_t>(object.Height()));  // positive: rows bottom-up
-  Put16(chunk, 1);
-  Put16(chunk, static_cast<std::uint32_t>(l.bitCount));
-  Put32(chunk, l.compression);
-  Put32(chunk, static_cast<std::uint32_t>(l.imageSize));
-  Put32(chunk, 0);
-  Put32(chunk, 0);
-  Put32(chunk, l.bitCount <= 8 ? static_cast<std::uint32_t>(object.Palette().size()) : 0);
-  Put32(chunk, 0);
+  chunk.resize(kFileHeaderSize + kInfoHeaderSize + l.masks);
+  PutLittleEndian(chunk.data(), kFileType, 2);
+  PutLittleEndian(chunk.data() + 2, static_cast<std::uint32_t>(l.offBits + l.imageSize), 4);
+  PutLittleEndian(chunk.data() + 6, 0, 4);
+  PutLittleEndian(chunk.data() + 10, static_cast<std::uint32_t>(l.offBits), 4);
+  PutInfoHeader(
+      chunk.data() + kFileHeaderSize,
+      {.width = static_cast<std::uint32_t>(object.Width()),
+       .height = static_cast<std::uint32_t>(object.Height()),  // positive: bottom-up
+       .bitCount = static_cast<std::uint16_t>(l.bitCount),
+       .compression = l.compression,
+       .imageSize = static_cast<std::uint32_t>(l.imageSize),
+       .coloursUsed = l.bitCount <= 8 ? static_cast<std::uint32_t>(object.Palette().size()) : 0});
   if (l.masks) {
-    Put32(chunk, object.Masks().red);
-    Put32(chunk, object.Masks().green);
-    Put32(chunk, object.Masks().blue);
+    std::uint8_t* masks = chunk.data() + kFileHeaderSize + kInfoHeaderSize;
+    PutLittleEndian(masks, object.Masks().red, 4);
+    PutLittleEndian(masks + 4, object.Masks().green, 4);
+    PutLittleEndian(masks + 8, object.Masks().blue, 4);
   }
   if (l.bitCount <= 8) {
     for (const RgbQuad& q : object.Palette()) {

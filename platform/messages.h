@@ -51,13 +51,24 @@ inline constexpr const char* kDivisionByZero = "0 による除算";
 inline constexpr const char* kUnknownError = "error";
 inline constexpr const char* kNoApplication = "no application object";
 
+// The window program's command line: its help and its refusals (%s: what was wrong).
+inline constexpr const char* kProgramDescription =
+    "Opens FILE (a JPEG, PNG or bitmap file, read as the open command reads it) in the image "
+    "editor's window.";
+inline constexpr const char* kProgramFile = "FILE";
+inline constexpr const char* kProgramFileHelp = "the picture to open";
+inline constexpr const char* kProgramFileSyntax = "[FILE]";
+inline constexpr const char* kProgramOneFile = "one FILE at most";
+inline constexpr const char* kProgramUsageError = "lumivane: %s\nTry 'lumivane --help'.\n";
+
 // The command-line tool.
-// Its usage; the effects' names follow it on the same line.
+// Its usage: the scan settings' flags (from the scanner's table) follow kBatchUsage, then
+// kBatchUsageAfterScan, then the effects' names on its last line.
 inline constexpr const char* kBatchUsage =
     "usage: lumivane-batch INPUT [EFFECT ...] OUTPUT\n"
-    "       lumivane-batch --scan SOURCE [--mode color|gray|lineart] [--resolution DPI]\n"
-    "                      [--area LEFT,TOP,RIGHT,BOTTOM] [--source flatbed|feeder]\n"
-    "                      [--brightness N] [--contrast N] [--all-pages]\n"
+    "       lumivane-batch --scan SOURCE";
+inline constexpr const char* kBatchUsageAfterScan =
+    "\n"
     "                      [EFFECT ...] OUTPUT\n"
     "       lumivane-batch --list-sources\n"
     "       lumivane-batch --help | --version\n"
@@ -69,11 +80,11 @@ inline constexpr const char* kBatchUsage =
     "(8-bit RGB) when its name ends in \".png\", as a bitmap file otherwise.\n"
     "\n"
     "--scan takes the picture from the scanner source named SOURCE instead, without any\n"
-    "dialog, with the device's own settings unless --mode, --resolution (dots per inch,\n"
-    "both directions), --area (millimetres from the glass's top left corner), --source,\n"
-    "--brightness or --contrast (the device's own numbers) set them; a setting the device\n"
-    "refuses is an error. OUTPUT is checked before the scan starts; the picture is written\n"
-    "before the scanner is released.\n"
+    "dialog, with the device's own settings unless the settings above set them: DPI is dots\n"
+    "per inch in both directions, LEFT,TOP,RIGHT,BOTTOM millimetres from the glass's top\n"
+    "left corner, N the device's own number. A setting the device refuses, or does not\n"
+    "offer (in the mode asked for), is an error. OUTPUT is checked before the scan starts;\n"
+    "the picture is written before the scanner is released.\n"
     "--all-pages scans every sheet in the feeder (--source feeder unless --source is\n"
     "given), each through the effects, into OUTPUT with -1, -2, ... before its extension;\n"
     "an empty feeder ends the run, and is an error before the first page.\n"

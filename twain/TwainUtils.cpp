@@ -17,10 +17,6 @@ namespace {
 
 constexpr const char* kLibraryName = "TWAIN_32.DLL";
 constexpr const char* kEntryName = "DSM_Entry";
-// Text bytes a TW_STR32 holds before its terminating zero, and how many bytes a text cut at a
-// character boundary can fall short of them.
-constexpr std::size_t kStr32Capacity = sizeof(TW_STR32::text) - 1;
-constexpr std::size_t kLongestPartialCharacter = 3;
 
 // The assertion raised for a library without the entry, in the assertion form
 // "message (source file, line 行)".
@@ -42,11 +38,6 @@ std::int32_t refCount = 0;
 std::unique_ptr<TTwain>& GlobalObject() {
   static std::unique_ptr<TTwain> object;
   return object;
-}
-
-void SetText(TW_STR32& field, const char* text) {
-  std::memset(field.text, 0, sizeof field.text);
-  std::strncpy(field.text, text, sizeof field.text - 1);
 }
 
 std::string AssertionText() {
@@ -167,13 +158,13 @@ TTwain::TTwain() {
   AppIdentity.Version.MinorNum = 0;
   AppIdentity.Version.Language = TWLG_USERLOCALE;
   AppIdentity.Version.Country = TWCY_JAPAN;
-  SetText(AppIdentity.Version.Info, kVersionInfo);
+  SetStr32Text(AppIdentity.Version.Info, kVersionInfo);
   AppIdentity.ProtocolMajor = TWON_PROTOCOLMAJOR;
   AppIdentity.ProtocolMinor = TWON_PROTOCOLMINOR;
   AppIdentity.SupportedGroups = kSupportedGroups;
-  SetText(AppIdentity.Manufacturer, kManufacturer);
-  SetText(AppIdentity.ProductFamily, kProductFamily);
-  SetText(AppIdentity.ProductName, kProductName);
+  SetStr32Text(AppIdentity.Manufacturer, kManufacturer);
+  SetStr32Text(AppIdentity.ProductFamily, kProductFamily);
+  SetStr32Text(AppIdentity.ProductName, kProductName);
 }
 
 TTwain::~TTwain() {
@@ -262,16 +253,24 @@ std::optional<TW_UINT16> TTwain::ConditionCode(pTW_IDENTITY destination) {
   return status.ConditionCode;
 }
 
-std::string TTwain::ConditionText(pTW_IDENTITY destination) {
-  const std::optional<TW_UINT16> code = ConditionCode(destination);
+namespace {
+
+std::string TextOfCondition(std::optional<TW_UINT16> code) {
   if (!code) return {};
   for (const ConditionTextRow& row : ConditionTexts)
     if (row.code == *code) return row.text;
   return {};
 }
 
+}  // namespace
+
+std::string TTwain::ConditionText(pTW_IDENTITY destination) {
+  return TextOfCondition(ConditionCode(destination));
+}
+
 void TTwain::RaiseTwainError(pTW_IDENTITY destination) {
-  throw Exception(msg::kTwainErrorPrefix + ConditionText(destination));
+  const std::optional<TW_UINT16> code = ConditionCode(destination);
+  throw ETwainError(msg::kTwainErrorPrefix + TextOfCondition(code), code);
 }
 
 // ---- Sources and capabilities without a dialog ---------------------------------------------
@@ -305,10 +304,9 @@ void TTwain::SelectSourceByName(TW_HANDLE window, const std::string& name) {
   const TW_IDENTITY* found = only([&](const std::string& product) { return product == name; });
   // A manager cuts a longer name to the field, at a character boundary: up to three bytes of an
   // unfinished UTF-8 character may be missing at its end.
-  if (!found && name.size() > kStr32Capacity) {
+  if (!found && name.size() > kStr32TextBytes) {
     found = only([&](const std::string& product) {
-      return product.size() + kLongestPartialCharacter >= kStr32Capacity &&
-             name.starts_with(product);
+      return product.size() + kStr32CutShortBy >= kStr32TextBytes && name.starts_with(product);
     });
   }
   if (!found) throw Exception(FormatMessage(msg::kTwainNoSuchSource, name));
@@ -332,10 +330,6 @@ void TTwain::SetCapability(TW_UINT16 capability, bool value) {
 
 void TTwain::SetCapability(TW_UINT16 capability, const TW_FRAME& value) {
   SetOneValue(*this, capability, TW_ONEVALUE_FRAME{TWTY_FRAME, value});
-}
-
-std::string Str32Text(const TW_STR32& field) {
-  return std::string(field.text, ::strnlen(field.text, sizeof field.text));
 }
 
 // ---- Acquisition ----------------------------------------------------------------------------

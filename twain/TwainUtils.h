@@ -10,6 +10,7 @@
 
 #include "platform/bitmap.h"
 #include "platform/errors.h"
+#include "twain/identity_text.h"
 #include "twain/twain.h"
 
 // The manager library and its entry. LoadTwain raises when the library cannot be loaded or has
@@ -25,6 +26,18 @@ std::int32_t TwainRefCount();
 class ETwainTransferFailed : public Exception {
  public:
   using Exception::Exception;
+};
+
+// A triplet that failed: "TWAIN: <condition text>"; the condition code that its destination
+// told, when it told one.
+class ETwainError : public Exception {
+ public:
+  ETwainError(const std::string& message, std::optional<TW_UINT16> condition)
+      : Exception(message), condition_(condition) {}
+  std::optional<TW_UINT16> Condition() const { return condition_; }
+
+ private:
+  std::optional<TW_UINT16> condition_;
 };
 
 struct ConditionTextRow {
@@ -52,7 +65,7 @@ class TTwain {
                       TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 Send(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                  TW_MEMREF data);
-  // Send, raising "TWAIN: <condition>" on any result but TWRC_SUCCESS.
+  // Send, raising "TWAIN: <condition>" (ETwainError) on any result but TWRC_SUCCESS.
   TW_UINT16 SendOrRaise(pTW_IDENTITY destination, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                         TW_MEMREF data);
 
@@ -113,9 +126,6 @@ class TTwain {
   bool DSOpen = false;
   bool DSEnabled = false;
 };
-
-// The text of an identity field: up to its terminating zero, never past the field.
-std::string Str32Text(const TW_STR32& field);
 
 // The one object of the program, constructed on first use. A construction that raises leaves
 // none behind, so that the next call tries again.

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "scanner/messages.h"
+#include "scanner/contract/messages.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/bmp.h"
-#include "scanner/messages.h"
+#include "scanner/contract/messages.h"
 #include "support/dib_builder.h"
 #include "support/test_support.h"
 
@@ -185,7 +185,7 @@ TEST_F(BatchScan, AllPagesScanUntilTheFeederIsEmpty) {
   } cases[] = {
       {"three sheets", "3,29", 0, ""},
       {"a paper jam on the third sheet", "2,20", 1, std::string(scanner::kPaperJam) + "\n"},
-      {"an empty feeder", "0,29", 1, "原稿がありません。\n"},
+      {"an empty feeder", "0,29", 1, std::string(scanner::kNoDocuments) + "\n"},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(dir_ / "pages");

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/bmp.h"
+#include "scanner/contract/settings.h"
 #include "support/test_support.h"
 
 namespace {
@@ -103,6 +104,7 @@ TEST(Batch, UsageErrorsExitTwo) {
            "--scan Flatbed --source flatbed --all-pages " + out,
            "--scan Flatbed --brightness bright " + out,
            "--scan Flatbed --contrast 40000 " + out,
+           "--scan Flatbed --contrast 32768 " + out,
            "--scan Flatbed --area 0,0,10 " + out,
            "--scan Flatbed --area 10,0,5,10 " + out,
            "--scan Flatbed --area 0,10,10,10 " + out,
@@ -117,11 +119,11 @@ TEST(Batch, UsageErrorsExitTwo) {
   EXPECT_FALSE(std::filesystem::exists(dir / "o.bmp"));
   const BatchRun help = Batch("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* documented :
-       {"effects:", "--scan SOURCE", "--list-sources", "--mode color|gray|lineart",
-        "--resolution DPI", "--area LEFT,TOP,RIGHT,BOTTOM", "--source flatbed|feeder",
-        "--brightness N", "--contrast N", "--all-pages"})
-    EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
+  std::vector<std::string> documented{"effects:", "--scan SOURCE", "--list-sources", "--all-pages"};
+  for (const scanner::Setting& setting : scanner::kSettings)
+    documented.push_back("--" + std::string(setting.name) + " " + scanner::UsageForm(setting));
+  for (const std::string& flag : documented)
+    EXPECT_NE(help.output.find(flag), std::string::npos) << flag;
 }
 
 // Standard input and output as pipes, and an endless device, refused from its first bytes well

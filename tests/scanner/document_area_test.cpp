@@ -1,6 +1,6 @@
 // Finding the document on made previews: the found rectangle must hold every pixel of the
 // document drawn and reach at most a few pixels beyond it.
-#include "scanner/document_area.h"
+#include "scanner/ui/document_area.h"
 
 #include <gtest/gtest.h>
 

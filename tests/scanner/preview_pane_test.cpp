@@ -1,6 +1,6 @@
 // The preview pane driven with the mouse as a user would: the area it reports in millimetres
 // must follow the drags, stay on the glass and be signalled only when the user changed it.
-#include "scanner/preview_pane.h"
+#include "scanner/ui/preview_pane.h"
 
 #include <gtest/gtest.h>
 

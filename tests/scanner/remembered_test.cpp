@@ -1,7 +1,7 @@
 // The remembered settings through the real file in a temporary configuration folder: what one
 // session writes the next one reads, a renamed device is found again, and a file of anything
 // else is ignored and replaced.
-#include "scanner/remembered.h"
+#include "scanner/ui/remembered.h"
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -22,7 +22,7 @@
 
 namespace {
 
-using scanner::RememberedDevice;
+using scanner::DeviceInfo;
 using scanner::RememberedValues;
 
 // The configuration folder is read once per process, so it is set before any test runs.
@@ -42,11 +42,11 @@ class ConfigFolder : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const configFolder =
     ::testing::AddGlobalTestEnvironment(new ConfigFolder);  // gtest takes it
 
-const RememberedDevice kFlatbed{"test:0", "Noname", "frontend-tester"};
-const RememberedDevice kNetwork{"airscan:e1:オフィス 複合機", "Maker", "MFP 7000"};
-const RememberedDevice kNetworkRenamed{"airscan:e4:オフィス 複合機", "Maker", "MFP 7000"};
-const RememberedDevice kTwin{"airscan:e2:二台目", "Maker", "MFP 7000"};
-const RememberedDevice kOther{"pixma:04A9", "Other", "Model"};
+const DeviceInfo kFlatbed{"test:0", "Noname", "frontend-tester"};
+const DeviceInfo kNetwork{"airscan:e1:オフィス 複合機", "Maker", "MFP 7000"};
+const DeviceInfo kNetworkRenamed{"airscan:e4:オフィス 複合機", "Maker", "MFP 7000"};
+const DeviceInfo kTwin{"airscan:e2:二台目", "Maker", "MFP 7000"};
+const DeviceInfo kOther{"pixma:04A9", "Other", "Model"};
 const RememberedValues kFlatbedValues{
     {"mode", "Color"}, {"resolution", "300"},     {"tl-x", "0"},
     {"br-x", "215.9"}, {"area", "0,0,215.9,297"}, {"source", "Flatbed, glass"}};
@@ -56,8 +56,8 @@ const RememberedValues kTwinValues{{"mode", "Lineart"}};
 struct Session {
   const char* name;
   const char* fileBefore;  // what the file holds before (nullptr: no file)
-  std::vector<std::pair<RememberedDevice, RememberedValues>> written;  // in this order
-  RememberedDevice lookedUp;
+  std::vector<std::pair<DeviceInfo, RememberedValues>> written;  // in this order
+  DeviceInfo lookedUp;
   RememberedValues expected;
 };
 
@@ -199,11 +199,14 @@ TEST_F(RememberedTest, NoOtherFileHoldsTheCallerAndEachIsReplaced) {
 }
 
 TEST(RememberedMatch, ThePresentDeviceByNameThenByVendorAndModel) {
-  const std::vector<RememberedDevice> present{kFlatbed, kTwin, kNetworkRenamed};
+  // A device that says neither maker nor model is found by its name only.
+  const std::vector<DeviceInfo> present{
+      kFlatbed, kTwin, kNetworkRenamed, {"usb:1", "", ""}, {"usb:2", "", ""}};
   EXPECT_EQ(scanner::FindRemembered(present, kNetworkRenamed), 2u);
   EXPECT_EQ(scanner::FindRemembered(present, kNetwork), 1u);  // the first of its vendor and model
   EXPECT_EQ(scanner::FindRemembered(present, kOther), std::nullopt);
-  EXPECT_EQ(scanner::FindRemembered(present, RememberedDevice{"gone", "", ""}), std::nullopt);
+  EXPECT_EQ(scanner::FindRemembered(present, DeviceInfo{"gone", "", ""}), std::nullopt);
+  EXPECT_EQ(scanner::FindRemembered(present, DeviceInfo{"usb:2", "", ""}), 4u);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The table of scan settings: every name a setting is known by leads back to that setting and
 // to no other. The texts of the device's conditions, by their codes.
-#include "scanner/settings.h"
+#include "scanner/contract/settings.h"
 
 #include <gtest/gtest.h>
 
-#include "scanner/device_conditions.h"
+#include "scanner/contract/conditions.h"
 
 #include <set>
 #include <string>
@@ -24,10 +24,12 @@ TEST(SettingsTable, EveryNameLeadsBackToItsOwnSettingOnly) {
     EXPECT_EQ(scanner::SettingNamed(row.name), &row) << row.name;
     EXPECT_TRUE(options.emplace(row.option).second) << row.option;
     EXPECT_TRUE(labels.emplace(row.label).second) << row.label;
-    // The batch tool's sentence for a refused value takes the value once.
-    const std::string refused = row.refused;
-    EXPECT_EQ(refused.find("%s"), refused.rfind("%s")) << refused;
-    EXPECT_NE(refused.find("%s"), std::string::npos) << refused;
+    // The batch tool's sentence for a refused value takes the value once; the shared one takes
+    // the label first.
+    const std::string refused = row.refused ? row.refused : scanner::kSettingRefused;
+    const std::size_t first = refused.find("%s"), last = refused.rfind("%s");
+    EXPECT_NE(first, std::string::npos) << refused;
+    EXPECT_EQ(first == last, row.refused != nullptr) << refused;
     for (const TW_UINT16 capability : {row.capability, row.alsoCapability}) {
       if (capability == 0) continue;
       EXPECT_TRUE(capabilities.insert(capability).second) << capability << " sets two settings";

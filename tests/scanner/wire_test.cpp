@@ -1,4 +1,4 @@
-#include "scanner/wire.h"
+#include "scanner/wire/wire.h"
 
 #include <gtest/gtest.h>
 

@@ -333,6 +333,7 @@ TEST_F(ConnectionTest, ListSourcesEnumeratesUntilTheEndOfTheList) {
 TEST_F(ConnectionTest, SelectSourceByNameTakesTheOneIdentityOfThatName) {
   const std::string longest(33, 'L');  // fills the field
   const std::string cut(31, 'M');      // a name cut before a three-byte character
+  const std::string cut4(30, 'N');     // and one cut before a four-byte character
   struct Case {
     std::string name;
     TW_UINT32 chosen;  // 0: none
@@ -344,6 +345,7 @@ TEST_F(ConnectionTest, SelectSourceByNameTakesTheOneIdentityOfThatName) {
       {longest, 3, ""},
       {longest + "-and-more", 3, ""},
       {cut + "\u3042 and more", 6, ""},
+      {cut4 + "\U0001F600", 7, ""},
       {"Flat", 0, "スキャナー Flat が見つかりません"},
       {"flatbed", 0, "スキャナー flatbed が見つかりません"},
       {"", 0, "スキャナー  が見つかりません"},
@@ -353,8 +355,9 @@ TEST_F(ConnectionTest, SelectSourceByNameTakesTheOneIdentityOfThatName) {
   };
   for (const Case& c : cases) {
     Manager().Reset();
-    Manager().sources = {Source(1, "Flatbed"), Source(2, "Sheetfed"), Source(3, longest.c_str()),
-                         Source(4, "Twin"),    Source(5, "Twin"),     Source(6, cut.c_str())};
+    Manager().sources = {Source(1, "Flatbed"),   Source(2, "Sheetfed"), Source(3, longest.c_str()),
+                         Source(4, "Twin"),      Source(5, "Twin"),     Source(6, cut.c_str()),
+                         Source(7, cut4.c_str())};
     TTwain twain;
     twain.SourceIdentity = Source(77, "Earlier");
     EXPECT_EQ(MessageOf([&] { twain.SelectSourceByName(nullptr, c.name); }), c.message) << c.name;
