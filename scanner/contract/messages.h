@@ -95,6 +95,8 @@ inline constexpr const char* kProgressTitle = "スキャン中";
 inline constexpr const char* kDeviceBusy = "スキャナーは他のプログラムが使用中です。";
 inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
 inline constexpr const char* kNoDocuments = "原稿がありません。";
+// Nothing on the scanned glass that stands out as a document (the batch tool's --each-document).
+inline constexpr const char* kNoDocumentFound = "ガラスの上に原稿が見つかりません。";
 inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
 inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
 inline constexpr const char* kOutOfMemory = kSentence<msg::kOutOfMemory>.data();
