@@ -20,14 +20,17 @@
 //                each frame has format F (any number), depth D, P pixels and B bytes per line,
 //                L lines and is the last one when LAST is 1; it brings BYTES bytes (-1: without
 //                end), as fast as asked for
-// A scan must end with sane_cancel before the next one starts, or the start is refused.
-// Two more devices, opened by name only (not listed, so that the one device stays the one a
-// search finds), have options of other kinds: "fake:1" a mode list with line art, resolutions as
-// a word list, sources, the area in millimetres, a brightness and an inactive contrast;
-// "fake:2" gray only with a depth list (line art is gray at 1 bit), resolutions as a word list
-// of fixed-point numbers and sources none of which is called a flatbed. Every open starts from
-// the defaults; a value outside what an option offers is refused (SANE_STATUS_INVAL). All scan
-// the same picture.
+// In the mode "ok", with FAKE_SANE_PICTURE naming a binary PPM or PGM file, "fake:1" is listed
+// as well and every device scans that picture instead: the glass at 100 dpi from its top left
+// corner, at the resolution asked for (nearest pixel), within the area where the device has area
+// options; in colour where the mode is "Color", in gray otherwise. A scan must end with sane_cancel
+// before the next one starts, or the start is refused. Two more devices, opened by name only (not
+// listed, so that the one device stays the one a search finds), have options of other kinds:
+// "fake:1" a mode list with line art, resolutions as a word list, sources, the area in millimetres,
+// a brightness and an inactive contrast; "fake:2" gray only with a depth list (line art is gray at
+// 1 bit), resolutions as a word list of fixed-point numbers and sources none of which is called a
+// flatbed. Every open starts from the defaults; a value outside what an option offers is refused
+// (SANE_STATUS_INVAL). All scan the same picture.
 #include <sane/sane.h>
 #include <unistd.h>
 
@@ -67,6 +70,9 @@ const SANE_Device kDevice{"fake:0", "Fake", "Glass", "flatbed scanner"};
 const SANE_Device kNetworkDevice{"net:fake", "Fake", "Network", "flatbed scanner"};
 const SANE_Device* kDevices[] = {&kDevice, nullptr};
 const SANE_Device* kAllDevices[] = {&kDevice, &kNetworkDevice, nullptr};
+// With a picture on the glass, "fake:1" is listed too: a device with area options.
+const SANE_Device kAreaDevice{"fake:1", "Fake", "Area", "flatbed scanner"};
+const SANE_Device* kGlassDevices[] = {&kDevice, &kAreaDevice, nullptr};
 
 constexpr SANE_Int kSettable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
 
@@ -129,6 +135,9 @@ struct OpenDevice {
 OpenDevice devices[std::size(kOptions)];
 
 int line = 0;
+// The picture scanned in the mode "ok" with FAKE_SANE_PICTURE, and how much of it was read.
+std::vector<SANE_Byte> served;
+std::size_t servedRead = 0;
 long long frameBytes = 0;  // of the frame under way, in the mode "frame"
 bool scanning = false;
 bool ended = false;  // the last frame was read; a new scan waits for sane_cancel
@@ -195,6 +204,73 @@ bool Offered(const OpenDevice& device, std::size_t i, SANE_Word value) {
   return o.type != SANE_TYPE_BOOL || value == SANE_TRUE || value == SANE_FALSE;
 }
 
+// The picture FAKE_SANE_PICTURE names: its size, channels and samples; none without one.
+struct Glass {
+  int width = 0, height = 0, channels = 0;
+  std::vector<unsigned char> samples;
+};
+Glass ReadGlass() {
+  Glass glass;
+  const char* path = std::getenv("FAKE_SANE_PICTURE");
+  std::ifstream file(path ? path : "", std::ios::binary);
+  std::string magic;
+  int top = 0;
+  if (!(file >> magic >> glass.width >> glass.height >> top) || top != 255) return {};
+  glass.channels = magic == "P6" ? 3 : 1;
+  glass.samples.resize(static_cast<std::size_t>(glass.width) * glass.height * glass.channels);
+  file.get();
+  file.read(reinterpret_cast<char*>(glass.samples.data()),
+            static_cast<std::streamsize>(glass.samples.size()));
+  return file ? glass : Glass{};
+}
+
+// An option's value by name (of a fixed-point option in whole units, of a string option whether
+// it is "Color"), or fallback when the device does not have it.
+double Option(const OpenDevice& device, const std::string& name, double fallback) {
+  for (std::size_t i = 0; i < device.options->size(); ++i) {
+    const FakeOption& o = (*device.options)[i];
+    if (name != o.name) continue;
+    if (o.type == SANE_TYPE_STRING) return device.texts[i + 1] == "Color";
+    return o.type == SANE_TYPE_FIXED ? SANE_UNFIX(device.words[i + 1]) : device.words[i + 1];
+  }
+  return fallback;
+}
+
+constexpr double kGlassDpi = 100, kMmPerInch = 25.4;
+
+// What the device scans of the glass: its parameters, and its bytes when bytes is not null.
+SANE_Parameters Scan(const OpenDevice& device, const Glass& glass, std::vector<SANE_Byte>* bytes) {
+  const double dpi = Option(device, "resolution", kGlassDpi);
+  const bool colour = Option(device, "mode", 0) != 0;
+  const double glassW = glass.width * kMmPerInch / kGlassDpi,
+               glassH = glass.height * kMmPerInch / kGlassDpi;
+  const double left = Option(device, "tl-x", 0), top = Option(device, "tl-y", 0),
+               right = std::min(Option(device, "br-x", glassW), glassW),
+               bottom = std::min(Option(device, "br-y", glassH), glassH);
+  SANE_Parameters p{};
+  p.format = colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
+  p.last_frame = SANE_TRUE;
+  p.depth = 8;
+  p.pixels_per_line = std::max(0, static_cast<int>((right - left) * dpi / kMmPerInch));
+  p.lines = std::max(0, static_cast<int>((bottom - top) * dpi / kMmPerInch));
+  p.bytes_per_line = p.pixels_per_line * (colour ? 3 : 1);
+  for (int y = 0; bytes && y < p.lines; ++y)
+    for (int x = 0; x < p.pixels_per_line; ++x) {
+      const auto at = [&](double mm, double pixel, int size) {
+        return std::clamp(static_cast<int>((mm * dpi / kMmPerInch + pixel + 0.5) * kGlassDpi / dpi),
+                          0, size - 1);
+      };
+      const unsigned char* sample =
+          &glass.samples[(static_cast<std::size_t>(at(top, y, glass.height)) * glass.width +
+                          at(left, x, glass.width)) *
+                         glass.channels];
+      const int gray = glass.channels == 3 ? (sample[0] + sample[1] + sample[2]) / 3 : sample[0];
+      for (int c = 0; c < (colour ? 3 : 1); ++c)
+        bytes->push_back(static_cast<SANE_Byte>(colour && glass.channels == 3 ? sample[c] : gray));
+    }
+  return p;
+}
+
 }  // namespace
 
 extern "C" {
@@ -211,7 +287,9 @@ void sane_exit() {
 SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
   const std::string mode = Mode();
   if (mode == "list-fails") return SANE_STATUS_IO_ERROR;
-  *list = mode == "network" && !localOnly ? kAllDevices : kDevices;
+  *list = mode == "network" && !localOnly    ? kAllDevices
+          : std::getenv("FAKE_SANE_PICTURE") ? kGlassDevices
+                                             : kDevices;
   return SANE_STATUS_GOOD;
 }
 
@@ -268,9 +346,13 @@ SANE_Status sane_control_option(SANE_Handle h, SANE_Int option, SANE_Action acti
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
+SANE_Status sane_get_parameters(SANE_Handle h, SANE_Parameters* p) {
   std::vector<long long> n;
   const std::string mode = Mode(&n);
+  if (const Glass glass = ReadGlass(); mode == "ok" && !glass.samples.empty()) {
+    *p = Scan(*static_cast<OpenDevice*>(h), glass, nullptr);
+    return SANE_STATUS_GOOD;
+  }
   if (mode == "frame" && n.size() == 7) {
     // Any numbers, as a backend may write them (the format too).
     const SANE_Int fields[] = {int(n[0]), int(n[5]), int(n[3]), int(n[2]), int(n[4]), int(n[1])};
@@ -286,11 +368,15 @@ SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_start(SANE_Handle) {
+SANE_Status sane_start(SANE_Handle h) {
   if (ended) return SANE_STATUS_DEVICE_BUSY;
   scanning = true;
   line = 0;
   frameBytes = 0;
+  served.clear();
+  servedRead = 0;
+  if (const Glass glass = ReadGlass(); Mode() == "ok" && !glass.samples.empty())
+    Scan(*static_cast<OpenDevice*>(h), glass, &served);
   return SANE_STATUS_GOOD;
 }
 
@@ -304,7 +390,11 @@ SANE_Status sane_read(SANE_Handle h, SANE_Byte* data, SANE_Int size, SANE_Int* l
   if (m == "crash") std::abort();
   if (m == "hang-cancel") return SANE_STATUS_JAMMED;
   if (m == "late" && line == 0) ::usleep(3500000);
-  if (m == "frame" && n.size() == 7) {
+  if (!served.empty()) {
+    *length = static_cast<SANE_Int>(std::min<std::size_t>(size, served.size() - servedRead));
+    std::memcpy(data, served.data() + servedRead, static_cast<std::size_t>(*length));
+    servedRead += static_cast<std::size_t>(*length);
+  } else if (m == "frame" && n.size() == 7) {
     const long long left = n[6] < 0 ? size : std::min<long long>(size, n[6] - frameBytes);
     *length = static_cast<SANE_Int>(std::max(0LL, left));
     std::memset(data, 0x5A, static_cast<std::size_t>(*length));
