@@ -11,14 +11,12 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <numbers>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -373,29 +371,16 @@ documents::PictureView ViewOf(const TBitmap& picture, TBitmap& copy) {
           false};
 }
 
-// The upright box around a document with a margin of 1% of the picture's larger side (2 pixels
-// at least), inside the picture: left, top, right, bottom.
-std::array<double, 4> BoxAround(const documents::RotatedRect& d, int width, int height) {
-  const double angle = d.degrees * std::numbers::pi / 180;
-  const double c = std::abs(std::cos(angle)), s = std::abs(std::sin(angle));
-  const double halfW = (c * d.width + s * d.height) / 2, halfH = (s * d.width + c * d.height) / 2;
-  const double margin = std::max(2.0, std::round(std::max(width, height) / 100.0));
-  return {std::max(std::floor(d.centerX - halfW) - margin, 0.0),
-          std::max(std::floor(d.centerY - halfH) - margin, 0.0),
-          std::min(std::ceil(d.centerX + halfW) + margin, double(width)),
-          std::min(std::ceil(d.centerY + halfH) + margin, double(height))};
-}
-
 // The part of picture under document into taken: turned upright and cropped to it when
-// straighten, otherwise its upright box (BoxAround) as it lies; the box too where the document
-// does not lie on the picture whole.
+// straighten, otherwise its upright box (documents::BoxAround) as it lies; the box too where the
+// document does not lie on the picture whole.
 void TakeDocument(const TBitmap& picture, const documents::RotatedRect& document, bool straighten,
                   TBitmap& into) {
   TBitmap copy;
   const documents::PictureView view = ViewOf(picture, copy);
-  const auto [left, top, right, bottom] = BoxAround(document, view.width, view.height);
-  const documents::RotatedRect box{(left + right) / 2, (top + bottom) / 2, right - left,
-                                   bottom - top, 0};
+  const auto [left, top, right, bottom] = documents::BoxAround(document, view.width, view.height);
+  const documents::RotatedRect box{(left + right) / 2.0, (top + bottom) / 2.0, double(right - left),
+                                   double(bottom - top), 0};
   // Rows padded to 4 bytes, as a bitmap object's.
   documents::Straightened result;
   if (straighten) result = documents::Straighten(view, document, {4, false});
@@ -452,7 +437,9 @@ std::optional<TW_FRAME> PreviewArea(TTwain& twain, const Options& options) {
   ApplySettings(twain, options);
   const std::vector<documents::RotatedRect> found = DocumentsOn(preview);
   if (found.empty()) return std::nullopt;
-  const auto box = BoxAround(found.front(), preview.Width(), preview.Height());
+  const auto [left, top, right, bottom] =
+      documents::BoxAround(found.front(), preview.Width(), preview.Height());
+  const std::array<int, 4> box{left, top, right, bottom};
   std::array<double, 2> origin{};
   if (const std::optional<Request>& area = options.settings[RowOf(*scanner::SettingNamed("area"))])
     origin = {scanner::FromFix32(std::get<TW_FRAME>(area->value).Left),
