@@ -78,6 +78,10 @@ inline constexpr const char* kKilobytes = "%1 KB";
 inline constexpr const char* kPreviewButton = "プレビュー(&P)";
 inline constexpr const char* kWholeGlassButton = "全体";
 inline constexpr const char* kDetectCheck = "自動検出";
+inline constexpr const char* kStraightenCheck = "傾き補正";
+// The scan reached the program as it was scanned (straightening it ran out of memory).
+inline constexpr const char* kStraightenFailed =
+    "メモリが足りないため、傾き補正せずにスキャンした画像を渡しました。";
 inline constexpr const char* kPaneKeys =
     "マウスで範囲を描きます。矢印キーで範囲を移動、Shift+矢印キーで大きさを変更します。";
 inline constexpr const char* kDeviceLine = "スキャナー: %1";

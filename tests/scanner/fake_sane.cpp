@@ -245,8 +245,7 @@ SANE_Parameters Scan(const OpenDevice& device, const Glass& glass, std::vector<S
   const double glassW = glass.width * kMmPerInch / kGlassDpi,
                glassH = glass.height * kMmPerInch / kGlassDpi;
   const double left = Option(device, "tl-x", 0), top = Option(device, "tl-y", 0),
-               right = std::min(Option(device, "br-x", glassW), glassW),
-               bottom = std::min(Option(device, "br-y", glassH), glassH);
+               right = Option(device, "br-x", glassW), bottom = Option(device, "br-y", glassH);
   SANE_Parameters p{};
   p.format = colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
   p.last_frame = SANE_TRUE;

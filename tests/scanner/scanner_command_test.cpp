@@ -2,6 +2,7 @@
 // scanimage gives them, the dialogs, the lifecycle, cancelling and the device's errors.
 #include <dlfcn.h>
 
+#include <QCheckBox>
 #include <QTest>
 
 #include <cstring>
@@ -394,6 +395,51 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
   ExpectSamePicture(
       View(), Scanimage("test:0", "-l " + mm(typed[0]) + " -t " + mm(typed[1]) + " -x " +
                                       mm(typed[2] - typed[0]) + " -y " + mm(typed[3] - typed[1])));
+}
+
+// Three photos on the fake device's glass (drawn at its 100 dpi): the preview marks each and the
+// area is the largest's; a click inside another mark makes that one the area, and with 傾き補正
+// the view gets it upright and cropped: its size at the scan's 150 dpi, every pixel its colour.
+TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
+  const std::string glass = scratch_ / "glass.ppm";
+  ASSERT_EQ(RunShell("convert -size 800x600 xc:'#101010' -fill 'rgb(192,128,64)' -draw 'translate "
+                     "150,300 rotate -4 rectangle -110,-150 110,150' -fill 'rgb(64,128,192)' "
+                     "-draw 'translate 410,300 rotate 3 rectangle -90,-120 90,120' -fill "
+                     "'rgb(96,192,96)' -draw 'translate 640,300 rotate 8 rectangle -70,-100 "
+                     "70,100' -depth 8 ppm:" +
+                     ShellQuote(glass)),
+            0);
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  ::setenv("FAKE_SANE_PICTURE", glass.c_str(), 1);
+  int marks = 0;
+  std::array<double, 4> largest{}, clicked{};
+  RunCommand({Choose("fake:1"), ScanReady(), Click("ScanDialog", "previewButton"), ScanReady(),
+              Do([&] {
+                auto* pane = DialogDriver::Find<QWidget>("ScanDialog", "previewPane");
+                marks = pane->property("markCount").toInt();
+                largest = AreaBoxes();
+                QTest::mouseClick(pane, Qt::LeftButton, {}, OnPane(*pane, {104, 76}));
+                clicked = AreaBoxes();
+                DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck")->setChecked(true);
+              }),
+              Click("ScanDialog", "scanButton")});
+  ::unsetenv("FAKE_SANE_PICTURE");
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+  EXPECT_EQ(marks, 3);
+  // Across, the largest photo's box spans 7.6 to 68.6 mm, the clicked one's 79.7 to 128.6 mm,
+  // each with a margin of 3 mm (1% of the preview's height at 75 dpi).
+  const std::array<double, 4> boxes[] = {largest, clicked}, want[] = {{4.6, 71.6}, {76.7, 131.6}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_NEAR(boxes[i][0], want[i][0], 2) << i;
+    EXPECT_NEAR(boxes[i][2], want[i][1], 2) << i;
+  }
+  const Picture view = View();
+  EXPECT_NEAR(view.width, 270, 3);
+  EXPECT_NEAR(view.height, 360, 3);
+  int worst = 0;
+  for (const Bgr& pixel : view.pixels)
+    for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(pixel[k] - Bgr{192, 128, 64}[k]));
+  EXPECT_LE(worst, 24);
 }
 
 // The next day: the same device preselected and its settings back; a value the device no
