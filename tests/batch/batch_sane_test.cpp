@@ -283,10 +283,6 @@ TEST_F(SaneBatch, EverySheetOfTheFeederIsAPage) {
 // device serves the picture as it stands, from its default file (under a lock: one at a time).
 // An empty glass is an error that writes nothing.
 TEST_F(SaneBatch, DocumentsOnTheGlassComeOutUprightAndCropped) {
-  struct Photo {
-    int red, green, blue, width, height, x, y;
-    double degrees;
-  };
   const Photo crooked{192, 128, 64, 300, 200, 300, 400, 5};
   const std::vector<Photo> three{{192, 128, 64, 220, 300, 150, 300, -4},
                                  {64, 128, 192, 180, 240, 410, 300, 3},
@@ -308,18 +304,11 @@ TEST_F(SaneBatch, DocumentsOnTheGlassComeOutUprightAndCropped) {
   Write(dir_ / "sane/dll.conf", "pnm\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string draw = "convert -size 800x800 xc:'#101010'";
-    for (const Photo& p : c.photos)
-      draw += " -fill 'rgb(" + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-              std::to_string(p.blue) + ")' -draw 'translate " + std::to_string(p.x) + "," +
-              std::to_string(p.y) + " rotate " + std::to_string(p.degrees) + " rectangle " +
-              std::to_string(-p.width / 2) + "," + std::to_string(-p.height / 2) + " " +
-              std::to_string(p.width / 2) + "," + std::to_string(p.height / 2) + "'";
     const bool pnm = c.device.starts_with("pnm");
     const std::string glass = pnm ? "/tmp/input.ppm" : dir_ / "glass.ppm";
     const int lock = ::open("/tmp/input.ppm.lock", O_CREAT | O_RDWR, 0666);
     ASSERT_TRUE(lock >= 0 && (!pnm || ::flock(lock, LOCK_EX) == 0));
-    ASSERT_EQ(RunShell(draw + " -depth 8 ppm:" + ShellQuote(glass)), 0);
+    ASSERT_EQ(RunShell(DrawPhotos(c.photos, glass)), 0);
     std::filesystem::remove_all(dir_ / "out");
     std::filesystem::create_directories(dir_ / "out");
     std::string output;
@@ -341,14 +330,12 @@ TEST_F(SaneBatch, DocumentsOnTheGlassComeOutUprightAndCropped) {
       const Rgb24Image taken = ReadPng(dir_ / name, dir_ / "taken.ppm");
       EXPECT_NEAR(taken.width, p.width * c.scale, 3) << name;
       EXPECT_NEAR(taken.height, p.height * c.scale, 3) << name;
-      const int mean = (p.red + p.green + p.blue) / 3;
-      const Bgr colour =
-          c.gray ? Bgr{std::uint8_t(mean), std::uint8_t(mean), std::uint8_t(mean)}
-                 : Bgr{std::uint8_t(p.blue), std::uint8_t(p.green), std::uint8_t(p.red)};
-      int worst = 0;
-      for (const Bgr& pixel : taken.pixels)
-        for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(pixel[k] - colour[k]));
-      EXPECT_LE(worst, 24) << name;
+      const auto mean = std::uint8_t((p.red + p.green + p.blue) / 3);
+      EXPECT_LE(Farthest(taken.pixels, c.gray ? Bgr{mean, mean, mean}
+                                              : Bgr{std::uint8_t(p.blue), std::uint8_t(p.green),
+                                                    std::uint8_t(p.red)}),
+                24)
+          << name;
     }
   }
 }

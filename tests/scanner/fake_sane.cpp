@@ -20,17 +20,19 @@
 //                each frame has format F (any number), depth D, P pixels and B bytes per line,
 //                L lines and is the last one when LAST is 1; it brings BYTES bytes (-1: without
 //                end), as fast as asked for
-// In the mode "ok", with FAKE_SANE_PICTURE naming a binary PPM or PGM file, "fake:1" is listed
-// as well and every device scans that picture instead: the glass at 100 dpi from its top left
-// corner, at the resolution asked for (nearest pixel), within the area where the device has area
-// options; in colour where the mode is "Color", in gray otherwise. A scan must end with sane_cancel
-// before the next one starts, or the start is refused. Two more devices, opened by name only (not
-// listed, so that the one device stays the one a search finds), have options of other kinds:
-// "fake:1" a mode list with line art, resolutions as a word list, sources, the area in millimetres,
-// a brightness and an inactive contrast; "fake:2" gray only with a depth list (line art is gray at
-// 1 bit), resolutions as a word list of fixed-point numbers and sources none of which is called a
-// flatbed. Every open starts from the defaults; a value outside what an option offers is refused
-// (SANE_STATUS_INVAL). All scan the same picture.
+// A scan must end with sane_cancel before the next one starts, or the start is refused.
+// Two more devices, opened by name only (not listed, so that the one device stays the one a
+// search finds), have options of other kinds: "fake:1" a mode list with line art, resolutions as
+// a word list, sources, the area in millimetres, a brightness and an inactive contrast;
+// "fake:2" gray only with a depth list (line art is gray at 1 bit), resolutions as a word list
+// of fixed-point numbers and sources none of which is called a flatbed. Every open starts from
+// the defaults; a value outside what an option offers is refused (SANE_STATUS_INVAL). All scan
+// the same picture.
+//
+// With FAKE_SANE_PICTURE naming a binary PPM file, "fake:1" is listed too, and in the mode "ok"
+// every device scans that picture: the glass at 100 dpi from its top left corner (its edges going
+// on beyond), at the resolution asked for (nearest pixel), within the area where the device has
+// area options, in colour where the mode is "Color", else in gray.
 #include <sane/sane.h>
 #include <unistd.h>
 
@@ -70,7 +72,6 @@ const SANE_Device kDevice{"fake:0", "Fake", "Glass", "flatbed scanner"};
 const SANE_Device kNetworkDevice{"net:fake", "Fake", "Network", "flatbed scanner"};
 const SANE_Device* kDevices[] = {&kDevice, nullptr};
 const SANE_Device* kAllDevices[] = {&kDevice, &kNetworkDevice, nullptr};
-// With a picture on the glass, "fake:1" is listed too: a device with area options.
 const SANE_Device kAreaDevice{"fake:1", "Fake", "Area", "flatbed scanner"};
 const SANE_Device* kGlassDevices[] = {&kDevice, &kAreaDevice, nullptr};
 
@@ -204,24 +205,20 @@ bool Offered(const OpenDevice& device, std::size_t i, SANE_Word value) {
   return o.type != SANE_TYPE_BOOL || value == SANE_TRUE || value == SANE_FALSE;
 }
 
-// The picture FAKE_SANE_PICTURE names: its size, channels and samples; none without one.
+// The picture FAKE_SANE_PICTURE names: its size and RGB samples; none without one.
 struct Glass {
-  int width = 0, height = 0, channels = 0;
-  std::vector<unsigned char> samples;
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
 };
 Glass ReadGlass() {
-  Glass glass;
+  Glass g;
   const char* path = std::getenv("FAKE_SANE_PICTURE");
   std::ifstream file(path ? path : "", std::ios::binary);
   std::string magic;
-  int top = 0;
-  if (!(file >> magic >> glass.width >> glass.height >> top) || top != 255) return {};
-  glass.channels = magic == "P6" ? 3 : 1;
-  glass.samples.resize(static_cast<std::size_t>(glass.width) * glass.height * glass.channels);
-  file.get();
-  file.read(reinterpret_cast<char*>(glass.samples.data()),
-            static_cast<std::streamsize>(glass.samples.size()));
-  return file ? glass : Glass{};
+  if (!(file >> magic >> g.width >> g.height) || magic != "P6" || !file.ignore(5)) return {};
+  g.rgb.resize(std::size_t(g.width) * g.height * 3);
+  return file.read(reinterpret_cast<char*>(g.rgb.data()), std::streamsize(g.rgb.size())) ? g
+                                                                                         : Glass{};
 }
 
 // An option's value by name (of a fixed-point option in whole units, of a string option whether
@@ -242,30 +239,25 @@ constexpr double kGlassDpi = 100, kMmPerInch = 25.4;
 SANE_Parameters Scan(const OpenDevice& device, const Glass& glass, std::vector<SANE_Byte>* bytes) {
   const double dpi = Option(device, "resolution", kGlassDpi);
   const bool colour = Option(device, "mode", 0) != 0;
-  const double glassW = glass.width * kMmPerInch / kGlassDpi,
-               glassH = glass.height * kMmPerInch / kGlassDpi;
   const double left = Option(device, "tl-x", 0), top = Option(device, "tl-y", 0),
-               right = Option(device, "br-x", glassW), bottom = Option(device, "br-y", glassH);
-  SANE_Parameters p{};
-  p.format = colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
-  p.last_frame = SANE_TRUE;
-  p.depth = 8;
-  p.pixels_per_line = std::max(0, static_cast<int>((right - left) * dpi / kMmPerInch));
-  p.lines = std::max(0, static_cast<int>((bottom - top) * dpi / kMmPerInch));
-  p.bytes_per_line = p.pixels_per_line * (colour ? 3 : 1);
+               right = Option(device, "br-x", glass.width * kMmPerInch / kGlassDpi),
+               bottom = Option(device, "br-y", glass.height * kMmPerInch / kGlassDpi);
+  const int channels = colour ? 3 : 1;
+  SANE_Parameters p{colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY, SANE_TRUE, 0, 0, 0, 8};
+  p.pixels_per_line = std::max(0, int((right - left) * dpi / kMmPerInch));
+  p.lines = std::max(0, int((bottom - top) * dpi / kMmPerInch));
+  p.bytes_per_line = p.pixels_per_line * channels;
+  // Each pixel the glass's pixel under its centre.
+  const auto at = [&](double mm, int pixel, int size) {
+    return std::clamp(int((mm * dpi / kMmPerInch + pixel + 0.5) * kGlassDpi / dpi), 0, size - 1);
+  };
   for (int y = 0; bytes && y < p.lines; ++y)
     for (int x = 0; x < p.pixels_per_line; ++x) {
-      const auto at = [&](double mm, double pixel, int size) {
-        return std::clamp(static_cast<int>((mm * dpi / kMmPerInch + pixel + 0.5) * kGlassDpi / dpi),
-                          0, size - 1);
-      };
-      const unsigned char* sample =
-          &glass.samples[(static_cast<std::size_t>(at(top, y, glass.height)) * glass.width +
-                          at(left, x, glass.width)) *
-                         glass.channels];
-      const int gray = glass.channels == 3 ? (sample[0] + sample[1] + sample[2]) / 3 : sample[0];
-      for (int c = 0; c < (colour ? 3 : 1); ++c)
-        bytes->push_back(static_cast<SANE_Byte>(colour && glass.channels == 3 ? sample[c] : gray));
+      const unsigned char* rgb = &glass.rgb[(std::size_t(at(top, y, glass.height)) * glass.width +
+                                             at(left, x, glass.width)) *
+                                            3];
+      for (int c = 0; c < channels; ++c)
+        bytes->push_back(SANE_Byte(colour ? rgb[c] : (rgb[0] + rgb[1] + rgb[2]) / 3));
     }
   return p;
 }
@@ -348,7 +340,7 @@ SANE_Status sane_control_option(SANE_Handle h, SANE_Int option, SANE_Action acti
 SANE_Status sane_get_parameters(SANE_Handle h, SANE_Parameters* p) {
   std::vector<long long> n;
   const std::string mode = Mode(&n);
-  if (const Glass glass = ReadGlass(); mode == "ok" && !glass.samples.empty()) {
+  if (const Glass glass = ReadGlass(); mode == "ok" && !glass.rgb.empty()) {
     *p = Scan(*static_cast<OpenDevice*>(h), glass, nullptr);
     return SANE_STATUS_GOOD;
   }
@@ -374,7 +366,7 @@ SANE_Status sane_start(SANE_Handle h) {
   frameBytes = 0;
   served.clear();
   servedRead = 0;
-  if (const Glass glass = ReadGlass(); Mode() == "ok" && !glass.samples.empty())
+  if (const Glass glass = ReadGlass(); Mode() == "ok" && !glass.rgb.empty())
     Scan(*static_cast<OpenDevice*>(h), glass, &served);
   return SANE_STATUS_GOOD;
 }

@@ -402,12 +402,10 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
 // the view gets it upright and cropped: its size at the scan's 150 dpi, every pixel its colour.
 TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
   const std::string glass = scratch_ / "glass.ppm";
-  ASSERT_EQ(RunShell("convert -size 800x600 xc:'#101010' -fill 'rgb(192,128,64)' -draw 'translate "
-                     "150,300 rotate -4 rectangle -110,-150 110,150' -fill 'rgb(64,128,192)' "
-                     "-draw 'translate 410,300 rotate 3 rectangle -90,-120 90,120' -fill "
-                     "'rgb(96,192,96)' -draw 'translate 640,300 rotate 8 rectangle -70,-100 "
-                     "70,100' -depth 8 ppm:" +
-                     ShellQuote(glass)),
+  ASSERT_EQ(RunShell(DrawPhotos({{192, 128, 64, 220, 300, 150, 300, -4},
+                                 {64, 128, 192, 180, 240, 410, 300, 3},
+                                 {96, 192, 96, 140, 200, 640, 300, 8}},
+                                glass)),
             0);
   ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
   ::setenv("FAKE_SANE_PICTURE", glass.c_str(), 1);
@@ -436,10 +434,7 @@ TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
   const Picture view = View();
   EXPECT_NEAR(view.width, 270, 3);
   EXPECT_NEAR(view.height, 360, 3);
-  int worst = 0;
-  for (const Bgr& pixel : view.pixels)
-    for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(pixel[k] - Bgr{192, 128, 64}[k]));
-  EXPECT_LE(worst, 24);
+  EXPECT_LE(Farthest(view.pixels, {192, 128, 64}), 24);
 }
 
 // The next day: the same device preselected and its settings back; a value the device no
