@@ -441,9 +441,13 @@ TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
 // longer takes is dropped, and a device found again under another name keeps its settings.
 TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
   Configure("test-picture Grid\n");
-  RunCommand({Choose("test:1"), ScanReady(), Do([] {
+  bool straightenAtFirst = true, straighten = false;
+  RunCommand({Choose("test:1"), ScanReady(), Do([&] {
                 DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->setValue(150);
                 DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->setValue(60);
+                auto* check = DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck");
+                straightenAtFirst = check->isChecked();
+                check->setChecked(true);
               }),
               Click("ScanDialog", "scanButton")});
   const std::filesystem::path file = scratch_.path() / "lumivane" / "scanner.conf";
@@ -460,11 +464,15 @@ TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
               Click("ScannerSelectDialog", "selectButton"), ScanReady(), Do([&] {
                 resolution = DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->value();
                 right = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->value();
+                straighten =
+                    DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck")->isChecked();
               }),
               Click("ScanDialog", "closeButton")});
   EXPECT_EQ(preselected, "test:1");
   EXPECT_EQ(resolution, 150);
   EXPECT_EQ(right, 60);
+  EXPECT_FALSE(straightenAtFirst);
+  EXPECT_TRUE(straighten);
 
   // Renamed (by vendor and model the first of them matches) and a resolution beyond the device.
   std::string text;
