@@ -207,6 +207,7 @@ inline constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
 inline constexpr TW_UINT16 CAP_FEEDERENABLED = 0x1002;
 inline constexpr TW_UINT16 ICAP_BRIGHTNESS = 0x1101;
 inline constexpr TW_UINT16 ICAP_CONTRAST = 0x1103;
+inline constexpr TW_UINT16 ICAP_THRESHOLD = 0x1123;
 inline constexpr TW_UINT16 ICAP_FRAMES = 0x1114;
 inline constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
 inline constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;

@@ -57,6 +57,7 @@ inline constexpr const char* kSourceFlatbed = "フラットベッド";
 inline constexpr const char* kSourceFeeder = "ADF (自動原稿送り)";
 inline constexpr const char* kBrightnessLabel = "明るさ";
 inline constexpr const char* kContrastLabel = "コントラスト";
+inline constexpr const char* kThresholdLabel = "しきい値";
 // The batch tool's sentence when a device refuses a setting's value (%s), before the device's
 // condition text.
 inline constexpr const char* kScanModeRefused = "読み取りモード %s を設定できません: ";

@@ -8,7 +8,7 @@
 //   resolution  dots per inch
 //   area        LEFT,TOP,RIGHT,BOTTOM in millimetres (SANE's tl-x, tl-y, br-x, br-y)
 //   source      flatbed | feeder
-//   brightness, contrast  the device's own numbers
+//   brightness, contrast, threshold (line art)  the device's own numbers
 // A setting is offered where the device has its option, active, in the mode the row names. A
 // setting that the manager keeps itself, rather than the device, is a row without a SANE option
 // (none so far). Header only: the batch tool shares the names, capabilities and texts.
@@ -46,7 +46,7 @@ struct Setting {
   std::optional<ColourMode> onlyIn = std::nullopt;
 };
 
-inline constexpr std::array<Setting, 6> kSettings{{
+inline constexpr std::array<Setting, 7> kSettings{{
     {"mode", SettingKind::kMode, Control::kChoice, SANE_NAME_SCAN_MODE, ICAP_PIXELTYPE, 0,
      kModeLabel, nullptr, kScanModeRefused},
     {"resolution", SettingKind::kResolution, Control::kNumber, SANE_NAME_SCAN_RESOLUTION,
@@ -59,6 +59,8 @@ inline constexpr std::array<Setting, 6> kSettings{{
      kBrightnessLabel, "N", nullptr},
     {"contrast", SettingKind::kNumber, Control::kSlider, SANE_NAME_CONTRAST, ICAP_CONTRAST, 0,
      kContrastLabel, "N", nullptr},
+    {"threshold", SettingKind::kNumber, Control::kSlider, SANE_NAME_THRESHOLD, ICAP_THRESHOLD, 0,
+     kThresholdLabel, "N", nullptr, ColourMode::kLineart},
 }};
 
 // The form of a setting's value in the batch tool's usage: the row's, or a choice's words.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "fake_sane_fixture.h"
 #include "scanner/contract/conditions.h"
 #include "scanner/device/helper_link.h"
 
@@ -25,26 +26,12 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class FakeSane : public ::testing::Test {
+class FakeSane : public FakeSaneTest {
  protected:
-  static void SetUpTestSuite() {
-    ::setenv("LUMIVANE_SANE_HELPER", LUMIVANE_SANE_HELPER_PATH, 1);
-    ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
-    ::setenv("FAKE_SANE_MODE", ModeFile().c_str(), 1);
-  }
-  static std::string ModeFile() {
-    return (std::filesystem::temp_directory_path() /
-            ("lumivane-fake-sane-" + std::to_string(::getpid())))
-        .string();
-  }
-  static void SetMode(const char* mode) { std::ofstream(ModeFile()) << mode << '\n'; }
+  // fake:0 in that mode; a scan without data for 1 s is given up.
   static std::unique_ptr<Device> Open(const char* mode) {
-    ::setenv("LUMIVANE_SCANNER_TIMEOUT", "1", 1);  // a scan without data for 1 s is given up
-    SetMode(mode);
-    SANE_Status status = SANE_STATUS_GOOD;
-    std::unique_ptr<Device> device = Device::Open("fake:0", status);
-    EXPECT_EQ(status, SANE_STATUS_GOOD);
-    return device;
+    ::setenv("LUMIVANE_SCANNER_TIMEOUT", "1", 1);
+    return FakeSaneTest::Open("fake:0", mode);
   }
   static ScanResult ScanWith(Device& device, bool cancel = false) {
     if (!device.Scanning()) device.StartScan({});
@@ -60,7 +47,6 @@ class FakeSane : public ::testing::Test {
     std::memcpy(&height, dib.data() + 8, 4);
     return height;
   }
-  static void TearDownTestSuite() { std::filesystem::remove(ModeFile()); }
 };
 
 TEST_F(FakeSane, EveryEndOfAScanAndTheScanAfterIt) {

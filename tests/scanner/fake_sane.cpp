@@ -27,7 +27,9 @@
 // "fake:2" gray only with a depth list (line art is gray at 1 bit), resolutions as a word list
 // of fixed-point numbers and sources none of which is called a flatbed. Every open starts from
 // the defaults; a value outside what an option offers is refused (SANE_STATUS_INVAL). All scan
-// the same picture.
+// the same picture. fake:1 also has a line-art threshold. When FAKE_SANE_RECORD names a file, every
+// start of a scan writes there the values of the device's active number options, one
+// "name value" a line.
 //
 // With FAKE_SANE_PICTURE naming a binary PPM file, "fake:1" is listed too, and in the mode "ok"
 // every device scans that picture: the glass at 100 dpi from its top left corner (its edges going
@@ -117,7 +119,8 @@ const std::vector<FakeOption> kOptions[] = {
      Ranged("br-y", SANE_TYPE_FIXED, SANE_UNIT_MM, {0, Fix(297), 0}, Fix(297)),
      Ranged("brightness", SANE_TYPE_INT, SANE_UNIT_NONE, {-100, 100, 1}, 0),
      Ranged("contrast", SANE_TYPE_INT, SANE_UNIT_NONE, {-100, 100, 1}, 0,
-            kSettable | SANE_CAP_INACTIVE)},
+            kSettable | SANE_CAP_INACTIVE),
+     Ranged("threshold", SANE_TYPE_INT, SANE_UNIT_NONE, {0, 255, 1}, 128)},
     {Strings("mode", {"Gray"}, "Gray"), Words("depth", SANE_TYPE_INT, SANE_UNIT_BIT, {1, 8}, 8),
      Words("resolution", SANE_TYPE_FIXED, SANE_UNIT_DPI, {Fix(100), Fix(200.5)}, Fix(100)),
      Strings("source", {"ADF Duplex", "Automatic Document Feeder", "Glass"}, "Glass")},
@@ -262,6 +265,18 @@ SANE_Parameters Scan(const OpenDevice& device, const Glass& glass, std::vector<S
   return p;
 }
 
+// What the device has at the start of a scan, for FAKE_SANE_RECORD.
+void Record(const OpenDevice& device) {
+  const char* path = std::getenv("FAKE_SANE_RECORD");
+  if (!path) return;
+  std::ofstream file(path);
+  for (std::size_t i = 1; i < device.descriptors.size(); ++i) {
+    const SANE_Option_Descriptor& d = device.descriptors[i];
+    if (SANE_OPTION_IS_ACTIVE(d.cap) && d.type == SANE_TYPE_INT)
+      file << d.name << ' ' << device.words[i] << '\n';
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -361,6 +376,7 @@ SANE_Status sane_get_parameters(SANE_Handle h, SANE_Parameters* p) {
 
 SANE_Status sane_start(SANE_Handle h) {
   if (ended) return SANE_STATUS_DEVICE_BUSY;
+  Record(*static_cast<OpenDevice*>(h));
   scanning = true;
   line = 0;
   frameBytes = 0;

@@ -200,11 +200,13 @@ TEST_F(RememberedTest, NoOtherFileHoldsTheCallerAndEachIsReplaced) {
 
 TEST(RememberedMatch, ThePresentDeviceByNameThenByVendorAndModel) {
   // A device that says neither maker nor model is found by its name only.
-  const std::vector<DeviceInfo> present{kFlatbed, kTwin, kNetworkRenamed, {"usb:1", "", ""}};
+  const std::vector<DeviceInfo> present{
+      kFlatbed, kTwin, kNetworkRenamed, {"usb:1", "", ""}, {"usb:2", "", ""}};
   EXPECT_EQ(scanner::FindRemembered(present, kNetworkRenamed), 2u);
   EXPECT_EQ(scanner::FindRemembered(present, kNetwork), 1u);  // the first of its vendor and model
   EXPECT_EQ(scanner::FindRemembered(present, kOther), std::nullopt);
   EXPECT_EQ(scanner::FindRemembered(present, DeviceInfo{"gone", "", ""}), std::nullopt);
+  EXPECT_EQ(scanner::FindRemembered(present, DeviceInfo{"usb:2", "", ""}), 4u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <QCheckBox>
+#include <QSlider>
 #include <QTest>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "platform/fpu_control.h"
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/messages.h"
+#include "scanner/contract/settings.h"
 #include "scanner/ui/remembered.h"
 #include "scanner_fixture.h"
 
@@ -229,20 +231,35 @@ TEST_F(ScannerTest, ABusyDeviceAndAMissingOneGiveTheBindingsTexts) {
   EXPECT_EQ(message, "TWAIN: No Data Source");
 }
 
+// The scan dialog's controls that are shown and enabled, by name.
+QStringList EnabledControls() {
+  QStringList names;
+  for (QWidget* w : DialogDriver::Shown("ScanDialog")->findChildren<QWidget*>())
+    if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+         qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSlider*>(w) ||
+         w->objectName() == "previewPane") &&
+        w->isVisible() && w->isEnabled())
+      names << w->objectName();
+  names.sort();
+  return names;
+}
+
 TEST_F(ScannerTest, CancellingASlowScanLeavesTheDialogReadyAndTheViewAsItWas) {
   Configure("test-picture Grid\nread-delay true\nread-delay-duration 200000\n");
   form_->Image1->Picture().Bitmap().AdoptHandle(MakeFlatPicture(2, 2, {1, 2, 3}));
   QElapsedTimer clock;
   qint64 readyAfter = -1;
   QString message;
+  QStringList enabledWhileScanning;
   RunCommand({Choose("test:0"), ScanReady(), Click("ScanDialog", "scanButton"),
               Do([&] { clock.start(); }), WaitFor([&] { return clock.elapsed() > 300; }),
-              Do([&] { clock.restart(); }), Click("ScanDialog", "cancelButton"), ScanReady(),
-              Do([&] {
+              Do([&] { enabledWhileScanning = EnabledControls(); }), Do([&] { clock.restart(); }),
+              Click("ScanDialog", "cancelButton"), ScanReady(), Do([&] {
                 readyAfter = clock.elapsed();
                 message = ScanMessage();
               }),
               Click("ScanDialog", "closeButton")});
+  EXPECT_EQ(enabledWhileScanning.join(' ').toStdString(), "cancelButton closeButton");
   RecordProperty("dialogReadyAfterCancelMs", static_cast<int>(readyAfter));
   EXPECT_GE(readyAfter, 0);
   EXPECT_LT(readyAfter, 1000);
@@ -435,6 +452,22 @@ TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
   EXPECT_NEAR(view.width, 270, 3);
   EXPECT_NEAR(view.height, 360, 3);
   EXPECT_LE(Farthest(view.pixels, {192, 128, 64}), 24);
+}
+
+// A preview sets the area to the document found on it only with 自動検出 checked.
+TEST_F(ScannerTest, APreviewSetsTheAreaOnlyWhenDetectionIsChecked) {
+  Configure("test-picture Grid\n");
+  const std::array<double, 4> set{10, 20, 60, 80};
+  for (const bool detect : {false, true}) {
+    std::array<double, 4> after{};
+    RunCommand({Choose("test:0"), ScanReady(), SetArea(set[0], set[1], set[2], set[3]), Do([&] {
+                  DialogDriver::Find<QCheckBox>("ScanDialog", "detectCheck")->setChecked(detect);
+                }),
+                Click("ScanDialog", "previewButton"),
+                WaitFor([] { return ScanReady()() && ScanMessage() == scanner::kPreviewed; }),
+                Do([&] { after = AreaBoxes(); }), Click("ScanDialog", "closeButton")});
+    EXPECT_EQ(after == set, !detect) << detect;
+  }
 }
 
 // The next day: the same device preselected and its settings back; a value the device no
@@ -684,6 +717,71 @@ TEST_F(ScannerTest, CapabilitiesOfADeviceOfListedValues) {
   EXPECT_EQ(bitmap.Width(), 40);
   EXPECT_EQ(bitmap.Height(), 30);
   EXPECT_TRUE(Errors().empty());
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+}
+
+// The scan dialog's slider whose label is the text, if its row is shown.
+QSlider* SliderLabelled(const char* text) {
+  QWidget* dialog = DialogDriver::Shown("ScanDialog");
+  for (QLabel* label : dialog ? dialog->findChildren<QLabel*>() : QList<QLabel*>{})
+    if (label->text() == QString::fromUtf8(text) && label->isVisible())
+      return qobject_cast<QSlider*>(label->buddy());
+  return nullptr;
+}
+
+// Each slider on a device that has its option (the fake SANE's fake:1), found by its label from
+// the catalogue, moved and scanned: the device has the value when the scan starts. A slider of
+// one mode is shown in that mode only.
+TEST_F(ScannerTest, ASliderFoundByItsLabelSetsItsOptionAndShowsInItsModeOnly) {
+  using scanner::ColourMode;
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  const std::filesystem::path record = scratch_.path() / "started-with";
+  ::setenv("FAKE_SANE_RECORD", record.c_str(), 1);
+  const std::pair<ColourMode, const char*> modes[] = {
+      {ColourMode::kColor, scanner::kModeColor},
+      {ColourMode::kGray, scanner::kModeGray},
+      {ColourMode::kLineart, scanner::kModeLineart}};
+  const struct {
+    const char* label;
+    const char* option;
+    int value;
+    std::optional<ColourMode> onlyIn;
+  } rows[] = {{scanner::kBrightnessLabel, SANE_NAME_BRIGHTNESS, -37, std::nullopt},
+              {scanner::kThresholdLabel, SANE_NAME_THRESHOLD, 99, ColourMode::kLineart}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.option);
+    std::vector<bool> shown, wanted;
+    std::deque<Step> steps{ScanReady()};
+    for (const auto& [mode, caption] : modes) {
+      steps.push_back(PickMode(caption));
+      steps.push_back([&] {
+        shown.push_back(SliderLabelled(row.label) != nullptr);
+        return true;
+      });
+      wanted.push_back(!row.onlyIn || row.onlyIn == mode);
+    }
+    steps.push_back(PickMode(row.onlyIn ? scanner::kModeLineart : scanner::kModeColor));
+    steps.push_back([&] {
+      QSlider* slider = SliderLabelled(row.label);
+      if (slider) slider->setValue(row.value);
+      return slider != nullptr;
+    });
+    steps.push_back(Click("ScanDialog", "scanButton"));
+    DialogDriver driver(std::move(steps));
+    GlobalTwain().OpenDSM(form_.get());
+    std::strcpy(GlobalTwain().SourceIdentity.ProductName.text, "fake:1");
+    TBitmap bitmap;
+    EXPECT_TRUE(GlobalTwain().Acquire(bitmap, true, form_.get()));
+    EXPECT_TRUE(driver.Done()) << driver.failure;
+    EXPECT_EQ(shown, wanted);
+    std::ifstream in(record);
+    const std::string started(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(started.find(std::string(row.option) + " " + std::to_string(row.value) + "\n"),
+              std::string::npos)
+        << started;
+  }
+  EXPECT_TRUE(Errors().empty());
+  ::unsetenv("FAKE_SANE_RECORD");
   ::unsetenv("LUMIVANE_SANE_LIBRARY");
 }
 

@@ -23,6 +23,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/TorvaskUnit1.h"
@@ -115,7 +116,10 @@ inline Step Choose(const std::string& device) {
     return false;
   };
 }
-inline Step Do(std::function<void()> action) {
+// A step done at its first tick. A condition to wait on is a WaitFor: an action that returns
+// a value does not compile here, where its value would be dropped and the step never wait.
+template <typename Action>
+requires std::is_void_v<std::invoke_result_t<Action>> Step Do(Action action) {
   return [action] {
     action();
     return true;

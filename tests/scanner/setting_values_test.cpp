@@ -1,7 +1,8 @@
-// The settings of the table (scanner/settings.h) on devices of the fake SANE whose options come
-// as ranges, word lists of integers and of fixed-point numbers, string lists and inactive
-// options: whether each is offered, its value, the values it takes and refuses, and setting one;
-// the device's source for a kind; a setting's value from the container the program sends.
+// The settings of the table (scanner/contract/settings.h) on devices of the fake SANE whose
+// options come as ranges, word lists of integers and of fixed-point numbers, string lists and
+// inactive options: whether each is offered, its value, the values it takes and refuses, and
+// setting one; the device's source for a kind; a setting's value from the container the program
+// sends.
 #include "scanner/device/setting_values.h"
 
 #include <gtest/gtest.h>
@@ -15,30 +16,12 @@
 #include <map>
 #include <optional>
 
+#include "fake_sane_fixture.h"
+
 namespace scanner {
 namespace {
 
-class SettingValues : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ::setenv("LUMIVANE_SANE_HELPER", LUMIVANE_SANE_HELPER_PATH, 1);
-    ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
-    ::setenv("FAKE_SANE_MODE", ModeFile().c_str(), 1);
-    std::ofstream(ModeFile()) << "ok\n";
-  }
-  static void TearDownTestSuite() { std::filesystem::remove(ModeFile()); }
-  static std::string ModeFile() {
-    return (std::filesystem::temp_directory_path() /
-            ("lumivane-fake-settings-" + std::to_string(::getpid())))
-        .string();
-  }
-  static std::unique_ptr<Device> Open(const std::string& name) {
-    SANE_Status status = SANE_STATUS_GOOD;
-    std::unique_ptr<Device> device = Device::Open(name, status);
-    EXPECT_EQ(status, SANE_STATUS_GOOD) << name;
-    return device;
-  }
-};
+using SettingValues = FakeSaneTest;
 
 // Rows in order per device: each applies its value (when it has one) to the device as the
 // rows before it left it.
