@@ -42,7 +42,7 @@ QString ChoiceText(const Setting& setting, const std::string& choice) {
         return QString::fromUtf8(kModeLineart);
     }
   }
-  const QString name = QString::fromStdString(choice);
+  QString name = QString::fromStdString(choice);
   if (name.contains("flatbed", Qt::CaseInsensitive)) return QString::fromUtf8(kSourceFlatbed);
   if (name.contains("ADF", Qt::CaseInsensitive) || name.contains("feeder", Qt::CaseInsensitive))
     return QString::fromUtf8(kSourceFeeder) + (name.contains("duplex", Qt::CaseInsensitive)
@@ -454,7 +454,8 @@ std::optional<documents::RotatedRect> ScanDialog::ChosenOnScan(int width, int he
 void ScanDialog::SetScanning(bool scanning) {
   if (scanning && !focusBefore_) focusBefore_ = focusWidget();
   for (const Row& row : rows_) row.field->setEnabled(!scanning);
-  for (QWidget* control : std::initializer_list<QWidget*>{scan_, preview_, whole_, pane_})
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{scan_, preview_, whole_, detect_, straighten_, pane_})
     control->setEnabled(!scanning);
   cancel_->setEnabled(scanning);
   if (scanning) {
