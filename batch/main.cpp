@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -488,7 +489,13 @@ void Finish(TBitmap& picture, const Options& options, bool cropLargest, const st
     // Nothing found: the sheet as scanned (a page that fills the feeder's whole picture).
     if (!found.empty()) {
       TBitmap document;
-      TakeDocument(picture, found.front(), options.straighten, document);
+      try {
+        TakeDocument(picture, found.front(), options.straighten, document);
+      } catch (const std::bad_alloc&) {
+        // The scan is not lost: it is written as it came, and the run fails with the reason.
+        ApplyAndWrite(picture, options, output);
+        throw EDeviceCondition(scanner::kCropFailed);
+      }
       ApplyAndWrite(document, options, output);
       return;
     }

@@ -102,6 +102,9 @@ inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
 inline constexpr const char* kNoDocuments = "原稿がありません。";
 // Nothing on the scanned glass that stands out as a document (the batch tool's --each-document).
 inline constexpr const char* kNoDocumentFound = "ガラスの上に原稿が見つかりません。";
+// The batch tool wrote the scan as it came (cropping or straightening it ran out of memory).
+inline constexpr const char* kCropFailed =
+    "メモリが足りないため、切り抜き・傾き補正せずにスキャンした画像を書き込みました。";
 inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
 inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
 inline constexpr const char* kOutOfMemory = kSentence<msg::kOutOfMemory>.data();
