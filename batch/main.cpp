@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -388,6 +389,9 @@ void TakeDocument(const TBitmap& picture, const documents::RotatedRect& document
   if (result.picture.pixels.empty()) result = documents::Straighten(view, box, {4, false});
   const documents::Picture& taken = result.picture;
   if (taken.pixels.empty()) throw Exception(msg::kScanNoImage);
+  // As the scanner's helper traces SANE's calls: where nothing else tells it.
+  if (result.takenAsUpright && std::getenv("LUMIVANE_SCANNER_TRACE"))
+    (void)std::fprintf(stderr, "straighten: %.1f degrees, taken as upright\n", document.degrees);
   const PixelFormat format = view.channels == 1 ? PixelFormat::pf8bit : PixelFormat::pf24bit;
   auto object =
       std::make_unique<BitmapObject>(taken.width, taken.height, format, BitmapObject::Fill::kNone);

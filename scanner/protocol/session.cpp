@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -72,8 +74,12 @@ std::optional<std::vector<std::uint8_t>> Straightened(
           std::min(hint.width, hint.height) / 4)
         chosen = d;
   }
-  const documents::Picture upright = documents::Straighten(view, *chosen, {4, true}).picture;
+  const documents::Straightened straightened = documents::Straighten(view, *chosen, {4, true});
+  const documents::Picture& upright = straightened.picture;
   if (upright.pixels.empty()) return std::nullopt;
+  // As the helper traces SANE's calls: where nothing else tells it.
+  if (straightened.takenAsUpright && std::getenv("LUMIVANE_SCANNER_TRACE"))
+    (void)std::fprintf(stderr, "straighten: %.1f degrees, taken as upright\n", chosen->degrees);
   std::vector<std::uint8_t> result(dib.begin(), dib.begin() + static_cast<std::ptrdiff_t>(start));
   PutLittleEndian(result.data() + 4, static_cast<std::uint32_t>(upright.width), 4);
   PutLittleEndian(result.data() + 8, static_cast<std::uint32_t>(upright.height), 4);
