@@ -2,7 +2,8 @@
 // scanner command without dialogs.
 //
 //   lumivane-batch INPUT [EFFECT ...] OUTPUT
-//   lumivane-batch --scan SOURCE [SETTING ...] [--all-pages] [EFFECT ...] OUTPUT
+//   lumivane-batch --scan SOURCE [SETTING ...] [--all-pages] [--find-document] [--straighten]
+//                  [--each-document] [EFFECT ...] OUTPUT
 //   lumivane-batch --list-sources
 //   lumivane-batch --help | --version
 #include <QApplication>
@@ -11,10 +12,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +33,7 @@
 #include "scanner/contract/conditions.h"
 #include "scanner/contract/device_info.h"
 #include "scanner/contract/settings.h"
+#include "scanner/documents/documents.h"
 #include "twain/TwainUtils.h"
 
 namespace {
@@ -41,8 +46,8 @@ constexpr std::string_view kPngSuffix = ".png";
 // fixed-point numbers (scanner::ToFix32).
 constexpr int kMaxResolution = 32767;
 
-// A condition of the scanner, told in the scan dialog's own sentence, which is printed as it
-// stands.
+// A condition of the scanner, or of what it scanned, told in the scan dialog's own sentence,
+// which is printed as it stands.
 class EDeviceCondition : public Exception {
  public:
   using Exception::Exception;
@@ -71,7 +76,9 @@ void PrintUsage(std::FILE* out) {
   };
   for (const scanner::Setting& setting : scanner::kSettings)
     add("[--" + std::string(setting.name) + " " + scanner::UsageForm(setting) + "]");
-  add("[--all-pages]");
+  for (const char* flag :
+       {"[--all-pages]", "[--find-document]", "[--straighten]", "[--each-document]"})
+    add(flag);
   usage += msg::kBatchUsageAfterScan;
   (void)std::fputs(usage.c_str(), out);
   for (const EffectCommand& command : EffectCommands())
@@ -98,6 +105,9 @@ struct Options {
   // By the row of scanner::kSettings; the last of a flag given twice.
   std::array<std::optional<Request>, scanner::kSettings.size()> settings;
   bool allPages = false;
+  bool findDocument = false;       // a preview, then the scan of the largest document's area
+  bool straighten = false;         // the largest document turned upright and cropped
+  bool eachDocument = false;       // every document on the glass a picture of its own
   std::vector<std::string> words;  // INPUT (files only), the effects, OUTPUT
   std::vector<const EffectCommand*> effects;
 };
@@ -190,6 +200,12 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
       listSources = true;
     } else if (arg == "--all-pages") {
       options.allPages = true;
+    } else if (arg == "--find-document") {
+      options.findDocument = true;
+    } else if (arg == "--straighten") {
+      options.straighten = true;
+    } else if (arg == "--each-document") {
+      options.eachDocument = true;
     } else if (arg == "--scan" || setting) {
       if (!hasValue) return FormatMessage(msg::kUsageNeedsValue, arg);
       const std::string& value = args[++i];
@@ -209,8 +225,9 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
       options.words.push_back(arg);
     }
   }
-  const bool settings =
-      options.allPages || std::ranges::any_of(options.settings, [](const auto& s) { return !!s; });
+  const bool settings = options.allPages || options.findDocument || options.straighten ||
+                        options.eachDocument ||
+                        std::ranges::any_of(options.settings, [](const auto& s) { return !!s; });
   if (listSources) {
     if (scan || settings || !options.words.empty()) return msg::kUsageListSourcesAlone;
     options.action = Options::Action::kListSources;
@@ -228,7 +245,10 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
     std::optional<Request>& source = options.settings[RowOf(*scanner::SettingNamed("source"))];
     if (!source) source = Request{true, scanner::kFeederWord};
     if (!std::get<bool>(source->value)) return msg::kUsageAllPagesFromFlatbed;
+    if (options.findDocument) return msg::kUsageFindDocumentFromFeeder;
   }
+  if (options.eachDocument && (options.allPages || options.findDocument))
+    return msg::kUsageEachDocumentAlone;
   const std::size_t firstEffect = scan ? 0 : 1;
   for (std::size_t i = firstEffect; i + 1 < options.words.size(); ++i) {
     const EffectCommand* command = FindEffectCommand(options.words[i]);
@@ -331,14 +351,64 @@ std::string PageFile(const std::string& output, int page) {
   return (path.parent_path() / name).string();
 }
 
-void Scan(TTwain& twain, const Options& options) {
-  // A scan takes a while and a device's turn: it is not started for a file that cannot be
-  // written afterwards.
-  CheckFileCreatable(options.allPages ? PageFile(options.words.back(), 1) : options.words.back());
-  // An unknown or ambiguous name is said as it is.
-  Listing(twain, [&] { twain.SelectSourceByName(nullptr, options.source); });
-  if (!twain.DSOpen) twain.OpenDS();
-  // The source first: what the others may take can depend on it.
+// The picture's bytes as the documents' functions read them: 8-bit gray or 24-bit colour. Any
+// other picture is read from a 24-bit copy, made in copy.
+documents::PictureView ViewOf(const TBitmap& picture, TBitmap& copy) {
+  const BitmapObject* object = picture.Object();
+  if (!object) throw Exception(msg::kScanNoImage);
+  const std::vector<RgbQuad>& palette = object->Palette();
+  bool gray = object->Format() == PixelFormat::pf8bit;
+  for (std::size_t i = 0; gray && i < palette.size(); ++i)
+    gray = palette[i] == RgbQuad{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
+  if (!gray && object->Format() != PixelFormat::pf24bit) {
+    copy.Assign(picture);
+    copy.ConvertTo24Bit();
+    object = copy.Object();
+  }
+  return {object->Width(),
+          object->Height(),
+          static_cast<int>(object->Stride()),
+          gray ? 1 : 3,
+          {object->Bits(), object->SizeBytes()},
+          false};
+}
+
+// The part of picture under document into taken: turned upright and cropped to it when
+// straighten, otherwise its upright box (documents::BoxAround) as it lies; the box too where the
+// document does not lie on the picture whole.
+void TakeDocument(const TBitmap& picture, const documents::RotatedRect& document, bool straighten,
+                  TBitmap& into) {
+  TBitmap copy;
+  const documents::PictureView view = ViewOf(picture, copy);
+  const auto [left, top, right, bottom] = documents::BoxAround(document, view.width, view.height);
+  const documents::RotatedRect box{(left + right) / 2.0, (top + bottom) / 2.0, double(right - left),
+                                   double(bottom - top), 0};
+  // Rows padded to 4 bytes, as a bitmap object's.
+  documents::Straightened result;
+  if (straighten) result = documents::Straighten(view, document, {4, false});
+  if (result.picture.pixels.empty()) result = documents::Straighten(view, box, {4, false});
+  const documents::Picture& taken = result.picture;
+  if (taken.pixels.empty()) throw Exception(msg::kScanNoImage);
+  // As the scanner's helper traces SANE's calls: where nothing else tells it.
+  if (result.takenAsUpright && std::getenv("LUMIVANE_SCANNER_TRACE"))
+    (void)std::fprintf(stderr, "straighten: %.1f degrees, taken as upright\n", document.degrees);
+  const PixelFormat format = view.channels == 1 ? PixelFormat::pf8bit : PixelFormat::pf24bit;
+  auto object =
+      std::make_unique<BitmapObject>(taken.width, taken.height, format, BitmapObject::Fill::kNone);
+  if (object->SizeBytes() != taken.pixels.size()) throw Exception(msg::kScanNoImage);
+  std::copy(taken.pixels.begin(), taken.pixels.end(), object->Bits());
+  if (format == PixelFormat::pf8bit) object->Palette() = picture.Object()->Palette();
+  into.AdoptHandle(HBITMAP(std::move(object)));
+}
+
+// The documents on the scanned picture, largest first.
+std::vector<documents::RotatedRect> DocumentsOn(const TBitmap& picture) {
+  TBitmap copy;
+  return documents::FindDocuments(ViewOf(picture, copy));
+}
+
+// Sets every setting asked for, the source first: what the others may take can depend on it.
+void ApplySettings(TTwain& twain, const Options& options) {
   const scanner::Setting& source = *scanner::SettingNamed("source");
   if (const std::optional<Request>& request = options.settings[RowOf(source)])
     Set(twain, source, *request);
@@ -346,10 +416,114 @@ void Scan(TTwain& twain, const Options& options) {
     if (const std::optional<Request>& request = options.settings[RowOf(setting)];
         request && &setting != &source)
       Set(twain, setting, *request);
+}
+
+// A preview scans the glass at the lowest of these resolutions that the device takes.
+constexpr std::array<TW_INT16, 5> kPreviewDpi{50, 75, 100, 150, 200};
+
+// A preview of the area asked for (the whole glass by default); the area of its largest document
+// in millimetres, none when it shows no document. The source is opened afresh afterwards, with
+// the settings asked for.
+std::optional<TW_FRAME> PreviewArea(TTwain& twain, const Options& options) {
+  std::optional<TW_INT16> dpi;
+  for (std::size_t i = 0; !dpi; ++i) {
+    try {
+      for (const TW_UINT16 capability : {ICAP_XRESOLUTION, ICAP_YRESOLUTION})
+        twain.SetCapability(capability, TW_FIX32{kPreviewDpi[i], 0});
+      dpi = kPreviewDpi[i];
+    } catch (const ETwainError&) {
+      if (i + 1 == kPreviewDpi.size()) throw;
+    }
+  }
+  TBitmap preview;
+  AcquireSheet(twain, preview, false);
+  twain.CloseDS();
+  twain.OpenDS();
+  ApplySettings(twain, options);
+  const std::vector<documents::RotatedRect> found = DocumentsOn(preview);
+  if (found.empty()) return std::nullopt;
+  const auto [left, top, right, bottom] =
+      documents::BoxAround(found.front(), preview.Width(), preview.Height());
+  const std::array<int, 4> box{left, top, right, bottom};
+  std::array<double, 2> origin{};
+  if (const std::optional<Request>& area = options.settings[RowOf(*scanner::SettingNamed("area"))])
+    origin = {scanner::FromFix32(std::get<TW_FRAME>(area->value).Left),
+              scanner::FromFix32(std::get<TW_FRAME>(area->value).Top)};
+  std::array<TW_FIX32, 4> edges{};
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const std::optional<TW_FIX32> edge = scanner::ToFix32(origin[i % 2] + box[i] * 25.4 / *dpi);
+    if (!edge) return std::nullopt;
+    edges[i] = *edge;
+  }
+  return TW_FRAME{edges[0], edges[1], edges[2], edges[3]};
+}
+
+// Sets the area of the document found on the preview; false when the device has no area
+// options (some feeders), whose scans are cropped instead.
+bool SetDocumentArea(TTwain& twain, const TW_FRAME& frame) {
+  try {
+    twain.SetCapability(ICAP_FRAMES, frame);
+    return true;
+  } catch (const ETwainError& error) {
+    if (error.Condition() == TWCC_CAPUNSUPPORTED) return false;
+    char text[64];
+    using scanner::FromFix32;
+    (void)std::snprintf(text, sizeof text, "%g,%g,%g,%g", FromFix32(frame.Left),
+                        FromFix32(frame.Top), FromFix32(frame.Right), FromFix32(frame.Bottom));
+    throw Exception(FormatMessage(scanner::kScanAreaRefused, text) + error.Message());
+  }
+}
+
+// What a scanned sheet becomes, through the effects, in output: its largest document's box
+// where cropLargest, the document straightened where asked for; every document a file of its
+// own with --each-document, which finding none is an error.
+void Finish(TBitmap& picture, const Options& options, bool cropLargest, const std::string& output) {
+  if (options.eachDocument) {
+    const std::vector<documents::RotatedRect> found = DocumentsOn(picture);
+    if (found.empty()) throw EDeviceCondition(scanner::kNoDocumentFound);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      TBitmap document;
+      TakeDocument(picture, found[i], options.straighten, document);
+      ApplyAndWrite(document, options, PageFile(output, static_cast<int>(i) + 1));
+    }
+    return;
+  }
+  if (cropLargest || options.straighten) {
+    const std::vector<documents::RotatedRect> found = DocumentsOn(picture);
+    // Nothing found: the sheet as scanned (a page that fills the feeder's whole picture).
+    if (!found.empty()) {
+      TBitmap document;
+      try {
+        TakeDocument(picture, found.front(), options.straighten, document);
+      } catch (const std::bad_alloc&) {
+        // The scan is not lost: it is written as it came, and the run fails with the reason.
+        ApplyAndWrite(picture, options, output);
+        throw EDeviceCondition(scanner::kCropFailed);
+      }
+      ApplyAndWrite(document, options, output);
+      return;
+    }
+  }
+  ApplyAndWrite(picture, options, output);
+}
+
+void Scan(TTwain& twain, const Options& options) {
+  // A scan takes a while and a device's turn: it is not started for a file that cannot be
+  // written afterwards.
+  const bool numbered = options.allPages || options.eachDocument;
+  CheckFileCreatable(numbered ? PageFile(options.words.back(), 1) : options.words.back());
+  // An unknown or ambiguous name is said as it is.
+  Listing(twain, [&] { twain.SelectSourceByName(nullptr, options.source); });
+  if (!twain.DSOpen) twain.OpenDS();
+  ApplySettings(twain, options);
+  bool cropLargest = false;
+  if (options.findDocument)
+    if (const std::optional<TW_FRAME> area = PreviewArea(twain, options))
+      cropLargest = !SetDocumentArea(twain, *area);
   if (!options.allPages) {
     TBitmap picture;
     AcquireSheet(twain, picture, false);
-    ApplyAndWrite(picture, options, options.words.back());
+    Finish(picture, options, cropLargest, options.words.back());
     return;
   }
   // The source stays open between the sheets, and a feeder keeps its place; the empty feeder
@@ -357,7 +531,7 @@ void Scan(TTwain& twain, const Options& options) {
   for (int page = 1;; ++page) {
     TBitmap picture;
     if (!AcquireSheet(twain, picture, page > 1)) return;
-    ApplyAndWrite(picture, options, PageFile(options.words.back(), page));
+    Finish(picture, options, cropLargest, PageFile(options.words.back(), page));
   }
 }
 

@@ -88,6 +88,13 @@ inline constexpr const char* kBatchUsageAfterScan =
     "--all-pages scans every sheet in the feeder (--source feeder unless --source is\n"
     "given), each through the effects, into OUTPUT with -1, -2, ... before its extension;\n"
     "an empty feeder ends the run, and is an error before the first page.\n"
+    "--find-document previews the glass, then scans the area of the largest document on\n"
+    "it (a device without a scan area scans the whole glass, and the picture is cropped).\n"
+    "--straighten turns the largest document on the picture (each page with --all-pages)\n"
+    "upright, up to 20 degrees, and crops it; a picture without one is written as scanned.\n"
+    "--each-document writes every document on the glass, largest first, cropped (and\n"
+    "straightened with --straighten) into OUTPUT with -1, -2, ...; a glass without a\n"
+    "document is an error.\n"
     "--list-sources prints the scanner sources, one a line: the name that --scan takes,\n"
     "a tab, then the maker and the model.\n"
     "\n"
@@ -103,6 +110,10 @@ inline constexpr const char* kUsageSettingsWithoutScan =
     "the scan settings and --all-pages go with --scan";
 inline constexpr const char* kUsageAllPagesFromFlatbed =
     "--all-pages scans from the feeder, not a flatbed";
+inline constexpr const char* kUsageFindDocumentFromFeeder =
+    "--find-document previews the glass, which --all-pages does not scan";
+inline constexpr const char* kUsageEachDocumentAlone =
+    "--each-document goes without --all-pages and --find-document";
 inline constexpr const char* kUsageUnknownMode = "unknown mode '%s' (color, gray or lineart)";
 inline constexpr const char* kUsageUnknownSource = "unknown source '%s' (flatbed or feeder)";
 inline constexpr const char* kUsageBadArea =

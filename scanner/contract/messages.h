@@ -79,6 +79,10 @@ inline constexpr const char* kKilobytes = "%1 KB";
 inline constexpr const char* kPreviewButton = "プレビュー(&P)";
 inline constexpr const char* kWholeGlassButton = "全体";
 inline constexpr const char* kDetectCheck = "自動検出";
+inline constexpr const char* kStraightenCheck = "傾き補正";
+// The scan reached the program as it was scanned (straightening it ran out of memory).
+inline constexpr const char* kStraightenFailed =
+    "メモリが足りないため、傾き補正せずにスキャンした画像を渡しました。";
 inline constexpr const char* kPaneKeys =
     "マウスで範囲を描きます。矢印キーで範囲を移動、Shift+矢印キーで大きさを変更します。";
 inline constexpr const char* kDeviceLine = "スキャナー: %1";
@@ -96,6 +100,11 @@ inline constexpr const char* kProgressTitle = "スキャン中";
 inline constexpr const char* kDeviceBusy = "スキャナーは他のプログラムが使用中です。";
 inline constexpr const char* kPaperJam = "紙詰まりが発生しました。";
 inline constexpr const char* kNoDocuments = "原稿がありません。";
+// Nothing on the scanned glass that stands out as a document (the batch tool's --each-document).
+inline constexpr const char* kNoDocumentFound = "ガラスの上に原稿が見つかりません。";
+// The batch tool wrote the scan as it came (cropping or straightening it ran out of memory).
+inline constexpr const char* kCropFailed =
+    "メモリが足りないため、切り抜き・傾き補正せずにスキャンした画像を書き込みました。";
 inline constexpr const char* kCoverOpen = "スキャナーのカバーが開いています。";
 inline constexpr const char* kIoError = "スキャナーとの通信でエラーが発生しました。";
 inline constexpr const char* kOutOfMemory = kSentence<msg::kOutOfMemory>.data();

@@ -40,6 +40,13 @@ struct RotatedRect {
 // picture whose layout does not match its bytes.
 std::vector<RotatedRect> FindDocuments(const PictureView& picture);
 
+// The upright box around a document with a margin of 1% of the picture's larger side (2 pixels
+// at least), inside a picture of width x height: left and top included, right and bottom not.
+struct Box {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+Box BoxAround(const RotatedRect& document, int width, int height);
+
 // Beyond this angle a document is taken as upright (laid so on purpose, or not a page at all).
 inline constexpr double kMaxStraightenDegrees = 20;
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <numbers>
 #include <numeric>
 
 #include "documents.h"
@@ -715,6 +716,17 @@ std::vector<RotatedRect> FindDocuments(const PictureView& view) {
     return a.width * a.height > b.width * b.height;
   });
   return found;
+}
+
+Box BoxAround(const RotatedRect& d, int width, int height) {
+  const double angle = d.degrees * std::numbers::pi / 180;
+  const double c = std::abs(std::cos(angle)), s = std::abs(std::sin(angle));
+  const double halfW = (c * d.width + s * d.height) / 2, halfH = (s * d.width + c * d.height) / 2;
+  const int margin = std::max(2, static_cast<int>(std::lround(std::max(width, height) / 100.0)));
+  return {std::max(static_cast<int>(std::floor(d.centerX - halfW)) - margin, 0),
+          std::max(static_cast<int>(std::floor(d.centerY - halfH)) - margin, 0),
+          std::min(static_cast<int>(std::ceil(d.centerX + halfW)) + margin, width),
+          std::min(static_cast<int>(std::ceil(d.centerY + halfH)) + margin, height)};
 }
 
 }  // namespace documents

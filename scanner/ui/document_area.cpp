@@ -1,8 +1,6 @@
 #include "document_area.h"
 
 #include <algorithm>
-#include <cmath>
-#include <numbers>
 
 #include "scanner/documents/documents.h"
 
@@ -15,20 +13,9 @@ DocumentArea FindDocumentArea(const PreviewBytes& image) {
       {image.width, image.height, image.bytesPerLine, image.channels, image.pixels});
   if (found.empty()) return result;
 
-  // The upright box around the largest document's corners, with a small margin.
-  const documents::RotatedRect& d = found.front();
-  const double angle = d.degrees * std::numbers::pi / 180;
-  const double halfW =
-      (std::abs(std::cos(angle)) * d.width + std::abs(std::sin(angle)) * d.height) / 2;
-  const double halfH =
-      (std::abs(std::sin(angle)) * d.width + std::abs(std::cos(angle)) * d.height) / 2;
-  const int margin =
-      std::max(2, static_cast<int>(std::lround(std::max(image.width, image.height) / 100.0)));
+  const documents::Box box = documents::BoxAround(found.front(), image.width, image.height);
   result.found = true;
-  result.rect = {std::max(static_cast<int>(std::floor(d.centerX - halfW)) - margin, 0),
-                 std::max(static_cast<int>(std::floor(d.centerY - halfH)) - margin, 0),
-                 std::min(static_cast<int>(std::ceil(d.centerX + halfW)) + margin, image.width),
-                 std::min(static_cast<int>(std::ceil(d.centerY + halfH)) + margin, image.height)};
+  result.rect = {box.left, box.top, box.right, box.bottom};
   return result;
 }
 

@@ -23,6 +23,7 @@ constexpr int kMaxPreviewBytes = 256 << 20;
 constexpr double kNearlyWhole = 0.95;
 const QColor kGlassColour(250, 250, 250);
 const QColor kDimColour(0, 0, 0, 110);
+const QColor kMarkColour(255, 140, 0);
 
 // What the mouse holds: the edges that follow it, or the whole rectangle.
 constexpr unsigned kNone = 0, kLeft = 1, kTop = 2, kRight = 4, kBottom = 8, kMove = 16;
@@ -164,13 +165,19 @@ QPointF PreviewPane::ToGlass(QPointF point) const {
           glass_.top() + (point.y() - frame.top()) * glass_.height() / frame.height()};
 }
 
-QRectF PreviewPane::ToPane(const QRectF& area) const {
+QPointF PreviewPane::ToPane(QPointF p) const {
   const QRectF frame = glassFrame();
-  const auto toPane = [&](QPointF p) {
-    return QPointF(frame.left() + (p.x() - glass_.left()) * frame.width() / glass_.width(),
-                   frame.top() + (p.y() - glass_.top()) * frame.height() / glass_.height());
-  };
-  return QRectF(toPane(area.topLeft()), toPane(area.bottomRight()));
+  return {frame.left() + (p.x() - glass_.left()) * frame.width() / glass_.width(),
+          frame.top() + (p.y() - glass_.top()) * frame.height() / glass_.height()};
+}
+
+QRectF PreviewPane::ToPane(const QRectF& area) const {
+  return QRectF(ToPane(area.topLeft()), ToPane(area.bottomRight()));
+}
+
+void PreviewPane::setMarks(std::vector<QPolygonF> marks) {
+  marks_ = std::move(marks);
+  update();
 }
 
 QPointF PreviewPane::Clamped(QPointF glassPoint) const {
@@ -276,8 +283,13 @@ void PreviewPane::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || grip_ == kNone) return QWidget::mouseReleaseEvent(event);
   event->accept();
   if (dragged_) Edit(event->position());
+  const bool clicked = !dragged_;
   grip_ = kNone;
   drawing_ = dragged_ = false;
+  if (!clicked) return;
+  const QPointF at = ToGlass(event->position());
+  for (std::size_t i = 0; i < marks_.size(); ++i)
+    if (marks_[i].containsPoint(at, Qt::OddEvenFill)) return emit markClicked(static_cast<int>(i));
 }
 
 void PreviewPane::keyPressEvent(QKeyEvent* event) {
@@ -337,6 +349,18 @@ void PreviewPane::paintEvent(QPaintEvent*) {
   }
   painter.setPen(QPen(palette().color(QPalette::Dark), 1));
   painter.drawRect(frame);
+  if (glass_.isValid()) {
+    // Every document found, outlined where it lies.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(kMarkColour, 1.5, Qt::DashLine));
+    for (const QPolygonF& mark : marks_) {
+      QPolygonF shown;
+      for (const QPointF& corner : mark) shown << ToPane(corner);
+      painter.drawPolygon(shown);
+    }
+    painter.restore();
+  }
 
   if (!areaEnabled_ || area_.isNull() || !glass_.isValid()) return;
   const QRectF r = ToPane(area_);

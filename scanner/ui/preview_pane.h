@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPolygonF>
 #include <QRectF>
 #include <QWidget>
 #include <cstdint>
@@ -23,6 +24,7 @@ class PreviewPane final : public QWidget {
   Q_PROPERTY(QRectF glass READ glass)
   Q_PROPERTY(QRectF glassFrame READ glassFrame)
   Q_PROPERTY(QSize imageSize READ imageSize)
+  Q_PROPERTY(int markCount READ markCount)
 
  public:
   explicit PreviewPane(QWidget* parent = nullptr);
@@ -57,11 +59,17 @@ class PreviewPane final : public QWidget {
   // one (a preview covers the whole glass), the glass's otherwise.
   QRectF glassFrame() const;
 
+  // The documents found on the preview, outlined on it: each a polygon in glass millimetres.
+  void setMarks(std::vector<QPolygonF> marks);
+  int markCount() const { return static_cast<int>(marks_.size()); }
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
  signals:
   void areaChanged(const QRectF& area);
+  // A click (not a drag) inside a mark.
+  void markClicked(int mark);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -73,6 +81,7 @@ class PreviewPane final : public QWidget {
  private:
   QPointF ToGlass(QPointF point) const;  // not clamped
   QRectF ToPane(const QRectF& area) const;
+  QPointF ToPane(QPointF glassPoint) const;
   QPointF Clamped(QPointF glassPoint) const;
   QRectF OnGlass(QRectF area) const;  // moved back onto the glass, its size kept
   bool NearlyWholeGlass() const;
@@ -83,6 +92,7 @@ class PreviewPane final : public QWidget {
   QRectF glass_;
   QRectF area_;
   bool areaEnabled_ = true;
+  std::vector<QPolygonF> marks_;
 
   QImage image_;
   int expectedLines_ = 0;

@@ -16,9 +16,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
+#include <numbers>
+#include <utility>
 
 #include "scanner/contract/messages.h"
-#include "scanner/ui/document_area.h"
 #include "scanner/ui/preview_pane.h"
 #include "scanner/ui/progress_window.h"
 
@@ -224,6 +225,8 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, const DeviceInfo& known,
   detect_ = new QCheckBox(QString::fromUtf8(kDetectCheck), this);
   detect_->setObjectName("detectCheck");
   detect_->setChecked(true);
+  straighten_ = new QCheckBox(QString::fromUtf8(kStraightenCheck), this);
+  straighten_->setObjectName("straightenCheck");
   scan_ = Button(this, kScanButton, "scanButton");
   cancel_ = Button(this, kCancelButton, "cancelButton");
   close_ = Button(this, kCloseButton, "closeButton");
@@ -244,6 +247,7 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, const DeviceInfo& known,
   previewButtons->addWidget(preview_);
   previewButtons->addWidget(whole_);
   previewButtons->addWidget(detect_);
+  previewButtons->addWidget(straighten_);
   previewButtons->addStretch();
   auto* glass = new QVBoxLayout;
   glass->addWidget(pane_, 1);
@@ -270,6 +274,10 @@ ScanDialog::ScanDialog(QWidget* parent, Device& device, const DeviceInfo& known,
     if (refreshing_) return;
     message_->clear();
     SetArea(area);
+  });
+  connect(pane_, &PreviewPane::markClicked, this, [this](int mark) {
+    message_->clear();
+    Choose(mark);
   });
   connect(whole_, &QPushButton::clicked, this, [this] {
     message_->clear();
@@ -342,6 +350,8 @@ void ScanDialog::BeginPreview() {
   previewParameters_ = SANE_Parameters{};
   previewBytes_.clear();
   pane_->clearImage();
+  pane_->setMarks({});
+  found_.clear();
   SetScanning(true);
 }
 
@@ -365,29 +375,87 @@ void ScanDialog::EndPreview(bool complete) {
   SetScanning(false);
   message_->setText(complete ? QString::fromUtf8(kPreviewed) : QString());
   const SANE_Parameters& p = previewParameters_;
-  if (!complete || !detect_->isChecked() || !device_.HasArea() || p.bytes_per_line <= 0 ||
-      p.depth != 8 || (p.format != SANE_FRAME_RGB && p.format != SANE_FRAME_GRAY))
+  if (!complete || !device_.HasArea() || p.bytes_per_line <= 0 || p.depth != 8 ||
+      (p.format != SANE_FRAME_RGB && p.format != SANE_FRAME_GRAY))
     return;
-  PreviewBytes image;
-  image.width = p.pixels_per_line;
-  image.bytesPerLine = p.bytes_per_line;
-  image.height =
+  const int lines =
       static_cast<int>(previewBytes_.size() / static_cast<std::size_t>(p.bytes_per_line));
-  image.channels = p.format == SANE_FRAME_RGB ? 3 : 1;
-  image.pixels = std::span(previewBytes_)
-                     .first(static_cast<std::size_t>(image.height) *
-                            static_cast<std::size_t>(p.bytes_per_line));
-  const DocumentArea found = FindDocumentArea(image);
-  const PixelRect& r = found.rect;
-  SetArea(found.found ? ImageToGlass(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top),
-                                     QSize(image.width, image.height), Glass())
-                      : Glass());
+  FindDocuments(previewBytes_, p.pixels_per_line, lines, p.format == SANE_FRAME_RGB ? 3 : 1);
+  // The area is the largest document's, or the whole glass when there is none.
+  if (!detect_->isChecked()) return;
+  if (found_.empty()) return SetArea(Glass());
+  Choose(0);
+}
+
+void ScanDialog::FindDocuments(std::span<const std::uint8_t> bytes, int width, int height,
+                               int channels) {
+  const int bytesPerLine = previewParameters_.bytes_per_line;
+  found_ = documents::FindDocuments(
+      {width, height, bytesPerLine, channels,
+       bytes.first(static_cast<std::size_t>(height) * static_cast<std::size_t>(bytesPerLine))});
+  previewSize_ = QSize(width, height);
+  chosen_ = 0;
+  std::vector<QPolygonF> marks;
+  for (const documents::RotatedRect& d : found_) {
+    const double angle = d.degrees * std::numbers::pi / 180;
+    const double c = std::cos(angle), s = std::sin(angle);
+    QPolygonF mark;
+    for (const auto& [u, v] : {std::pair{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}) {
+      const double du = u * d.width / 2, dv = v * d.height / 2;
+      mark << PreviewToGlass(d.centerX + du * c - dv * s, d.centerY + du * s + dv * c);
+    }
+    marks.push_back(mark);
+  }
+  pane_->setMarks(std::move(marks));
+}
+
+QPointF ScanDialog::PreviewToGlass(double x, double y) const {
+  const QRectF glass = Glass();
+  return {glass.left() + x * glass.width() / previewSize_.width(),
+          glass.top() + y * glass.height() / previewSize_.height()};
+}
+
+void ScanDialog::Choose(int document) {
+  if (document < 0 || static_cast<std::size_t>(document) >= found_.size()) return;
+  chosen_ = static_cast<std::size_t>(document);
+  const documents::Box box =
+      documents::BoxAround(found_[chosen_], previewSize_.width(), previewSize_.height());
+  SetArea(ImageToGlass(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top),
+                       previewSize_, Glass()));
+}
+
+bool ScanDialog::Straightening() const {
+  return straighten_->isChecked();
+}
+
+void ScanDialog::SetStraightening(bool on) {
+  straighten_->setChecked(on);
+}
+
+std::optional<documents::RotatedRect> ScanDialog::ChosenOnScan(int width, int height) const {
+  if (chosen_ >= found_.size() || !device_.HasArea() || width <= 0 || height <= 0) return {};
+  // Preview pixels to glass millimetres to the scan's pixels, which cover the area.
+  QRectF area(QPointF(device_.Number(kAreaOptions[0]).value_or(0),
+                      device_.Number(kAreaOptions[1]).value_or(0)),
+              QPointF(device_.Number(kAreaOptions[2]).value_or(0),
+                      device_.Number(kAreaOptions[3]).value_or(0)));
+  if (area.isEmpty()) return {};
+  const documents::RotatedRect& d = found_[chosen_];
+  const QPointF centre = PreviewToGlass(d.centerX, d.centerY);
+  const QRectF glass = Glass();
+  const double sx = glass.width() / previewSize_.width() * width / area.width(),
+               sy = glass.height() / previewSize_.height() * height / area.height();
+  return documents::RotatedRect{(centre.x() - area.left()) * width / area.width(),
+                                (centre.y() - area.top()) * height / area.height(),
+                                d.width * std::sqrt(sx * sy), d.height * std::sqrt(sx * sy),
+                                d.degrees};
 }
 
 void ScanDialog::SetScanning(bool scanning) {
   if (scanning && !focusBefore_) focusBefore_ = focusWidget();
   for (const Row& row : rows_) row.field->setEnabled(!scanning);
-  for (QWidget* control : std::initializer_list<QWidget*>{scan_, preview_, whole_, detect_, pane_})
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{scan_, preview_, whole_, detect_, straighten_, pane_})
     control->setEnabled(!scanning);
   cancel_->setEnabled(scanning);
   if (scanning) {

@@ -6,15 +6,18 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QSize>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "scanner/contract/device_info.h"
 #include "scanner/device/device.h"
 #include "scanner/device/setting_values.h"
+#include "scanner/documents/documents.h"
 
 class QCheckBox;
 class QDoubleSpinBox;
@@ -45,6 +48,15 @@ class ScanDialog final : public QDialog {
   void BeginPreview();
   void EndPreview(bool complete);
   void ShowMessage(const QString& text);
+
+  // Whether the scan is to reach the program straightened: the chosen document turned upright
+  // and cropped to it.
+  bool Straightening() const;
+  void SetStraightening(bool on);
+  // The document chosen on the preview (the largest, or the one clicked), in the pixels of a
+  // scan of the device's area as it is now, of width x height pixels; none without a preview
+  // that found one.
+  std::optional<documents::RotatedRect> ChosenOnScan(int width, int height) const;
 
  signals:
   // What was typed and not yet applied has been applied first.
@@ -82,6 +94,9 @@ class ScanDialog final : public QDialog {
   void TakePreviewLines();
   QRectF Glass() const;
   void SetArea(const QRectF& area);
+  void FindDocuments(std::span<const std::uint8_t> bytes, int width, int height, int channels);
+  void Choose(int document);
+  QPointF PreviewToGlass(double x, double y) const;
 
   Device& device_;
   QFormLayout* form_ = nullptr;
@@ -89,6 +104,7 @@ class ScanDialog final : public QDialog {
   std::array<QDoubleSpinBox*, 4> area_{};
   PreviewPane* pane_ = nullptr;
   QCheckBox* detect_ = nullptr;
+  QCheckBox* straighten_ = nullptr;
   QPushButton* preview_ = nullptr;
   QPushButton* whole_ = nullptr;
   QLabel* size_ = nullptr;
@@ -103,6 +119,11 @@ class ScanDialog final : public QDialog {
   bool previewing_ = false;
   SANE_Parameters previewParameters_{};
   std::vector<std::uint8_t> previewBytes_;
+  // The documents found on the last preview (of previewSize_ pixels), in its pixels, and the
+  // one chosen.
+  std::vector<documents::RotatedRect> found_;
+  QSize previewSize_;
+  std::size_t chosen_ = 0;
 };
 
 }  // namespace scanner

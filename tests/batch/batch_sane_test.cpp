@@ -5,7 +5,10 @@
 //
 // SANE's test device very rarely hangs while SANE shuts down, after every result is out. Each
 // program run here therefore has a time limit, and a run that hits it is run once more.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -272,6 +275,69 @@ TEST_F(SaneBatch, EverySheetOfTheFeederIsAPage) {
   EXPECT_EQ(Tool("--scan test:0 --all-pages " + ShellQuote(dir_ / "pages/scan.png"), &output), 1);
   EXPECT_EQ(output, "原稿がありません。\n");
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "pages"));
+}
+
+// Photos on a glass as ImageMagick draws them (at the fake device's 100 dpi) come out one a file,
+// upright and cropped: every pixel the photo's colour (no corner of glass), the photo's size at
+// the scan's resolution. The fake device "fake:1" has area options, "fake:0" not; SANE's own pnm
+// device serves the picture as it stands, from its default file (under a lock: one at a time).
+// An empty glass is an error that writes nothing.
+TEST_F(SaneBatch, DocumentsOnTheGlassComeOutUprightAndCropped) {
+  const Photo crooked{192, 128, 64, 300, 200, 300, 400, 5};
+  const std::vector<Photo> three{{192, 128, 64, 220, 300, 150, 300, -4},
+                                 {64, 128, 192, 180, 240, 410, 300, 3},
+                                 {96, 192, 96, 140, 200, 640, 300, 8}};
+  const struct {
+    const char* name;
+    std::string device, flags;
+    std::vector<Photo> photos;
+    double scale = 1;  // the scan's resolution over the glass's
+    bool gray = false;
+    int status = 0;
+  } cases[] = {
+      {"crooked, scanned in its area", "fake:1", "--find-document --straighten", {crooked}, 1.5},
+      {"crooked, the scan cropped", "fake:0", "--find-document --straighten", {crooked}, 1, true},
+      {"crooked, pnm device", "pnm:0", "--find-document --straighten", {crooked}},
+      {"three photos", "fake:1", "--each-document --straighten", three, 1.5},
+      {"empty glass", "fake:1", "--each-document", {}, 1.5, false, 1},
+  };
+  Write(dir_ / "sane/dll.conf", "pnm\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool pnm = c.device.starts_with("pnm");
+    const std::string glass = pnm ? "/tmp/input.ppm" : dir_ / "glass.ppm";
+    const int lock = ::open("/tmp/input.ppm.lock", O_CREAT | O_RDWR, 0666);
+    ASSERT_TRUE(lock >= 0 && (!pnm || ::flock(lock, LOCK_EX) == 0));
+    ASSERT_EQ(RunShell(DrawPhotos(c.photos, glass)), 0);
+    std::filesystem::remove_all(dir_ / "out");
+    std::filesystem::create_directories(dir_ / "out");
+    std::string output;
+    EXPECT_EQ(
+        Tool("--scan " + c.device + " " + c.flags + " " + ShellQuote(dir_ / "out/o.png"), &output,
+             (pnm ? std::string() : "LUMIVANE_SANE_LIBRARY=" FAKE_SANE_PATH) +
+                 " FAKE_SANE_PICTURE=" + ShellQuote(glass)),
+        c.status)
+        << output;
+    if (pnm) std::filesystem::remove(glass);
+    ::close(lock);
+    EXPECT_EQ(output, c.status ? std::string(scanner::kNoDocumentFound) + "\n" : "");
+    const bool each = c.flags.find("--each-document") != std::string::npos;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}),
+              each ? c.photos.size() : 1);
+    for (std::size_t i = 0; i < c.photos.size() && c.status == 0; ++i) {
+      const Photo& p = c.photos[i];
+      const std::string name = each ? "out/o-" + std::to_string(i + 1) + ".png" : "out/o.png";
+      const Rgb24Image taken = ReadPng(dir_ / name, dir_ / "taken.ppm");
+      EXPECT_NEAR(taken.width, p.width * c.scale, 3) << name;
+      EXPECT_NEAR(taken.height, p.height * c.scale, 3) << name;
+      const auto mean = std::uint8_t((p.red + p.green + p.blue) / 3);
+      EXPECT_LE(Farthest(taken.pixels, c.gray ? Bgr{mean, mean, mean}
+                                              : Bgr{std::uint8_t(p.blue), std::uint8_t(p.green),
+                                                    std::uint8_t(p.red)}),
+                24)
+          << name;
+    }
+  }
 }
 
 }  // namespace

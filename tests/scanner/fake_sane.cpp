@@ -30,6 +30,11 @@
 // the same picture. fake:1 also has a line-art threshold. When FAKE_SANE_RECORD names a file, every
 // start of a scan writes there the values of the device's active number options, one
 // "name value" a line.
+//
+// With FAKE_SANE_PICTURE naming a binary PPM file, "fake:1" is listed too, and in the mode "ok"
+// every device scans that picture: the glass at 100 dpi from its top left corner (its edges going
+// on beyond), at the resolution asked for (nearest pixel), within the area where the device has
+// area options, in colour where the mode is "Color", else in gray.
 #include <sane/sane.h>
 #include <unistd.h>
 
@@ -69,6 +74,8 @@ const SANE_Device kDevice{"fake:0", "Fake", "Glass", "flatbed scanner"};
 const SANE_Device kNetworkDevice{"net:fake", "Fake", "Network", "flatbed scanner"};
 const SANE_Device* kDevices[] = {&kDevice, nullptr};
 const SANE_Device* kAllDevices[] = {&kDevice, &kNetworkDevice, nullptr};
+const SANE_Device kAreaDevice{"fake:1", "Fake", "Area", "flatbed scanner"};
+const SANE_Device* kGlassDevices[] = {&kDevice, &kAreaDevice, nullptr};
 
 constexpr SANE_Int kSettable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
 
@@ -132,6 +139,9 @@ struct OpenDevice {
 OpenDevice devices[std::size(kOptions)];
 
 int line = 0;
+// The picture scanned in the mode "ok" with FAKE_SANE_PICTURE, and how much of it was read.
+std::vector<SANE_Byte> served;
+std::size_t servedRead = 0;
 long long frameBytes = 0;  // of the frame under way, in the mode "frame"
 bool scanning = false;
 bool ended = false;  // the last frame was read; a new scan waits for sane_cancel
@@ -198,6 +208,63 @@ bool Offered(const OpenDevice& device, std::size_t i, SANE_Word value) {
   return o.type != SANE_TYPE_BOOL || value == SANE_TRUE || value == SANE_FALSE;
 }
 
+// The picture FAKE_SANE_PICTURE names: its size and RGB samples; none without one.
+struct Glass {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+};
+Glass ReadGlass() {
+  Glass g;
+  const char* path = std::getenv("FAKE_SANE_PICTURE");
+  std::ifstream file(path ? path : "", std::ios::binary);
+  std::string magic;
+  if (!(file >> magic >> g.width >> g.height) || magic != "P6" || !file.ignore(5)) return {};
+  g.rgb.resize(std::size_t(g.width) * g.height * 3);
+  return file.read(reinterpret_cast<char*>(g.rgb.data()), std::streamsize(g.rgb.size())) ? g
+                                                                                         : Glass{};
+}
+
+// An option's value by name (of a fixed-point option in whole units, of a string option whether
+// it is "Color"), or fallback when the device does not have it.
+double Option(const OpenDevice& device, const std::string& name, double fallback) {
+  for (std::size_t i = 0; i < device.options->size(); ++i) {
+    const FakeOption& o = (*device.options)[i];
+    if (name != o.name) continue;
+    if (o.type == SANE_TYPE_STRING) return device.texts[i + 1] == "Color";
+    return o.type == SANE_TYPE_FIXED ? SANE_UNFIX(device.words[i + 1]) : device.words[i + 1];
+  }
+  return fallback;
+}
+
+constexpr double kGlassDpi = 100, kMmPerInch = 25.4;
+
+// What the device scans of the glass: its parameters, and its bytes when bytes is not null.
+SANE_Parameters Scan(const OpenDevice& device, const Glass& glass, std::vector<SANE_Byte>* bytes) {
+  const double dpi = Option(device, "resolution", kGlassDpi);
+  const bool colour = Option(device, "mode", 0) != 0;
+  const double left = Option(device, "tl-x", 0), top = Option(device, "tl-y", 0),
+               right = Option(device, "br-x", glass.width * kMmPerInch / kGlassDpi),
+               bottom = Option(device, "br-y", glass.height * kMmPerInch / kGlassDpi);
+  const int channels = colour ? 3 : 1;
+  SANE_Parameters p{colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY, SANE_TRUE, 0, 0, 0, 8};
+  p.pixels_per_line = std::max(0, int((right - left) * dpi / kMmPerInch));
+  p.lines = std::max(0, int((bottom - top) * dpi / kMmPerInch));
+  p.bytes_per_line = p.pixels_per_line * channels;
+  // Each pixel the glass's pixel under its centre.
+  const auto at = [&](double mm, int pixel, int size) {
+    return std::clamp(int((mm * dpi / kMmPerInch + pixel + 0.5) * kGlassDpi / dpi), 0, size - 1);
+  };
+  for (int y = 0; bytes && y < p.lines; ++y)
+    for (int x = 0; x < p.pixels_per_line; ++x) {
+      const unsigned char* rgb = &glass.rgb[(std::size_t(at(top, y, glass.height)) * glass.width +
+                                             at(left, x, glass.width)) *
+                                            3];
+      for (int c = 0; c < channels; ++c)
+        bytes->push_back(SANE_Byte(colour ? rgb[c] : (rgb[0] + rgb[1] + rgb[2]) / 3));
+    }
+  return p;
+}
+
 // What the device has at the start of a scan, for FAKE_SANE_RECORD.
 void Record(const OpenDevice& device) {
   const char* path = std::getenv("FAKE_SANE_RECORD");
@@ -226,7 +293,9 @@ void sane_exit() {
 SANE_Status sane_get_devices(const SANE_Device*** list, SANE_Bool localOnly) {
   const std::string mode = Mode();
   if (mode == "list-fails") return SANE_STATUS_IO_ERROR;
-  *list = mode == "network" && !localOnly ? kAllDevices : kDevices;
+  *list = mode == "network" && !localOnly    ? kAllDevices
+          : std::getenv("FAKE_SANE_PICTURE") ? kGlassDevices
+                                             : kDevices;
   return SANE_STATUS_GOOD;
 }
 
@@ -283,9 +352,13 @@ SANE_Status sane_control_option(SANE_Handle h, SANE_Int option, SANE_Action acti
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status sane_get_parameters(SANE_Handle, SANE_Parameters* p) {
+SANE_Status sane_get_parameters(SANE_Handle h, SANE_Parameters* p) {
   std::vector<long long> n;
   const std::string mode = Mode(&n);
+  if (const Glass glass = ReadGlass(); mode == "ok" && !glass.rgb.empty()) {
+    *p = Scan(*static_cast<OpenDevice*>(h), glass, nullptr);
+    return SANE_STATUS_GOOD;
+  }
   if (mode == "frame" && n.size() == 7) {
     // Any numbers, as a backend may write them (the format too).
     const SANE_Int fields[] = {int(n[0]), int(n[5]), int(n[3]), int(n[2]), int(n[4]), int(n[1])};
@@ -307,6 +380,10 @@ SANE_Status sane_start(SANE_Handle h) {
   scanning = true;
   line = 0;
   frameBytes = 0;
+  served.clear();
+  servedRead = 0;
+  if (const Glass glass = ReadGlass(); Mode() == "ok" && !glass.rgb.empty())
+    Scan(*static_cast<OpenDevice*>(h), glass, &served);
   return SANE_STATUS_GOOD;
 }
 
@@ -320,7 +397,11 @@ SANE_Status sane_read(SANE_Handle h, SANE_Byte* data, SANE_Int size, SANE_Int* l
   if (m == "crash") std::abort();
   if (m == "hang-cancel") return SANE_STATUS_JAMMED;
   if (m == "late" && line == 0) ::usleep(3500000);
-  if (m == "frame" && n.size() == 7) {
+  if (!served.empty()) {
+    *length = static_cast<SANE_Int>(std::min<std::size_t>(size, served.size() - servedRead));
+    std::memcpy(data, served.data() + servedRead, static_cast<std::size_t>(*length));
+    servedRead += static_cast<std::size_t>(*length);
+  } else if (m == "frame" && n.size() == 7) {
     const long long left = n[6] < 0 ? size : std::min<long long>(size, n[6] - frameBytes);
     *length = static_cast<SANE_Int>(std::max(0LL, left));
     std::memset(data, 0x5A, static_cast<std::size_t>(*length));

@@ -414,6 +414,49 @@ TEST_F(ScannerTest, PreviewThenTheAreaDrawnOnItIsScannedExactly) {
                                       mm(typed[2] - typed[0]) + " -y " + mm(typed[3] - typed[1])));
 }
 
+// Three photos on the fake device's glass (drawn at its 100 dpi): the preview marks each and the
+// area is the largest's; a click inside another mark makes that one the area, and with 傾き補正
+// the view gets it upright and cropped: its size at the scan's 150 dpi, every pixel its colour.
+TEST_F(ScannerTest, EveryDocumentIsMarkedAndAClickedOneComesOutStraight) {
+  const std::string glass = scratch_ / "glass.ppm";
+  ASSERT_EQ(RunShell(DrawPhotos({{192, 128, 64, 220, 300, 150, 300, -4},
+                                 {64, 128, 192, 180, 240, 410, 300, 3},
+                                 {96, 192, 96, 140, 200, 640, 300, 8}},
+                                glass)),
+            0);
+  ::setenv("LUMIVANE_SANE_LIBRARY", FAKE_SANE_PATH, 1);
+  ::setenv("FAKE_SANE_PICTURE", glass.c_str(), 1);
+  int marks = 0;
+  std::array<double, 4> largest{}, clicked{};
+  RunCommand({Choose("fake:1"), ScanReady(), Click("ScanDialog", "previewButton"), ScanReady(),
+              Do([&] {
+                auto* pane = DialogDriver::Find<QWidget>("ScanDialog", "previewPane");
+                marks = pane->property("markCount").toInt();
+                largest = AreaBoxes();
+                QTest::mouseClick(pane, Qt::LeftButton, {}, OnPane(*pane, {104, 76}));
+                clicked = AreaBoxes();
+                DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck")->setChecked(true);
+                // The picture of the dialog under docs/ comes from here.
+                if (const char* shot = std::getenv("LUMIVANE_DIALOG_SHOT"))
+                  pane->window()->grab().save(shot);
+              }),
+              Click("ScanDialog", "scanButton")});
+  ::unsetenv("FAKE_SANE_PICTURE");
+  ::unsetenv("LUMIVANE_SANE_LIBRARY");
+  EXPECT_EQ(marks, 3);
+  // Across, the largest photo's box spans 7.6 to 68.6 mm, the clicked one's 79.7 to 128.6 mm,
+  // each with a margin of 3 mm (1% of the preview's height at 75 dpi).
+  const std::array<double, 4> boxes[] = {largest, clicked}, want[] = {{4.6, 71.6}, {76.7, 131.6}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_NEAR(boxes[i][0], want[i][0], 2) << i;
+    EXPECT_NEAR(boxes[i][2], want[i][1], 2) << i;
+  }
+  const Picture view = View();
+  EXPECT_NEAR(view.width, 270, 3);
+  EXPECT_NEAR(view.height, 360, 3);
+  EXPECT_LE(Farthest(view.pixels, {192, 128, 64}), 24);
+}
+
 // A preview sets the area to the document found on it only with 自動検出 checked.
 TEST_F(ScannerTest, APreviewSetsTheAreaOnlyWhenDetectionIsChecked) {
   Configure("test-picture Grid\n");
@@ -434,9 +477,13 @@ TEST_F(ScannerTest, APreviewSetsTheAreaOnlyWhenDetectionIsChecked) {
 // longer takes is dropped, and a device found again under another name keeps its settings.
 TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
   Configure("test-picture Grid\n");
-  RunCommand({Choose("test:1"), ScanReady(), Do([] {
+  bool straightenAtFirst = true, straighten = false;
+  RunCommand({Choose("test:1"), ScanReady(), Do([&] {
                 DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->setValue(150);
                 DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->setValue(60);
+                auto* check = DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck");
+                straightenAtFirst = check->isChecked();
+                check->setChecked(true);
               }),
               Click("ScanDialog", "scanButton")});
   const std::filesystem::path file = scratch_.path() / "lumivane" / "scanner.conf";
@@ -453,11 +500,15 @@ TEST_F(ScannerTest, TheDeviceAndItsSettingsAreRememberedAcrossRuns) {
               Click("ScannerSelectDialog", "selectButton"), ScanReady(), Do([&] {
                 resolution = DialogDriver::Find<QSpinBox>("ScanDialog", "resolutionSpin")->value();
                 right = DialogDriver::Find<QDoubleSpinBox>("ScanDialog", "areaRight")->value();
+                straighten =
+                    DialogDriver::Find<QCheckBox>("ScanDialog", "straightenCheck")->isChecked();
               }),
               Click("ScanDialog", "closeButton")});
   EXPECT_EQ(preselected, "test:1");
   EXPECT_EQ(resolution, 150);
   EXPECT_EQ(right, 60);
+  EXPECT_FALSE(straightenAtFirst);
+  EXPECT_TRUE(straighten);
 
   // Renamed (by vendor and model the first of them matches) and a resolution beyond the device.
   std::string text;

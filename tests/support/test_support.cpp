@@ -187,3 +187,24 @@ std::string CharacterDevice(const ScratchDir& dir, const char* name, unsigned mi
   if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) return path;
   return std::string("/dev/") + name;
 }
+
+std::string DrawPhotos(const std::vector<Photo>& photos, const std::string& ppm) {
+  std::string draw = "convert -size 800x800 xc:'#101010'";
+  for (const Photo& p : photos) {
+    char photo[160];
+    std::snprintf(photo, sizeof photo,
+                  " -fill 'rgb(%d,%d,%d)' -draw 'translate %d,%d rotate %g rectangle %d,%d %d,%d'",
+                  p.red, p.green, p.blue, p.x, p.y, p.degrees, -p.width / 2, -p.height / 2,
+                  p.width / 2, p.height / 2);
+    draw += photo;
+  }
+  return draw + " -depth 8 ppm:" + ShellQuote(ppm);
+}
+
+int Farthest(const std::vector<Bgr>& pixels, Bgr colour) {
+  int farthest = 0;
+  for (const Bgr& pixel : pixels)
+    for (std::size_t k = 0; k < 3; ++k)
+      farthest = std::max(farthest, std::abs(pixel[k] - colour[k]));
+  return farthest;
+}

@@ -79,3 +79,13 @@ struct Rgb24Image {
 // Reads a binary PBM (P4, a set bit is black), PGM (P5) or PPM (P6); samples of 16 bits are
 // rounded to 8.
 Rgb24Image ReadPnm(const std::string& path);
+
+// Photos laid on a dark glass of 800 x 800 pixels, each of one colour (red, green, blue), its
+// size and angle about its centre: ImageMagick's command that draws them into a binary PPM file.
+struct Photo {
+  int red, green, blue, width, height, x, y;
+  double degrees;
+};
+std::string DrawPhotos(const std::vector<Photo>& photos, const std::string& ppm);
+// How far the farthest sample of any pixel lies from colour's (blue, green, red).
+int Farthest(const std::vector<Bgr>& pixels, Bgr colour);
