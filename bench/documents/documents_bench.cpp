@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/photo.h"
+#include "bench/stats.h"
 #include "scanner/documents/documents.h"
 
 namespace {
@@ -33,16 +34,6 @@ struct Timed {
   std::function<void()> run;
   std::vector<double> ms = {};
 };
-
-double Minimum(const std::vector<double>& v) {
-  return *std::min_element(v.begin(), v.end());
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void RunInterleaved(std::vector<Timed>& sides, int repetitions) {
   for (int r = -1; r < repetitions; ++r)  // run -1 warms up and is not counted

@@ -38,6 +38,7 @@
 
 #include "bench/peak_rss.h"
 #include "bench/photo.h"
+#include "bench/stats.h"
 #include "effects/effect_table.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -210,16 +211,6 @@ struct Phase {
   std::string name;
   std::vector<Side> sides;
 };
-
-double Minimum(const std::vector<double>& v) {
-  return *std::min_element(v.begin(), v.end());
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void RunPhase(Phase& phase, int repetitions) {
   for (int r = -1; r < repetitions; ++r) {  // run -1 warms up and is not counted

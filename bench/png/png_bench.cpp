@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/stats.h"
 #include "platform/errors.h"
 #include "platform/picture_files.h"
 #include "png/png_writer.h"
@@ -111,12 +112,6 @@ std::size_t CompressZlib(const std::vector<std::uint8_t>& scanlines,
     std::exit(1);
   }
   return size;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 template <typename F>
