@@ -346,7 +346,8 @@ void Set(TTwain& twain, const scanner::Setting& setting, const Request& request)
 std::string PageFile(const std::string& output, int page) {
   const std::filesystem::path path(output);
   std::filesystem::path name = path.stem();
-  name += "-" + std::to_string(page);
+  name += '-';
+  name += std::to_string(page);
   name += path.extension();
   return (path.parent_path() / name).string();
 }

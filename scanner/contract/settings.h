@@ -67,7 +67,10 @@ inline constexpr std::array<Setting, 7> kSettings{{
 inline std::string UsageForm(const Setting& setting) {
   if (setting.form) return setting.form;
   std::string words;
-  auto add = [&](const char* word) { words += (words.empty() ? "" : "|") + std::string(word); };
+  auto add = [&](const char* word) {
+    if (!words.empty()) words += '|';
+    words += word;
+  };
   if (setting.kind == SettingKind::kMode)
     for (const ModeWord& m : kModeWords) add(m.word);
   else
