@@ -25,6 +25,13 @@ inline void PutLittleEndian(std::uint8_t* at, std::uint32_t value, std::size_t b
   for (std::size_t i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+// The value in the bytes little-endian bytes from at.
+inline std::uint32_t GetLittleEndian(const std::uint8_t* at, std::size_t bytes) {
+  std::uint32_t value = 0;
+  for (std::size_t i = bytes; i-- > 0;) value = value << 8 | at[i];
+  return value;
+}
+
 // The information header: its fields, written as the 40 bytes that begin a packed bitmap (after
 // a file's 14-byte file header). The rows of a positive height are bottom-up.
 inline constexpr std::uint32_t kInfoHeaderSize = 40;

@@ -35,12 +35,6 @@ SettingValues WithStraightening(SettingValues values, const ScanDialog& dialog) 
   return values;
 }
 
-std::uint32_t LittleEndian(std::span<const std::uint8_t> bytes, std::size_t at, int size) {
-  std::uint32_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
-  return value;
-}
-
 // The packed bitmap of a scan with its document turned upright and cropped to it: of the
 // documents found on the scan, the one nearest to where the preview showed the chosen one
 // (hint), or the largest without a hint. Nothing where there is nothing to straighten (line
@@ -49,14 +43,14 @@ std::optional<std::vector<std::uint8_t>> Straightened(
     const std::vector<std::uint8_t>& dib,
     const std::function<std::optional<documents::RotatedRect>(int, int)>& hintFor) {
   if (dib.size() < kInfoHeaderSize) return std::nullopt;
-  const auto width = static_cast<int>(LittleEndian(dib, 4, 4));
-  const auto height = static_cast<int>(LittleEndian(dib, 8, 4));
-  const auto bits = static_cast<int>(LittleEndian(dib, 14, 2));
+  const auto width = static_cast<int>(GetLittleEndian(dib.data() + 4, 4));
+  const auto height = static_cast<int>(GetLittleEndian(dib.data() + 8, 4));
+  const auto bits = static_cast<int>(GetLittleEndian(dib.data() + 14, 2));
   if ((bits != 8 && bits != 24) || width <= 0 || height <= 0) return std::nullopt;
-  const std::size_t colours =
-      bits == 8 ? LittleEndian(dib, 32, 4) ? LittleEndian(dib, 32, 4) : 256 : 0;
+  const std::uint32_t used = GetLittleEndian(dib.data() + 32, 4);
+  const std::size_t colours = bits == 8 ? (used ? used : 256) : 0;
   const std::size_t start = kInfoHeaderSize + 4 * colours;
-  const int stride = (width * bits + 31) / 32 * 4;
+  const auto stride = static_cast<int>(RowStride(width, bits));
   if (dib.size() < start + static_cast<std::size_t>(stride) * static_cast<std::size_t>(height))
     return std::nullopt;
   const documents::PictureView view{width, height, stride, bits / 8, std::span(dib).subspan(start),
